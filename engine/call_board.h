@@ -1,0 +1,73 @@
+#pragma once
+// The call board: the one place where the user-interface, link and worker threads meet. Every item is
+// a one-byte atomic flag, a window handle, or a short text published whole; nothing is queued.
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/shared_text.h"
+
+namespace halvane {
+
+// An opaque window handle (HWND on Windows); 0 means none.
+using WindowHandle = std::uintptr_t;
+
+using Flag = std::atomic<bool>;
+static_assert(sizeof(Flag) == 1, "flags are single bytes");
+
+// Dialog item and command ids of the main window and its tray menu.
+enum ItemId : int {
+  kIdInstructions = 1001,
+  kIdHold = 1002,
+  kIdTransfer = 1003,
+  kIdReturn = 1004,
+  kIdBlindTransfer = 1005,
+  kIdMenuHold = 32771,
+  kIdMenuReturn = 32772,
+  kIdMenuTransfer = 32773,
+  kIdAbout = 16,
+};
+
+using CallIdText = SharedText<16>;
+using StatusText = SharedText<24>;
+using HandleText = SharedText<256>;
+
+struct CallBoard {
+  std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
+  Flag replyReceived{true};                 // a tagged line arrived since the last send
+  CallIdText currentCallId;                 // id of the call named by the latest status line
+  StatusText currentCallStatus;             // its status word
+  HandleText userHandle;                    // the client's signed-in user; never emptied once set
+  Flag reconnectNeeded{false};              // the client restarted or its user signed in again
+  std::atomic<WindowHandle> mainWindow{0};  // written once before the link thread starts
+
+  // Published by the engine; they decide whether an operator request is accepted.
+  Flag callActive{false};
+  Flag transferAllowed{false};
+
+  // Operator requests: set by the handlers below, cleared by the engine.
+  Flag holdRequest{false};
+  Flag transferRequest{false};
+  Flag returnRequest{false};
+  Flag blindTransferRequest{false};
+
+  // The engine's own record of the two calls of a transfer.
+  CallIdText firstCallId;
+  CallIdText secondCallId;
+};
+
+// Enables or disables one item of a dialog: EnableWindow(GetDlgItem(dialog, id), enable) on Windows.
+class DialogItems {
+ public:
+  virtual ~DialogItems() = default;
+  virtual void EnableItem(WindowHandle dialog, int id, bool enable) = 0;
+};
+
+// The operator's four requests, run on the user-interface thread for the buttons and the tray menu.
+// A request whose condition does not hold is dropped silently.
+void OnHold(CallBoard& board, DialogItems& items);
+void OnTransfer(CallBoard& board);
+void OnReturn(CallBoard& board);
+void OnBlindTransfer(CallBoard& board);
+
+}  // namespace halvane
