@@ -4,6 +4,6 @@ function(halvane_warnings target)
     target_compile_options(${target} PRIVATE /W4 /WX /permissive-)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
-                                             -Wcast-qual -Wformat=2 -Werror)
+                                             -Wcast-qual -Werror)
   endif()
 endfunction()

@@ -1,0 +1,26 @@
+#pragma once
+// Text conversions at the client boundary. The client speaks UTF-8; inside, texts are narrow texts in
+// the system code page. The UTF-16/UTF-8 halves are our own, one 16-bit unit at a time, never more than
+// three bytes a sequence; the code-page halves go through the platform (CodePage).
+
+#include <string>
+
+#include "link/codepage.h"
+
+namespace halvane {
+
+// UTF-16 to UTF-8: each unit by itself (a surrogate takes the three-byte form). Stops at the zero unit.
+std::string Utf16ToUtf8(const char16_t* units);
+
+// UTF-8 to UTF-16, driven by the lead byte alone; never reads past the terminating zero byte.
+std::u16string Utf8ToUtf16(const char* text);
+
+// A command text in the system code page to UTF-8. False (and no text) when it cannot be converted,
+// an empty text included.
+bool AnsiToUtf8(CodePage& codePage, const char* text, std::string& utf8);
+
+// A received UTF-8 text to the console code page. False (and no text) when it cannot be converted;
+// the reason goes to standard error.
+bool Utf8ToLocal(CodePage& codePage, const char* text, std::string& local);
+
+}  // namespace halvane

@@ -1,0 +1,63 @@
+#pragma once
+// The client's text protocol: the commands we send (tagged with kCommandTag) and what a received line
+// changes on the call board.
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/call_board.h"
+#include "link/codepage.h"
+#include "link/command_sender.h"
+
+namespace halvane {
+
+inline constexpr char kCommandTag[] = "#KALDU";
+
+// Command formats; the first %s takes kCommandTag, further ones call ids.
+namespace command {
+inline constexpr char kGetCurrentUserHandle[] = "%s get currentuserhandle";
+inline constexpr char kOpenContacts[] = "%s open contacts";
+inline constexpr char kAgcOn[] = "%s set AGC on";
+inline constexpr char kAgcOff[] = "%s set AGC off";
+inline constexpr char kHold[] = "%s set call %s status onhold";
+inline constexpr char kResume[] = "%s set call %s status inprogress";
+inline constexpr char kHangUp[] = "%s set call %s status finished";
+inline constexpr char kJoin[] = "%s set call %s join_conference %s";
+inline constexpr char kNoReleased[] = "%s btn_released no";
+inline constexpr char kMinimize[] = "%s minimize";
+}  // namespace command
+
+// Hands one wire message to the client's API window: WM_COPYDATA with dwData 0, cbData = size (the
+// UTF-8 text and its terminating zero), wParam = sender. True when the client accepted it.
+class Delivery {
+ public:
+  virtual ~Delivery() = default;
+  virtual bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) = 0;
+};
+
+// The sending half of the link: converts and delivers commands to the attached client.
+class CommandLink final : public CommandSender {
+ public:
+  CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage);
+
+  // Clears the reply-received flag first, whatever follows; skips when not attached; on a refused
+  // delivery forgets the API window and prints "!!! Disconnected\n". True only when delivered.
+  bool SendCommand(const char* text) override;
+
+  // The link window, the sender of every command; set by the link thread while it owns one.
+  void SetLinkWindow(WindowHandle window) { linkWindow_.store(window); }
+  WindowHandle LinkWindow() const { return linkWindow_.load(); }
+
+ private:
+  CallBoard& board_;
+  Delivery& delivery_;
+  CodePage& codePage_;
+  std::atomic<WindowHandle> linkWindow_{0};
+};
+
+// Applies one received line (already in the local code page) to the call board: replies set the
+// reply-received flag; status lines set the current call id and status; a handle reply sets the user
+// handle. Nothing outside the line or a field is read or written.
+void ParseNotification(CallBoard& board, const char* line);
+
+}  // namespace halvane
