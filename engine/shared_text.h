@@ -27,8 +27,10 @@ class SharedText {
     if (text.size() > kCapacity) text = text.substr(0, kCapacity);
 
     std::uint32_t seq = BeginWrite();
-    for (std::size_t i = 0; i < text.size(); ++i) chars_[i].store(text[i], std::memory_order_relaxed);
-    length_.store(static_cast<std::uint16_t>(text.size()), std::memory_order_relaxed);
+    // Release stores (not fences, which ThreadSanitizer cannot follow): a reader that sees any new
+    // byte also sees the odd sequence value taken before it, and so retries.
+    for (std::size_t i = 0; i < text.size(); ++i) chars_[i].store(text[i], std::memory_order_release);
+    length_.store(static_cast<std::uint16_t>(text.size()), std::memory_order_release);
     seq_.store(seq + 2, std::memory_order_release);
   }
 
@@ -43,11 +45,10 @@ class SharedText {
         std::this_thread::yield();
         continue;
       }
-      std::size_t length = length_.load(std::memory_order_relaxed);
+      std::size_t length = length_.load(std::memory_order_acquire);
       if (length > kCapacity) length = kCapacity;
       out.assign(length, '\0');
-      for (std::size_t i = 0; i < length; ++i) out[i] = chars_[i].load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+      for (std::size_t i = 0; i < length; ++i) out[i] = chars_[i].load(std::memory_order_acquire);
       if (seq_.load(std::memory_order_relaxed) == before) return out;
     }
   }
@@ -61,8 +62,7 @@ class SharedText {
     for (;;) {
       std::uint32_t seq = seq_.load(std::memory_order_relaxed);
       if ((seq & 1U) == 0 &&
-          seq_.compare_exchange_weak(seq, seq + 1, std::memory_order_acquire, std::memory_order_relaxed)) {
-        std::atomic_thread_fence(std::memory_order_release);
+          seq_.compare_exchange_weak(seq, seq + 1, std::memory_order_acq_rel, std::memory_order_relaxed)) {
         return seq;
       }
       std::this_thread::yield();
