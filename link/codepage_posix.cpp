@@ -17,7 +17,8 @@ constexpr unsigned long kErrorInsufficientBuffer = 122;     // ERROR_INSUFFICIEN
 // Converts one buffer; false on any conversion error.
 bool Convert(const char* to, const char* from, const char* in, std::size_t inBytes, std::string& out) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  // (iconv_t)-1 is iconv's own failure value.
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;  // NOLINT(performance-no-int-to-ptr)
   out.assign(inBytes * 4 + 16, '\0');
   char* src = const_cast<char*>(in);
   char* dst = out.data();
@@ -39,9 +40,9 @@ class IconvCodePage final : public CodePage {
     const int units = static_cast<int>(utf16.size() / 2);
     if (out == nullptr) return units;
     if (units > capacity) return Fail(kErrorInsufficientBuffer);
-    for (int i = 0; i < units; ++i) {
-      const auto lo = static_cast<unsigned char>(utf16[static_cast<std::size_t>(2 * i)]);
-      const auto hi = static_cast<unsigned char>(utf16[static_cast<std::size_t>(2 * i + 1)]);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(units); ++i) {
+      const auto lo = static_cast<unsigned char>(utf16[2 * i]);
+      const auto hi = static_cast<unsigned char>(utf16[2 * i + 1]);
       out[i] = static_cast<char16_t>(lo | (hi << 8));
     }
     return units;
