@@ -74,13 +74,6 @@ TEST(ParseNotification, WalksTheClientsLinesRowByRow) {
   }
 }
 
-TEST(ParseNotification, TaggedLineSetsAFlagThatWasClear) {
-  CallBoard board;
-  board.replyReceived.store(false);
-  Parse(board, "#KALDU ERROR 20 Invalid call id");
-  EXPECT_TRUE(board.replyReceived.load());
-}
-
 // Lines the cut cannot apply to: nothing but the flag of a tagged line may change.
 TEST(ParseNotification, DropsMalformedStatusLines) {
   const struct {
