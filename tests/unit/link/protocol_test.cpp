@@ -106,15 +106,15 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
 
 TEST(ParseNotification, CutsValuesToTheirFields) {
   CallBoard board;
-  Parse(board, "CALL " + std::string(10 * 1024, '9') + " STATUS RINGING");
+  Parse(board, "CALL " + std::string(std::size_t{10} * 1024, '9') + " STATUS RINGING");
   EXPECT_EQ(board.currentCallId.Load(), std::string(15, '9'));
   EXPECT_EQ(board.currentCallStatus.Load(), "RINGING");
 
-  Parse(board, "CALL 5 STATUS " + std::string(10 * 1024, 'X'));
+  Parse(board, "CALL 5 STATUS " + std::string(std::size_t{10} * 1024, 'X'));
   EXPECT_EQ(board.currentCallId.Load(), "5");
   EXPECT_EQ(board.currentCallStatus.Load(), std::string(23, 'X'));
 
-  Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(10 * 1024, 'h'));
+  Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(std::size_t{10} * 1024, 'h'));
   EXPECT_EQ(board.userHandle.Load(), std::string(255, 'h'));
 }
 
@@ -234,7 +234,7 @@ TEST_F(LinkFixture, DeliversTheTextWithItsTerminator) {
   ASSERT_EQ(delivery.sent.size(), 1U);
   EXPECT_EQ(delivery.sent[0].target, 0x51U);
   EXPECT_EQ(delivery.sent[0].sender, 0x77U);
-  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU set call 1234 join_conference 1240", 42));
+  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU set call 1234 join_conference 1240") + '\0');
   EXPECT_EQ(printed, "");
 }
 
@@ -242,7 +242,7 @@ TEST_F(LinkFixture, SendsUtf8) {
   board.apiWindow.store(0x51);
   EXPECT_TRUE(Send("#KALDU caf\xE9"));
   ASSERT_EQ(delivery.sent.size(), 1U);
-  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU caf\xC3\xA9", 13));
+  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU caf\xC3\xA9") + '\0');
 }
 
 TEST_F(LinkFixture, RefusedDeliveryForgetsTheClient) {
