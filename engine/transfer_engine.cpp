@@ -1,8 +1,5 @@
 #include "engine/transfer_engine.h"
 
-#include <initializer_list>
-#include <string_view>
-
 #include "audio/presets.h"
 #include "link/protocol.h"
 
@@ -34,29 +31,6 @@ constexpr char kLogWaitTransfer[] = "\n=>wait for transfer button pressing";
 constexpr char kLogConference[] = "\n=>call transfered";
 constexpr char kLogRefuse[] = "\n=>refuse another call";
 constexpr char kLogFinished[] = "\n=>finished";
-
-// Fills a command format: the first %s takes the tag, the following ones `args` in order. A call id is
-// at most 15 characters, so the text stays far below the client's limits.
-std::string Compose(const char* format, std::initializer_list<std::string_view> args = {}) {
-  std::string out;
-  const std::string_view text(format);
-  const std::string_view* next = args.begin();
-  bool tagDone = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 's') {
-      if (!tagDone) {
-        out += kCommandTag;
-        tagDone = true;
-      } else if (next != args.end()) {
-        out += *next++;
-      }
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -96,7 +70,7 @@ bool TransferEngine::StartUp() {
     state_ = EngineState::kStopped;
     return false;
   }
-  SendAndWait(Compose(command::kOpenContacts));
+  Send(command::kOpenContacts);
   state_ = EngineState::kCycleStart;
   return true;
 }
@@ -133,13 +107,13 @@ bool TransferEngine::ConnectToClient() {
   }
   Log(kLogAccess);
   Log(kLogGetHandle);
-  SendAndWait(Compose(command::kGetCurrentUserHandle));
+  Send(command::kGetCurrentUserHandle);
   return true;
 }
 
-void TransferEngine::SendAndWait(const std::string& command) {
+void TransferEngine::SendAndWait(const char* command) {
   // Nothing delivered means no reply can come: waiting would only stall the engine.
-  if (!sender_.SendCommand(command.c_str())) return;
+  if (!sender_.SendCommand(command)) return;
   const std::uint64_t start = clock_.NowMs();
   while (!board_.replyReceived.load()) {
     if (clock_.NowMs() - start >= kReplyTimeoutMs) {
@@ -157,11 +131,13 @@ bool TransferEngine::Pause(std::uint32_t milliseconds) {
 
 bool TransferEngine::StatusIs(const char* word) const { return board_.currentCallStatus.Equals(word); }
 
-void TransferEngine::SendCallCommand(const char* format, std::initializer_list<std::string_view> ids) {
-  for (const std::string_view id : ids) {
-    if (id.empty()) return;
-  }
-  SendAndWait(Compose(format, ids));
+bool TransferEngine::Format(const char* format, const std::string& id1, const std::string& id2) {
+  // Refused for a call command whose id is empty: the client could not act on it.
+  return FormatCommand(command_, sizeof command_, format, id1.c_str(), id2.c_str());
+}
+
+void TransferEngine::Send(const char* format, const std::string& id1, const std::string& id2) {
+  if (Format(format, id1, id2)) SendAndWait(command_);
 }
 
 void TransferEngine::ApplyIdleButtons() {
@@ -224,7 +200,7 @@ EngineState TransferEngine::Answer() {
   if (!StatusIs(kInProgress)) return EngineState::kCycleStart;
   if (!Pause(1000)) return EngineState::kStopped;
   board_.callActive.store(true);
-  SendAndWait(Compose(command::kAgcOn));
+  Send(command::kAgcOn);
   ApplyAnswerPreset(routing_, clock_);
   return EngineState::kAnswerCheck;
 }
@@ -248,9 +224,9 @@ EngineState TransferEngine::WaitHold() {
 EngineState TransferEngine::Hold() {
   Log(kLogHold);
   if (!Pause(1000)) return EngineState::kStopped;
-  SendCallCommand(command::kHold, {board_.firstCallId.Load()});
+  Send(command::kHold, board_.firstCallId.Load());
   if (!Pause(1000)) return EngineState::kStopped;
-  SendAndWait(Compose(command::kOpenContacts));
+  Send(command::kOpenContacts);
   return EngineState::kWaitSecondCall;
 }
 
@@ -282,7 +258,7 @@ EngineState TransferEngine::WaitSecondCall() {
     }
     if (board_.returnRequest.load()) {
       Log(kLogReturn);
-      SendCallCommand(command::kResume, {board_.firstCallId.Load()});
+      Send(command::kResume, board_.firstCallId.Load());
       board_.returnRequest.store(false);
     }
     if (!Pause(100)) return EngineState::kStopped;
@@ -314,11 +290,11 @@ EngineState TransferEngine::SecondOutcome() {
     // When the held caller is the one who hung up, the call still ringing is the one placed by the
     // operator, not whatever an earlier cycle left as the second call.
     const std::string second = namesFirstCall ? ringingSecondCallId_ : board_.secondCallId.Load();
-    SendCallCommand(command::kHangUp, {second});
+    Send(command::kHangUp, second);
     return EngineState::kFinished;
   }
   if (StatusIs(kFailed) || StatusIs(kMissed) || StatusIs(kRefused)) {
-    SendAndWait(Compose(command::kNoReleased));
+    Send(command::kNoReleased);
     return EngineState::kWaitSecondCall;
   }
   if (StatusIs(kInProgress)) return EngineState::kWaitTransfer;
@@ -341,10 +317,8 @@ EngineState TransferEngine::WaitTransfer() {
 
 EngineState TransferEngine::Conference() {
   Log(kLogConference);
-  const std::string first = board_.firstCallId.Load();
-  const std::string second = board_.secondCallId.Load();
-  SendCallCommand(command::kJoin, {first, second});
-  SendAndWait(Compose(command::kAgcOff));
+  Send(command::kJoin, board_.firstCallId.Load(), board_.secondCallId.Load());
+  Send(command::kAgcOff);
   ApplyTransferPreset(routing_, clock_);
   ApplyConferenceButtons();
 
@@ -360,8 +334,7 @@ EngineState TransferEngine::Conference() {
     if (!Pause(1000)) return EngineState::kStopped;
     if (StatusIs(kRinging)) {
       Log(kLogRefuse);
-      const std::string ringing = board_.currentCallId.Load();
-      SendCallCommand(command::kHangUp, {ringing});
+      Send(command::kHangUp, board_.currentCallId.Load());
     }
     if (joinedCallFinished()) return EngineState::kConferenceEnd;
   }
@@ -370,7 +343,7 @@ EngineState TransferEngine::Conference() {
 EngineState TransferEngine::ConferenceEnd() {
   const bool firstEnded = board_.currentCallId.Load() == board_.firstCallId.Load();
   const std::string other = firstEnded ? board_.secondCallId.Load() : board_.firstCallId.Load();
-  SendCallCommand(command::kHangUp, {other});
+  Send(command::kHangUp, other);
   board_.transferRequest.store(false);
   board_.holdRequest.store(false);
   return EngineState::kFinished;
@@ -380,10 +353,10 @@ EngineState TransferEngine::Finished() {
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
   Log(kLogFinished);
-  SendAndWait(Compose(command::kAgcOn));
+  Send(command::kAgcOn);
   ApplyAnswerPreset(routing_, clock_);
   // Its reply is not waited for: the cycle is over.
-  sender_.SendCommand(Compose(command::kMinimize).c_str());
+  if (Format(command::kMinimize)) sender_.SendCommand(command_);
   return EngineState::kCycleStart;
 }
 

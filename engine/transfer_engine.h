@@ -6,15 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
-#include <string_view>
 
 #include "audio/audio_routing.h"
 #include "engine/call_board.h"
 #include "engine/clock.h"
 #include "engine/log_writer.h"
 #include "link/command_sender.h"
+#include "link/protocol.h"
 
 namespace halvane {
 
@@ -72,7 +71,7 @@ class TransferEngine {
   bool ConnectToClient();
   // Sends one command; when it was delivered, waits (1 ms polls) for a tagged reply, at most
   // kReplyTimeoutMs, logging kReplyTimeoutLog if none came.
-  void SendAndWait(const std::string& command);
+  void SendAndWait(const char* command);
 
  private:
   EngineState CycleStart();
@@ -93,8 +92,11 @@ class TransferEngine {
   // Sleeps, then says whether to carry on (false once a stop is requested).
   bool Pause(std::uint32_t milliseconds);
   bool StatusIs(const char* word) const;
-  // A command naming calls by id; skipped when an id is empty, since the client cannot act on it.
-  void SendCallCommand(const char* format, std::initializer_list<std::string_view> ids);
+  // Formats one command of the table into command_ (ids for the format's further %s); false, and nothing
+  // to send, when a call id it needs is empty.
+  bool Format(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
+  // Format, then SendAndWait.
+  void Send(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
   void Log(const char* text) { log_.WriteLog(text); }
   void ApplyIdleButtons();
   void ApplyConferenceButtons();
@@ -111,6 +113,7 @@ class TransferEngine {
   // The call seen ringing or routing when the engine left WaitSecondCall: the operator's second call,
   // even when the message that ends WaitSecondResponse names the first call.
   std::string ringingSecondCallId_;
+  char command_[kCommandBufferSize] = {};
 };
 
 }  // namespace halvane

@@ -1,6 +1,6 @@
 #pragma once
 // A scripted world for the transfer engine in virtual time: the clock's Sleep advances time at once and
-// runs the script events that fall due (client lines, operator presses); a fake client records every
+// runs the script events that fall due (client lines through the real parser, operator presses); a fake client records every
 // command and answers it the way the client does; the buttons, the mixer and the log are recorded with
 // the virtual time at which the engine touched them.
 
@@ -21,28 +21,6 @@
 
 namespace halvane {
 namespace testing_engine {
-
-// Stand-in for the link's parser: what one received line changes on the board.
-inline void FeedLine(CallBoard& board, const std::string& line) {
-  bool tagged = line.size() >= 6;
-  for (std::size_t i = 0; tagged && i < 6; ++i) {
-    tagged = std::toupper(static_cast<unsigned char>(line[i])) == static_cast<unsigned char>(kCommandTag[i]);
-  }
-  if (tagged) board.replyReceived.store(true);
-  const std::size_t call = line.find("CALL");
-  const std::size_t status = line.find(" STATUS");
-  if (call != std::string::npos && status != std::string::npos) {
-    if (status >= call + 5 && status + 8 <= line.size()) {
-      board.currentCallId.Store(line.substr(call + 5, status - call - 5));
-      board.currentCallStatus.Store(line.substr(status + 8));
-    }
-    return;
-  }
-  const std::size_t handle = line.find("CURRENTUSERHANDLE ");
-  if (tagged && handle != std::string::npos && handle + 18 < line.size()) {
-    board.userHandle.Store(line.substr(handle + 18));
-  }
-}
 
 inline std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -105,7 +83,7 @@ class ScriptClient final : public CommandSender {
     if (reply == Reply::kNever) return true;
     std::string line = override ? override(command) : std::string();
     if (line.empty()) line = ReplyTo(command);
-    FeedLine(board_, line);
+    ParseNotification(board_, line.c_str());
     return true;
   }
 
@@ -204,7 +182,7 @@ struct Scenario {
 
   void At(std::uint64_t time, std::function<void()> event) { clock.At(time, std::move(event)); }
   void Line(std::uint64_t time, const std::string& line) {
-    At(time, [this, line] { FeedLine(board, line); });
+    At(time, [this, line] { ParseNotification(board, line.c_str()); });
   }
   void Status(std::uint64_t time, const std::string& id, const std::string& status) {
     Line(time, "CALL " + id + " STATUS " + status);
