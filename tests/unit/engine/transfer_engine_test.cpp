@@ -1,0 +1,477 @@
+#include "engine/transfer_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine_harness.h"
+
+namespace halvane {
+namespace {
+
+using testing_engine::ScriptClient;
+using testing_engine::Scenario;
+using testing_engine::Trace;
+using Sent = ScriptClient::Sent;
+using Commands = std::vector<std::string>;
+
+// The script of one ordinary transfer. The engine polls WaitIncoming each second from 0, so it sees
+// the ringing at 3000, answers at 4500 (Ringing polls every 100 ms after its 1000 ms pause), is in
+// WaitHold from 5600 (1000 ms pause, AGC on, 100 ms preset pause), sees Hold at 6100, holds at 7100,
+// opens the contacts at 8100 and waits for the second call from then on.
+constexpr std::uint64_t kRings = 2500;
+constexpr std::uint64_t kAnswered = 4500;
+constexpr std::uint64_t kHoldPressed = 6050;
+constexpr std::uint64_t kWaitingForSecondCall = 8100;
+constexpr std::uint64_t kSecondRoutes = 9000;      // seen at once: WaitSecondCall polls every 100 ms
+constexpr std::uint64_t kSecondRings = 9500;
+constexpr std::uint64_t kSecondAnswers = 12000;    // seen at once: WaitSecondResponse polls at 10000, 11000, 12000
+constexpr std::uint64_t kTransferPressed = 15050;  // seen at 15100
+
+const char kStartLog[] = "\n\naccess Skype successfully... get current user handle... \n\n=>wait for incoming call";
+
+void ScriptAnsweredAndHeld(Scenario& s) {
+  s.Status(kRings, "1234", "RINGING");
+  s.Status(kAnswered, "1234", "INPROGRESS");
+  s.Hold(kHoldPressed);
+}
+
+void ScriptSecondCallAnswered(Scenario& s) {
+  ScriptAnsweredAndHeld(s);
+  s.Status(kSecondRoutes, "1240", "ROUTING");
+  s.Status(kSecondRings, "1240", "RINGING");
+  s.Status(kSecondAnswers, "1240", "INPROGRESS");
+}
+
+void ScriptFullTransfer(Scenario& s) {
+  ScriptSecondCallAnswered(s);
+  s.Transfer(kTransferPressed);
+  s.Status(20500, "1240", "FINISHED");  // the transfer target hangs up; seen at the 21200 poll
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST(TransferEngine, FullTransferSendsEveryCommandInOrderAtItsTime) {
+  Scenario s;
+  ScriptFullTransfer(s);
+  s.Run(23000);
+  const std::vector<Sent> expected = {
+      {0, "#KALDU get currentuserhandle"},
+      {0, "#KALDU open contacts"},
+      {5500, "#KALDU set AGC on"},
+      {7100, "#KALDU set call 1234 status onhold"},
+      {8100, "#KALDU open contacts"},
+      {15100, "#KALDU set call 1234 join_conference 1240"},
+      {15100, "#KALDU set AGC off"},
+      {21200, "#KALDU set call 1234 status finished"},
+      {21200, "#KALDU set AGC on"},
+      {21300, "#KALDU minimize"},
+  };
+  EXPECT_EQ(s.client.sent, expected);
+  EXPECT_EQ(s.board.userHandle.Load(), "operator1");
+  EXPECT_EQ(s.board.firstCallId.Load(), "1234");
+  EXPECT_EQ(s.board.secondCallId.Load(), "1240");
+  EXPECT_FALSE(s.board.callActive.load());
+  EXPECT_FALSE(s.board.transferAllowed.load());
+}
+
+TEST(TransferEngine, FullCycleLogTextByteForByte) {
+  Scenario s;
+  ScriptFullTransfer(s);
+  s.Run(23000);
+  EXPECT_EQ(s.log.text, std::string(kStartLog) +
+                            "\n=>incoming call rings"
+                            "\n=>answer incoming call"
+                            "\n=>wait for hold button pressing"
+                            "\n=>hold incoming call"
+                            "\n=>wait for placing 2nd call"
+                            "\n=>wait for 2nd call response"
+                            "\n=>wait for transfer button pressing"
+                            "\n=>call transfered"
+                            "\n=>finished"
+                            "\n\n=>wait for incoming call");
+}
+
+TEST(TransferEngine, FullTransferSwitchesButtonsAndMixerInOrder) {
+  Scenario s;
+  ScriptFullTransfer(s);
+  s.Run(23000);
+  const Trace buttons = {
+      "0 item 1002 on",      "0 item 1003 off",     "0 item 1004 off",     "0 item 1005 off",      // CycleStart
+      "5600 item 1002 on",   "5600 item 1003 off",  "5600 item 1004 off",  "5600 item 1005 off",   // WaitHold
+      "6050 item 1002 off",  "6050 item 1003 on",   "6050 item 1004 on",   "6050 item 1005 on",    // Hold press
+      "15200 item 1003 off", "15200 item 1004 off", "15200 item 1005 off",                         // Conference
+      "21300 item 1002 on",  "21300 item 1003 off", "21300 item 1004 off", "21300 item 1005 off",  // new cycle
+  };
+  EXPECT_EQ(s.Only(" item "), buttons);
+  EXPECT_EQ(s.items.lastDialog, Scenario::kMainWindow);
+  const Trace mixer = {
+      "5600 audio record MIC 32768",  "5600 audio speaker mute 0",  "5600 audio mic playback mute 1",
+      "15200 audio record MIC 0",     "15200 audio speaker mute 1", "15200 audio mic playback mute 1",
+      "21300 audio record MIC 32768", "21300 audio speaker mute 0", "21300 audio mic playback mute 1",
+  };
+  EXPECT_EQ(s.Only(" audio "), mixer);
+  // The transfer preset follows the AGC command it belongs to.
+  bool followed = false;
+  for (std::size_t i = 0; i + 1 < s.trace.size(); ++i) {
+    if (s.trace[i] == "15100 send #KALDU set AGC off") followed = s.trace[i + 1] == "15200 audio record MIC 0";
+  }
+  EXPECT_TRUE(followed);
+}
+
+// The incoming call never gets answered: the engine logs the answer step anyway and starts over,
+// sending nothing.
+TEST(TransferEngine, IncomingCallEndingWhileRingingStartsOver) {
+  for (const char* word : {"MISSED", "REFUSED", "FAILED"}) {
+    SCOPED_TRACE(word);
+    Scenario s;
+    s.Status(kRings, "1234", "RINGING");
+    s.Status(kAnswered, "1234", word);
+    s.Run(8000);
+    EXPECT_EQ(s.log.text, std::string(kStartLog) + "\n=>incoming call rings\n=>answer incoming call" +
+                              "\n\n=>wait for incoming call");
+    EXPECT_TRUE(s.CommandsFrom(1).empty());
+    EXPECT_EQ(s.board.firstCallId.Load(), "1234");
+    EXPECT_FALSE(s.board.callActive.load());
+  }
+}
+
+TEST(TransferEngine, RingingEndingInAnotherWordWaitsForTheNextAnsweredCall) {
+  Scenario s;
+  s.Status(kRings, "1234", "RINGING");
+  s.Status(kAnswered, "1234", "FINISHED");
+  s.Status(6000, "1250", "RINGING");
+  s.Status(7000, "1250", "INPROGRESS");
+  s.Run(9000);
+  EXPECT_EQ(s.log.text, std::string(kStartLog) +
+                            "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing");
+  EXPECT_EQ(s.board.firstCallId.Load(), "1250");
+  const std::vector<Sent> agc = {{8000, "#KALDU set AGC on"}};
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 2, s.client.sent.end()), agc);
+}
+
+// A call that ends early, at three points before a second call exists.
+TEST(TransferEngine, EarlyHangUps) {
+  struct Case {
+    const char* name;
+    std::uint64_t at;
+    bool holdPressed;
+    Commands commandsAfterAnswer;  // from the AGC command of the answer on
+    const char* logTail;
+  };
+  const Case cases[] = {
+      {"right after the answer", 5000, false,
+       {"#KALDU set AGC on", "#KALDU set AGC on", "#KALDU minimize"},
+       "\n=>answer incoming call\n=>finished\n\n=>wait for incoming call"},
+      {"while waiting for Hold", 7000, false,
+       {"#KALDU set AGC on"},
+       "\n=>answer incoming call\n=>wait for hold button pressing\n\n=>wait for incoming call"},
+      {"held, before a second call", 9000, true,
+       {"#KALDU set AGC on", "#KALDU set call 1234 status onhold", "#KALDU open contacts"},
+       "\n=>hold incoming call\n=>wait for placing 2nd call\n=>1st call hangup\n\n=>wait for incoming call"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scenario s;
+    s.Status(kRings, "1234", "RINGING");
+    s.Status(kAnswered, "1234", "INPROGRESS");
+    if (c.holdPressed) s.Hold(kHoldPressed);
+    s.Status(c.at, "1234", "FINISHED");
+    s.Run(c.at + 2000);
+    EXPECT_EQ(s.CommandsFrom(5500), c.commandsAfterAnswer);
+    EXPECT_TRUE(EndsWith(s.log.text, c.logTail)) << s.log.text;
+    EXPECT_FALSE(s.board.callActive.load());
+  }
+}
+
+TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
+  Scenario s;
+  ScriptAnsweredAndHeld(s);
+  s.Return(6500);  // while Hold still pauses: lost when WaitSecondCall starts
+  s.Return(9050);  // seen at 9100; the client's reply reports the call in progress again
+  s.Hold(10050);
+  s.Run(12500);
+  const std::vector<Sent> expected = {
+      {9100, "#KALDU set call 1234 status inprogress"},
+      {11100, "#KALDU set call 1234 status onhold"},  // Hold seen at 10100
+      {12100, "#KALDU open contacts"},
+  };
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 5, s.client.sent.end()), expected);
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>wait for placing 2nd call\n=>Return to caller\n=>1st call resume"
+                                   "\n=>wait for hold button pressing\n=>hold incoming call"
+                                   "\n=>wait for placing 2nd call"))
+      << s.log.text;
+  const Trace idleAgain = {"9200 item 1002 on", "9200 item 1003 off", "9200 item 1004 off", "9200 item 1005 off"};
+  EXPECT_EQ(s.Only("9200 item"), idleAgain);
+}
+
+// What the second call's end, before anyone answers, leads to.
+TEST(TransferEngine, SecondCallNotAnswered) {
+  struct Case {
+    const char* word;
+    Commands commands;  // after the contacts were opened for the second call
+    const char* logTail;
+  };
+  const Case cases[] = {
+      {"REFUSED", {"#KALDU btn_released no"}, "\n=>wait for 2nd call response\n=>wait for placing 2nd call"},
+      {"MISSED", {"#KALDU btn_released no"}, "\n=>wait for 2nd call response\n=>wait for placing 2nd call"},
+      {"FAILED", {"#KALDU btn_released no"}, "\n=>wait for 2nd call response\n=>wait for placing 2nd call"},
+      // The first call stays on hold: only the second is ended.
+      {"FINISHED",
+       {"#KALDU set call 1240 status finished", "#KALDU set AGC on", "#KALDU minimize"},
+       "\n=>wait for 2nd call response\n=>finished\n\n=>wait for incoming call"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    Scenario s;
+    ScriptAnsweredAndHeld(s);
+    s.Status(kSecondRoutes, "1240", "ROUTING");
+    s.Status(10500, "1240", c.word);
+    s.Run(12000);
+    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), c.commands);
+    EXPECT_EQ(s.client.sent.back().time, c.commands.size() == 1 ? 11000U : 11100U);
+    EXPECT_TRUE(EndsWith(s.log.text, c.logTail)) << s.log.text;
+    EXPECT_FALSE(s.board.transferAllowed.load());
+    EXPECT_EQ(s.board.secondCallId.Load(), "1240");
+  }
+}
+
+// The held caller hangs up while the second call rings: the engine ends the ringing call, never the
+// second call id left over from an earlier cycle, and never a call with an empty id.
+TEST(TransferEngine, HeldCallerHangingUpWhileSecondCallRingsEndsTheRingingCall) {
+  for (const char* leftOver : {"", "999"}) {
+    SCOPED_TRACE(std::string("second call id before: '") + leftOver + "'");
+    Scenario s;
+    s.board.secondCallId.Store(leftOver);
+    ScriptAnsweredAndHeld(s);
+    s.Status(kSecondRoutes, "1240", "RINGING");
+    s.Status(10500, "1234", "FINISHED");
+    s.Run(12000);
+    const Commands expected = {"#KALDU set call 1240 status finished", "#KALDU set AGC on", "#KALDU minimize"};
+    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
+    EXPECT_EQ(s.board.secondCallId.Load(), leftOver);
+    EXPECT_TRUE(EndsWith(s.log.text, "\n=>finished\n\n=>wait for incoming call"));
+  }
+}
+
+// Blind Transfer pressed while the second call rings joins as soon as its answer is seen; Transfer
+// pressed at that moment is dropped.
+TEST(TransferEngine, RequestsMadeWhileTheSecondCallRings) {
+  struct Case {
+    const char* name;
+    bool blind;
+    bool joins;
+  };
+  for (const Case& c : {Case{"Blind Transfer", true, true}, Case{"Transfer", false, false}}) {
+    SCOPED_TRACE(c.name);
+    Scenario s;
+    ScriptSecondCallAnswered(s);
+    if (c.blind) {
+      s.BlindTransfer(kSecondRings + 100);
+    } else {
+      s.Transfer(kSecondRings + 100);
+    }
+    s.Run(14000);
+    const Commands join = {"#KALDU set call 1234 join_conference 1240", "#KALDU set AGC off"};
+    if (c.joins) {
+      EXPECT_EQ(s.CommandsFrom(kSecondAnswers), join);
+      ASSERT_FALSE(s.CommandsFrom(kSecondAnswers).empty());
+      const std::uint64_t joinedAt = s.client.sent[s.client.sent.size() - 2].time;
+      EXPECT_LE(joinedAt - kSecondAnswers, 100U);
+      EXPECT_FALSE(s.board.blindTransferRequest.load());
+    } else {
+      EXPECT_TRUE(s.CommandsFrom(kSecondAnswers).empty());
+      EXPECT_TRUE(EndsWith(s.log.text, "\n=>wait for transfer button pressing"));
+    }
+  }
+}
+
+TEST(TransferEngine, FinishedWhileWaitingForTransferWaitsForAnotherSecondCall) {
+  Scenario s;
+  ScriptSecondCallAnswered(s);
+  s.Status(13000, "1240", "FINISHED");
+  ASSERT_TRUE(s.RunUntil(EngineState::kWaitTransfer, 20000));
+  EXPECT_TRUE(s.board.transferAllowed.load());
+  ASSERT_TRUE(s.RunUntil(EngineState::kWaitSecondCall, 20000));
+  EXPECT_EQ(s.clock.now(), 13000U);
+  s.Run(14000);
+  EXPECT_TRUE(s.CommandsFrom(kSecondAnswers).empty());
+  EXPECT_FALSE(s.board.transferAllowed.load());
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>wait for transfer button pressing\n=>wait for placing 2nd call"));
+}
+
+// A third call rings during the conference: refused every second while it rings; its end (reported in
+// the tagged reply and again untagged) leaves the conference up; the first caller's hang-up ends it.
+TEST(TransferEngine, FurtherCallDuringConferenceIsRefusedAndItsEndIgnored) {
+  Scenario s;
+  ScriptSecondCallAnswered(s);
+  s.Transfer(kTransferPressed);
+  s.Status(16500, "77", "RINGING");
+  int refusals = 0;
+  s.client.override = [&](const std::string& command) -> std::string {
+    if (command != "#KALDU set call 77 status finished") return std::string();
+    if (++refusals < 3) return "#KALDU ERROR 555 not yet";
+    s.Status(s.clock.now() + 10, "77", "FINISHED");
+    return "#KALDU CALL 77 STATUS FINISHED";
+  };
+  s.Status(23500, "1234", "FINISHED");
+  s.Run(26000);
+  const std::vector<Sent> expected = {
+      {15100, "#KALDU set call 1234 join_conference 1240"},
+      {15100, "#KALDU set AGC off"},
+      {17200, "#KALDU set call 77 status finished"},
+      {18200, "#KALDU set call 77 status finished"},
+      {19200, "#KALDU set call 77 status finished"},
+      {24200, "#KALDU set call 1240 status finished"},
+      {24200, "#KALDU set AGC on"},
+      {24300, "#KALDU minimize"},
+  };
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 5, s.client.sent.end()), expected);
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>call transfered\n=>refuse another call\n=>refuse another call"
+                                   "\n=>refuse another call\n=>finished\n\n=>wait for incoming call"))
+      << s.log.text;
+}
+
+TEST(TransferEngine, ConferenceEndsFromEitherSide) {
+  struct Case {
+    const char* ended;
+    const char* endedByUs;
+  };
+  for (const Case& c : {Case{"1234", "1240"}, Case{"1240", "1234"}}) {
+    SCOPED_TRACE(c.ended);
+    Scenario s;
+    ScriptSecondCallAnswered(s);
+    s.Transfer(kTransferPressed);
+    s.Status(17000, c.ended, "FINISHED");
+    s.Run(19000);
+    const Commands expected = {std::string("#KALDU set call ") + c.endedByUs + " status finished",
+                               "#KALDU set AGC on", "#KALDU minimize"};
+    EXPECT_EQ(s.CommandsFrom(17200), expected);
+    EXPECT_FALSE(s.board.holdRequest.load());
+  }
+}
+
+TEST(TransferEngine, ReloginWhileWaitingForAnIncomingCallConnectsAgain) {
+  Scenario s;
+  s.At(2500, [&] {
+    s.board.apiWindow.store(0);
+    s.board.reconnectNeeded.store(true);
+  });
+  s.At(4250, [&] { s.board.apiWindow.store(9); });
+  s.Run(6000);
+  const std::vector<Sent> expected = {
+      {0, "#KALDU get currentuserhandle"},
+      {0, "#KALDU open contacts"},
+      {4300, "#KALDU get currentuserhandle"},  // ConnectToClient polls the attach every 100 ms
+  };
+  EXPECT_EQ(s.client.sent, expected);
+  EXPECT_EQ(s.log.text, std::string(kStartLog) + "re-connect Skype\n" + kStartLog);
+  EXPECT_FALSE(s.board.reconnectNeeded.load());
+}
+
+// A re-login reported while a call is handled is not acted on: the next WaitIncoming discards it.
+TEST(TransferEngine, ReconnectRequestOutsideWaitIncomingIsDiscarded) {
+  Scenario s;
+  s.Status(kRings, "1234", "RINGING");
+  s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
+  s.Status(kAnswered, "1234", "MISSED");
+  s.Run(8000);
+  EXPECT_EQ(s.log.text.find("re-connect"), std::string::npos);
+  EXPECT_EQ(s.client.sent.size(), 2U);
+}
+
+// How long a command holds the engine, by how the client treats it.
+TEST(TransferEngine, SendAndWaitIsBounded) {
+  struct Case {
+    const char* name;
+    bool attached;
+    ScriptClient::Reply reply;
+    std::int64_t lateReplyAt;  // -1: no late reply
+    std::uint64_t returnsAt;
+    bool timeoutLogged;
+  };
+  const Case cases[] = {
+      {"reply at once", true, ScriptClient::Reply::kAtOnce, -1, 0, false},
+      {"late reply", true, ScriptClient::Reply::kNever, 3000, 3000, false},
+      {"no reply", true, ScriptClient::Reply::kNever, -1, TransferEngine::kReplyTimeoutMs, true},
+      {"not delivered", false, ScriptClient::Reply::kNever, -1, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scenario s;
+    if (!c.attached) s.board.apiWindow.store(0);
+    s.client.reply = c.reply;
+    if (c.lateReplyAt >= 0) s.Line(static_cast<std::uint64_t>(c.lateReplyAt), "#KALDU AGC ON");
+    s.engine.SendAndWait("#KALDU set AGC on");
+    EXPECT_EQ(s.clock.now(), c.returnsAt);
+    EXPECT_EQ(s.log.text, c.timeoutLogged ? TransferEngine::kReplyTimeoutLog : "");
+  }
+}
+
+TEST(TransferEngine, ClientThatStopsAnsweringDoesNotStopTheEngine) {
+  Scenario s;
+  ScriptAnsweredAndHeld(s);
+  s.At(5000, [&] { s.client.reply = ScriptClient::Reply::kNever; });
+  s.Run(18000);
+  // Each command waits out its bound, then the engine goes on as after a reply: the Hold pressed during
+  // the first wait is seen when WaitHold starts at 10600.
+  const std::vector<Sent> expected = {
+      {5500, "#KALDU set AGC on"},
+      {11600, "#KALDU set call 1234 status onhold"},
+      {17600, "#KALDU open contacts"},
+  };
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 2, s.client.sent.end()), expected);
+  EXPECT_TRUE(EndsWith(s.log.text, std::string("\n=>answer incoming call") + TransferEngine::kReplyTimeoutLog +
+                                       "\n=>wait for hold button pressing\n=>hold incoming call" +
+                                       TransferEngine::kReplyTimeoutLog))
+      << s.log.text;
+}
+
+// The first call comes back (its id, not a new one) while the second call rings, in the first cycle:
+// no second call id is known, so the join is not sent with an empty id.
+TEST(TransferEngine, NeverSendsACallCommandWithAnEmptyId) {
+  Scenario s;
+  ScriptAnsweredAndHeld(s);
+  s.Status(kSecondRoutes, "1240", "RINGING");
+  s.Status(10500, "1234", "INPROGRESS");
+  s.Transfer(11500);
+  s.Run(14000);
+  const Commands expected = {"#KALDU set AGC off"};
+  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
+  for (const auto& sent : s.client.sent) {
+    EXPECT_EQ(sent.text.find("  "), std::string::npos) << sent.text;
+    EXPECT_NE(sent.text.back(), ' ') << sent.text;
+  }
+}
+
+// Stopped from another thread while it waits for the client to attach.
+TEST(TransferEngine, RequestStopEndsTheRunFromAnotherThread) {
+  class YieldingClock final : public Clock {
+   public:
+    void Sleep(std::uint32_t milliseconds) override {
+      now_ += milliseconds;
+      std::this_thread::yield();
+    }
+    std::uint64_t NowMs() override { return now_.load(); }
+    std::atomic<std::uint64_t> now_{0};
+  };
+  Scenario s;
+  s.board.apiWindow.store(0);
+  YieldingClock clock;
+  TransferEngine engine(s.board, s.client, clock, s.items, s.routing, s.log);
+  std::thread worker([&] { engine.RunTransferEngine(); });
+  while (clock.NowMs() < 1000) std::this_thread::yield();
+  engine.RequestStop();
+  worker.join();
+  EXPECT_EQ(engine.State(), EngineState::kStopped);
+  EXPECT_TRUE(s.client.sent.empty());
+  EXPECT_TRUE(s.log.text.empty());
+}
+
+}  // namespace
+}  // namespace halvane
