@@ -117,9 +117,8 @@ bool ApiLink::OnCopyData(WindowHandle sender, const void* data, std::size_t size
   std::string text;
   if (data != nullptr && size != 0) {
     const char* bytes = static_cast<const char*>(data);
-    const void* zero = std::memchr(bytes, '\0', size);
-    const std::size_t length = zero == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(zero) - bytes);
-    text.assign(bytes, length);
+    const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', size));
+    text.assign(bytes, zero == nullptr ? size : static_cast<std::size_t>(zero - bytes));
   }
 
   // Undecodable text is dropped, but the message still came from the client: answering 0 would tell

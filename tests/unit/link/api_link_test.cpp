@@ -30,7 +30,17 @@ constexpr unsigned kDiscoverId = 0xC102;
 constexpr char kUuid[] = "01234567-89ab-cdef-0123-456789abcdef";
 
 // The steps a start can fail at, in the order they are taken.
-enum class Fail { kNone, kAttachMessage, kDiscoverMessage, kUuidText, kOwnProcess, kClass, kWindow, kDoneEvent, kThread };
+enum class Fail {
+  kNone,
+  kAttachMessage,
+  kDiscoverMessage,
+  kUuidText,
+  kOwnProcess,
+  kClass,
+  kWindow,
+  kDoneEvent,
+  kThread,
+};
 
 // Records every operation as one text, runs the "message loop" from a queue of posted work, and runs
 // started threads either at once (in order, on the caller) or on real threads.
@@ -322,22 +332,15 @@ TEST_F(ApiLinkTest, OnlyTheRegisteredAttachMessageIsHandled) {
   // Before the messages are registered nothing is the attach message, not even message 0.
   EXPECT_FALSE(link->OnMessage(0, kClientWindow, kAttachSuccess));
   ASSERT_TRUE(link->Open());
+  // While not attached no window is the client's, not even "no window".
+  const char line[] = "CALL 1 STATUS RINGING";
+  EXPECT_FALSE(link->OnCopyData(0, line, sizeof line));
+  EXPECT_TRUE(board.currentCallId.Empty());
   EXPECT_FALSE(link->OnMessage(0, kClientWindow, kAttachSuccess));
   EXPECT_FALSE(link->OnMessage(kDiscoverId, kClientWindow, kAttachSuccess));
   EXPECT_FALSE(link->OnMessage(0x0010 /* WM_CLOSE */, 0, 0));
   EXPECT_EQ(board.apiWindow.load(), 0u) << "other messages go to the default procedure untouched";
   EXPECT_TRUE(link->OnMessage(kAttachId, kClientWindow, kAttachSuccess));
-  EXPECT_EQ(board.apiWindow.load(), kClientWindow);
-  link->Close();
-}
-
-TEST_F(ApiLinkTest, RefusedThenAttached) {
-  auto link = MakeLink();
-  ASSERT_TRUE(link->Open());
-  EXPECT_TRUE(link->OnMessage(kAttachId, kClientWindow, kAttachRefused));
-  EXPECT_EQ(board.apiWindow.load(), 0u);
-  EXPECT_TRUE(link->OnMessage(kAttachId, kClientWindow, kAttachSuccess));
-  EXPECT_EQ(log.Text(), "!!! Connection refused\n");
   EXPECT_EQ(board.apiWindow.load(), kClientWindow);
   link->Close();
 }
@@ -368,27 +371,15 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
     auto link = AttachedLink();
     board.currentCallId.Clear();
     board.currentCallStatus.Clear();
-    // A buffer of exactly cbData bytes, so that a read past it is caught under AddressSanitizer.
-    std::unique_ptr<char[]> data(new char[row.bytes.size() + 1]);
-    std::memcpy(data.get(), row.bytes.data(), row.bytes.size());
-    const void* lpData = row.bytes.empty() ? nullptr : data.get();
+    // More text follows the cbData bytes in memory: none of it may show up on the board.
+    const std::string buffer = row.bytes + " TAIL";
+    const void* lpData = row.bytes.empty() ? nullptr : buffer.data();
 
     EXPECT_EQ(link->OnCopyData(row.sender, lpData, row.bytes.size()), row.answer);
     EXPECT_EQ(board.currentCallId.Load(), row.callId);
     EXPECT_EQ(board.currentCallStatus.Load(), row.status);
     link->Close();
   }
-}
-
-TEST_F(ApiLinkTest, CopyDataIsRefusedWhileNotAttached) {
-  auto link = MakeLink();
-  ASSERT_TRUE(link->Open());
-  const char line[] = "#KALDU CURRENTUSERHANDLE operator1";
-  board.replyReceived.store(false);
-  EXPECT_FALSE(link->OnCopyData(0, line, sizeof line));
-  EXPECT_FALSE(board.replyReceived.load());
-  EXPECT_TRUE(board.userHandle.Empty());
-  link->Close();
 }
 
 TEST_F(ApiLinkTest, ReLoginForgetsTheClientBeforeBroadcastingAndFlagsAfter) {
@@ -488,7 +479,6 @@ TEST_F(ApiLinkTest, AFailedStartUndoesWhatWasDoneInReverse) {
     Fail fail;
     std::vector<std::string> tail;  // the calls after the failing one
   };
-  const std::vector<std::string> undoClass = {"unregister class 64", "close process 64"};
   const Row rows[] = {
       {Fail::kAttachMessage, {"register SkypeControlAPIAttach"}},
       {Fail::kDiscoverMessage, {"register SkypeControlAPIDiscover"}},
@@ -496,7 +486,8 @@ TEST_F(ApiLinkTest, AFailedStartUndoesWhatWasDoneInReverse) {
       {Fail::kOwnProcess, {"open process"}},
       {Fail::kClass, {"register class 64", "close process 64"}},
       {Fail::kWindow, {"create window 64", "unregister class 64", "close process 64"}},
-      {Fail::kDoneEvent, {"create event", "destroy window 1536", "post quit", "unregister class 64", "close process 64"}},
+      {Fail::kDoneEvent,
+       {"create event", "destroy window 1536", "post quit", "unregister class 64", "close process 64"}},
       {Fail::kThread,
        {"start thread", "close event 68", "destroy window 1536", "post quit", "unregister class 64",
         "close process 64"}},
