@@ -433,7 +433,7 @@ TEST_F(ApiLinkTest, ClientStartingAfterTheProgramAttachesThroughReLogin) {
   ASSERT_EQ(delivery.delivered.size(), 1u);
   EXPECT_EQ(delivery.delivered[0].target, kClientWindow);
   EXPECT_EQ(delivery.delivered[0].sender, kLinkWindow) << "commands carry the link window as wParam";
-  EXPECT_EQ(delivery.delivered[0].bytes, std::string("#KALDU get currentuserhandle", 29));
+  EXPECT_EQ(delivery.delivered[0].bytes, std::string("#KALDU get currentuserhandle") + '\0');
 }
 
 TEST_F(ApiLinkTest, StartOrderAndOrderlyStopWhenTheBroadcastIsNotDelivered) {
