@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmddk.h>
 
 #include <cstring>
 #include <vector>
@@ -91,9 +92,14 @@ class WinmmMixerPort final : public MixerPort {
       result = mixerGetID(reinterpret_cast<HMIXEROBJ>(wave), &id, MIXER_OBJECTF_HWAVEOUT);
       waveOutClose(wave);
     }
-    if (result != MMSYSERR_NOERROR) return false;
-    *mixerId = id;
-    return true;
+    if (result == MMSYSERR_NOERROR) {
+      *mixerId = id;
+      return true;
+    }
+    // Some systems (Wine among them) name no mixer for a handle the mapper opened. The mapper's
+    // preferred device, or failing that the first device, is the one it plays through.
+    if (device != WAVE_MAPPER) return false;
+    return MapperMixer(recording, mixerId);
   }
 
   bool GetMixerId(std::uint32_t device, std::uint32_t objectType, std::uint32_t* mixerId) override {
@@ -228,6 +234,28 @@ class WinmmMixerPort final : public MixerPort {
   }
 
  private:
+  static bool MapperMixer(bool recording, std::uint32_t* mixerId) {
+    DWORD preferred = WAVE_MAPPER;
+    DWORD status = 0;
+    const MMRESULT asked =
+        recording ? waveInMessage(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                                  DRVM_MAPPER_PREFERRED_GET, reinterpret_cast<DWORD_PTR>(&preferred),
+                                  reinterpret_cast<DWORD_PTR>(&status))
+                  : waveOutMessage(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                                   DRVM_MAPPER_PREFERRED_GET, reinterpret_cast<DWORD_PTR>(&preferred),
+                                   reinterpret_cast<DWORD_PTR>(&status));
+    const UINT devices = recording ? waveInGetNumDevs() : waveOutGetNumDevs();
+    if (asked != MMSYSERR_NOERROR || preferred >= devices) preferred = 0;
+    if (devices == 0) return false;
+    UINT id = 0;
+    if (mixerGetID(reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(preferred)), &id,
+                   recording ? MIXER_OBJECTF_WAVEIN : MIXER_OBJECTF_WAVEOUT) != MMSYSERR_NOERROR) {
+      return false;
+    }
+    *mixerId = id;
+    return true;
+  }
+
   static bool QueryLine(MixerHandle handle, MIXERLINEA* info, DWORD how, MixerLine* line) {
     if (mixerGetLineInfoA(ToObject(handle), info, MIXER_OBJECTF_HMIXER | how) != MMSYSERR_NOERROR) return false;
     CopyLine(*info, line);
