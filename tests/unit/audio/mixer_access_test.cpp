@@ -122,6 +122,19 @@ TEST(MixerAccessTest, FirstZeroLineItemGoesToLineZeroSlotWhenMicrophoneIsKnown) 
   EXPECT_EQ(access.slot(Slot::inAuxItem).valid, 0u);
 }
 
+TEST(MixerAccessTest, ASecondListFillsOnlySlotsStillEmpty) {
+  FakeMixer fake;
+  SetRecording(fake,
+               {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)}), Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
+               {Mux(300, {10}), MixerList(301, {20, 10})});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inMicItem).controlId, 300u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).singleSelect, 1u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).controlId, 301u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).singleSelect, 0u);
+}
+
 TEST(MixerAccessTest, AFailedCaptureIsNotOfferedToLaterRows) {
   FakeMixer fake;
   FakeControl broken = Mute(101);
