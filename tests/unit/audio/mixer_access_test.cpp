@@ -1,0 +1,351 @@
+#include "audio/mixer_access.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fake_mixer.h"
+
+namespace halvane::test {
+namespace {
+
+constexpr std::uint32_t kDestLine = 1;
+
+// A recording mixer with one wave-in destination holding the given sources and destination controls.
+void SetRecording(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> destinationControls) {
+  FakeDestination d;
+  d.line = Line(kDestLine, mixer::kDstWaveIn, "Capture", std::move(destinationControls));
+  d.sources = std::move(sources);
+  fake.recording.destinations = {d};
+}
+
+void SetPlayback(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> destinationControls) {
+  FakeDestination d;
+  d.line = Line(kDestLine, mixer::kDstSpeakers, "Speakers", std::move(destinationControls));
+  d.sources = std::move(sources);
+  fake.playback.destinations = {d};
+}
+
+bool OpenRecording(MixerAccess& access) { return access.SetInMixerDevice(mixer::kObjectWaveIn, mixer::kWaveMapper, 0); }
+bool OpenPlayback(MixerAccess& access) { return access.SetOutMixerDevice(mixer::kObjectWaveOut, mixer::kWaveMapper, 0); }
+
+TEST(MixerAccessTest, TypeRulesComeBeforeNameRules) {
+  FakeMixer fake;
+  SetRecording(fake,
+               {Line(10, mixer::kSrcMicrophone, "Aux", {Volume(101), Mute(102)}),
+                Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
+               {Mux(300, {20, 10})});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+
+  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
+  EXPECT_EQ(access.slot(Slot::inMicVolume).lineId, 10u);  // volume rows keep the source's line
+  EXPECT_EQ(access.slot(Slot::inMicMute).lineId, kDestLine);  // mute rows the destination's
+  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).itemIndex, 0u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).singleSelect, 1u);
+}
+
+// One recording source, line 7, with a volume control, and a list naming that line: which role it got
+// shows in which item slot the list entry lands; an unclassified source is never asked for controls.
+TEST(MixerAccessTest, RecordingSourcesAreClassifiedByTypeThenExactShortName) {
+  enum Role { kNone, kMic, kStereo, kAux };
+  struct Case {
+    std::uint32_t type;
+    std::string name;
+    Role role;
+  };
+  const std::string big5("\xC1\x6E\xAA\x69\xBF\xE9\xA5\x58\xB2\x56\xAD\xB5\xBE\xB9");
+  const Case cases[] = {
+      {mixer::kSrcMicrophone, "Stereo Mix", kMic},
+      {mixer::kSrcWaveOut, "Aux", kStereo},
+      {mixer::kSrcLine, "Stereo Mix", kStereo},
+      {mixer::kSrcLine, "Stereo Mixer", kStereo},
+      {mixer::kSrcAuxiliary, big5, kStereo},
+      {mixer::kSrcLine, "Aux", kAux},
+      {mixer::kSrcLine, "stereo mix", kNone},
+      {mixer::kSrcLine, "STEREO MIX", kNone},
+      {mixer::kSrcLine, "Stereo Mix ", kNone},
+      {mixer::kSrcLine, "aux", kNone},
+      {mixer::kSrcLine, big5.substr(0, 13), kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeMixer fake;
+    SetRecording(fake, {Line(7, c.type, c.name, {Volume(71)})}, {Mux(300, {7})});
+    MixerAccess access(fake);
+    ASSERT_TRUE(OpenRecording(access));
+    EXPECT_EQ(access.slot(Slot::inMicItem).valid, c.role == kMic ? 1u : 0u);
+    EXPECT_EQ(access.slot(Slot::inStereoMixItem).valid, c.role == kStereo ? 1u : 0u);
+    EXPECT_EQ(access.slot(Slot::inAuxItem).valid, c.role == kAux ? 1u : 0u);
+    EXPECT_EQ(access.slot(Slot::inMicVolume).valid, c.role == kMic ? 1u : 0u);
+    EXPECT_EQ(access.slot(Slot::inStereoMixVolume).valid, c.role == kStereo ? 1u : 0u);
+    const bool linesRead = std::find(fake.controlReads.begin(), fake.controlReads.end(), 7u) != fake.controlReads.end();
+    EXPECT_EQ(linesRead, c.role != kNone);
+  }
+}
+
+TEST(MixerAccessTest, TwoMicrophonesGiveTheFirstVolumeAndTheLastItem) {
+  FakeMixer fake;
+  SetRecording(fake,
+               {Line(10, mixer::kSrcMicrophone, "Mic 1", {Volume(101)}),
+                Line(11, mixer::kSrcMicrophone, "Mic 2", {Volume(111)})},
+               {Mux(300, {10, 11})});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
+}
+
+TEST(MixerAccessTest, WithoutMicrophoneALineZeroStandsIn) {
+  FakeMixer fake;
+  SetRecording(fake, {Line(0, mixer::kSrcLine, "Stereo Mix", {Volume(101)})}, {Mux(300, {5, 0})});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
+  EXPECT_EQ(access.slot(Slot::inStereoMixVolume).valid, 0u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
+  EXPECT_EQ(access.slot(Slot::inStereoMixItem).valid, 0u);
+}
+
+TEST(MixerAccessTest, FirstZeroLineItemGoesToLineZeroSlotWhenMicrophoneIsKnown) {
+  FakeMixer fake;
+  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {Mux(300, {0, 10})});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inLineZeroItem).itemIndex, 0u);
+  EXPECT_EQ(access.slot(Slot::inLineZeroItem).valid, 1u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
+  EXPECT_EQ(access.slot(Slot::inStereoMixItem).valid, 0u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).valid, 0u);
+}
+
+TEST(MixerAccessTest, ASecondListFillsOnlySlotsStillEmpty) {
+  FakeMixer fake;
+  SetRecording(fake,
+               {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)}), Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
+               {Mux(300, {10}), MixerList(301, {20, 10})});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inMicItem).controlId, 300u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).singleSelect, 1u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).controlId, 301u);
+  EXPECT_EQ(access.slot(Slot::inAuxItem).singleSelect, 0u);
+}
+
+TEST(MixerAccessTest, AFailedCaptureIsNotOfferedToLaterRows) {
+  FakeMixer fake;
+  FakeControl broken = Mute(101);
+  broken.failRead = true;
+  // Microphone on line 0: the mute matches the microphone row first, and its failure ends the offer.
+  SetRecording(fake, {Line(0, mixer::kSrcMicrophone, "Mic", {broken, Volume(102)})}, {});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inMicMute).valid, 0u);
+  EXPECT_EQ(access.slot(Slot::inLineZeroMute).valid, 0u);
+  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 102u);
+}
+
+TEST(MixerAccessTest, DestinationSearchStopsAtTheFirstFailedQuery) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint32_t> types;  // 0 = the query fails
+    bool opens;
+    std::vector<std::uint32_t> queried;
+  };
+  const Case cases[] = {
+      {"found before the failure", {mixer::kDstSpeakers, 0, mixer::kDstSpeakers}, true, {0}},
+      {"only after the failure", {mixer::kDstWaveIn, 0, mixer::kDstSpeakers}, false, {0, 1}},
+      {"second of two", {mixer::kDstWaveIn, mixer::kDstSpeakers}, true, {0, 1}},
+      {"none", {}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeMixer fake;
+    for (std::uint32_t i = 0; i < c.types.size(); ++i) {
+      FakeDestination d;
+      d.line = Line(kDestLine + i, c.types[i], "D", {Mute(50 + i)});
+      d.failQuery = c.types[i] == 0;
+      fake.playback.destinations.push_back(d);
+    }
+    MixerAccess access(fake);
+    EXPECT_EQ(OpenPlayback(access), c.opens);
+    EXPECT_EQ(access.IsOpen(MixerSide::Playback), c.opens);
+    EXPECT_EQ(fake.destinationQueries, c.queried);
+    EXPECT_EQ(fake.opens, fake.closes + (c.opens ? 1 : 0));
+  }
+}
+
+TEST(MixerAccessTest, UnreadableCapabilitiesMeanNoDestinations) {
+  FakeMixer fake;
+  SetPlayback(fake, {}, {Mute(50)});
+  fake.playback.failCaps = true;
+  MixerAccess access(fake);
+  EXPECT_FALSE(OpenPlayback(access));
+  EXPECT_EQ(fake.opens, fake.closes);
+}
+
+TEST(MixerAccessTest, UnreadableDestinationControlsStillOpenButLeaveNothingToSelect) {
+  FakeMixer fake;
+  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {Volume(90), Mux(300, {10})});
+  fake.recording.destinations[0].line.failControls = true;
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(access.slot(Slot::inMasterVolume).valid, 0u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).valid, 0u);
+  EXPECT_EQ(access.slot(Slot::inMicVolume).valid, 1u);
+  EXPECT_FALSE(access.SelectListItem(MixerSide::Recording, Slot::inMicItem, 1));
+  EXPECT_TRUE(fake.writes.empty());
+}
+
+TEST(MixerAccessTest, ListWritesFollowTheListKind) {
+  struct Case {
+    const char* what;
+    std::uint32_t type;
+    bool failRead;
+    std::vector<std::uint32_t> current;
+    std::vector<std::uint32_t> written;
+    bool readsFirst;
+  };
+  const Case cases[] = {
+      {"MUX clears the others", mixer::kTypeMux, false, {0, 1, 0}, {1, 0, 0}, false},
+      {"MIXER keeps the others", mixer::kTypeMixer, false, {0, 1, 1}, {1, 1, 1}, true},
+      {"MIXER after a failed read", mixer::kTypeMixer, true, {0, 1, 1}, {1, 0, 0}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeMixer fake;
+    FakeControl list = List(300, c.type, {10, 20, 30});
+    list.values = c.current;
+    SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {list});
+    MixerAccess access(fake);
+    ASSERT_TRUE(OpenRecording(access));
+    fake.recording.destinations[0].line.controls[0].failRead = c.failRead;
+    fake.valueReads.clear();
+
+    EXPECT_TRUE(access.SelectListItem(MixerSide::Recording, Slot::inMicItem, 1));
+    ASSERT_EQ(fake.writes.size(), 1u);
+    EXPECT_EQ(fake.writes[0].controlId, 300u);
+    EXPECT_EQ(fake.writes[0].multipleItems, 3u);
+    EXPECT_EQ(fake.writes[0].values, c.written);
+    EXPECT_EQ(!fake.valueReads.empty(), c.readsFirst);
+  }
+}
+
+TEST(MixerAccessTest, WritesThroughAClosedSideOrAnEmptySlotMakeNoPlatformCall) {
+  FakeMixer fake;
+  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {Mux(300, {10})});
+  SetPlayback(fake, {}, {});
+  MixerAccess access(fake);
+
+  int before = fake.calls;
+  EXPECT_FALSE(access.SetMicVolume(5));  // never opened
+  EXPECT_EQ(fake.calls, before);
+
+  ASSERT_TRUE(OpenRecording(access));
+  ASSERT_TRUE(OpenPlayback(access));
+  before = fake.calls;
+  EXPECT_FALSE(access.SetSpeakerMute(1));  // playback open, slot empty
+  EXPECT_FALSE(access.SelectListItem(MixerSide::Recording, Slot::inAuxItem, 1));
+  EXPECT_EQ(fake.calls, before);
+
+  access.CloseMixers();
+  EXPECT_EQ(fake.closes, 2);
+  before = fake.calls;
+  EXPECT_FALSE(access.SetMicVolume(5));  // slot kept, side closed
+  EXPECT_FALSE(access.SelectListItem(MixerSide::Recording, Slot::inMicItem, 1));
+  EXPECT_EQ(fake.calls, before);
+  EXPECT_TRUE(fake.writes.empty());
+}
+
+TEST(MixerAccessTest, VolumeIsWrittenUnscaled) {
+  FakeMixer fake;
+  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_TRUE(access.SetMicVolume(0x8000));
+  ASSERT_EQ(fake.writes.size(), 1u);
+  EXPECT_EQ(fake.writes[0].controlId, 101u);
+  EXPECT_EQ(fake.writes[0].multipleItems, 0u);
+  EXPECT_EQ(fake.writes[0].values, std::vector<std::uint32_t>{0x8000});
+}
+
+TEST(MixerAccessTest, MicPlaybackMuteTriesBothWritesAndSucceedsIfEitherDoes) {
+  struct Case {
+    const char* what;
+    bool withList;
+    bool withMic;
+    bool result;
+    std::size_t writes;
+  };
+  const Case cases[] = {
+      {"list and microphone", true, true, true, 2},
+      {"no list", false, true, true, 1},
+      {"no microphone line", false, false, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeMixer fake;
+    std::vector<FakeLine> sources = {Line(20, mixer::kSrcWaveOut, "Wave", {Volume(201), Mute(202)})};
+    if (c.withMic) sources.push_back(Line(30, mixer::kSrcMicrophone, "Mic", {Volume(301), Mute(302)}));
+    std::vector<FakeControl> destination = {Volume(90), Mute(91)};
+    if (c.withList) destination.push_back(MixerList(400, {20, 30}));
+    SetPlayback(fake, sources, destination);
+    MixerAccess access(fake);
+    ASSERT_TRUE(OpenPlayback(access));
+    EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, 202u);
+    EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, 201u);
+
+    EXPECT_EQ(access.SetMicPlaybackMute(1), c.result);
+    ASSERT_EQ(fake.writes.size(), c.writes);
+    if (c.withList) {
+      EXPECT_EQ(fake.writes[0].controlId, 400u);
+      EXPECT_EQ(fake.writes[0].values, (std::vector<std::uint32_t>{0, 0}));
+    }
+    if (c.withMic) {
+      EXPECT_EQ(fake.writes.back().controlId, 302u);
+      EXPECT_EQ(fake.writes.back().values, std::vector<std::uint32_t>{1});
+    }
+  }
+}
+
+TEST(MixerAccessTest, PlaybackOffersUnclassifiedLinesOnlyThroughLineZero) {
+  FakeMixer fake;
+  // No wave-out source: its working line stays 0, so an unclassified line 0 fills the wave slots,
+  // while an unclassified line 8 matches nothing.
+  SetPlayback(fake,
+              {Line(8, mixer::kSrcLine, "Line", {Mute(81), Volume(82)}),
+               Line(0, mixer::kSrcLine, "Line 0", {Mute(1), Volume(2)})},
+              {Mute(91)});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenPlayback(access));
+  EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, 1u);
+  EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, 2u);
+  EXPECT_EQ(access.slot(Slot::outMasterMute).controlId, 91u);
+  EXPECT_TRUE(access.SetSpeakerMute(1));
+  ASSERT_EQ(fake.writes.size(), 1u);
+  EXPECT_EQ(fake.writes[0].controlId, 91u);
+}
+
+TEST(MixerAccessTest, ReopeningKeepsEarlierSlotsAndFillsOnlyEmptyOnes) {
+  FakeMixer fake;
+  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {});
+  MixerAccess access(fake);
+  ASSERT_TRUE(OpenRecording(access));
+  fake.recording.destinations[0].sources[0].controls[0].id = 999;
+  fake.recording.destinations[0].line.controls = {Mux(300, {10})};
+  ASSERT_TRUE(OpenRecording(access));
+  EXPECT_EQ(fake.closes, 1);  // the first handle was closed before the second open
+  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
+  EXPECT_EQ(access.slot(Slot::inMicItem).controlId, 300u);
+
+  fake.probeFails = true;
+  EXPECT_FALSE(OpenRecording(access));
+  EXPECT_FALSE(access.IsOpen(MixerSide::Recording));
+  EXPECT_EQ(fake.closes, 2);
+}
+
+}  // namespace
+}  // namespace halvane::test

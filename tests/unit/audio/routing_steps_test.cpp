@@ -1,0 +1,182 @@
+#include "audio/routing_steps.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/presets.h"
+#include "fake_mixer.h"
+
+namespace halvane::test {
+namespace {
+
+class RecordingLog final : public LogWriter {
+ public:
+  void WriteLog(const char* text) override { texts += text; }
+  std::string texts;
+};
+
+class RecordingOutput final : public TextOutput {
+ public:
+  void Print(const char* text) override { texts += text; }
+  std::string texts;
+};
+
+class NoSleep final : public Clock {
+ public:
+  void Sleep(std::uint32_t) override {}
+  std::uint64_t NowMs() override { return 0; }
+};
+
+// A card with every line the presets touch: microphone and aux on the recording side, wave-out and
+// microphone under the speakers, each destination with a list.
+void FullCard(FakeMixer& fake) {
+  FakeDestination in;
+  in.line = Line(1, mixer::kDstWaveIn, "Capture", {Volume(90), Mute(91), Mux(92, {11, 12, 13})});
+  in.sources = {Line(11, mixer::kSrcMicrophone, "Mic", {Volume(111), Mute(112)}),
+                Line(12, mixer::kSrcLine, "Aux", {Volume(121)}),
+                Line(13, mixer::kSrcLine, "Stereo Mix", {Volume(131)})};
+  fake.recording.destinations = {in};
+  FakeDestination out;
+  out.line = Line(2, mixer::kDstSpeakers, "Speakers", {Volume(80), Mute(81), MixerList(82, {21, 22})});
+  out.sources = {Line(21, mixer::kSrcWaveOut, "Wave", {Volume(211), Mute(212)}),
+                 Line(22, mixer::kSrcMicrophone, "Mic", {Volume(221), Mute(222)})};
+  fake.playback.destinations = {out};
+}
+
+struct Written {
+  std::uint32_t mixer;
+  std::uint32_t control;
+  std::vector<std::uint32_t> values;
+  bool operator==(const Written& o) const { return mixer == o.mixer && control == o.control && values == o.values; }
+};
+
+std::vector<Written> Writes(const FakeMixer& fake) {
+  std::vector<Written> out;
+  for (const auto& w : fake.writes) out.push_back({w.mixerId, w.controlId, w.values});
+  return out;
+}
+
+constexpr std::uint32_t kIn = FakeMixer::kRecordingId;
+constexpr std::uint32_t kOut = FakeMixer::kPlaybackId;
+
+TEST(RoutingStepsTest, PresetsWriteTheFiveControlsInOrderAndCloseEveryMixer) {
+  struct Case {
+    const char* what;
+    void (*apply)(AudioRouting&, Clock&);
+    std::vector<Written> writes;
+  };
+  const Case cases[] = {
+      {"answer", ApplyAnswerPreset,
+       {{kIn, 111, {32768}}, {kIn, 92, {1, 0, 0}}, {kOut, 81, {0}}, {kOut, 82, {0, 0}}, {kOut, 222, {1}}}},
+      {"transfer", ApplyTransferPreset,
+       {{kIn, 111, {0}}, {kIn, 92, {1, 0, 0}}, {kOut, 81, {1}}, {kOut, 82, {0, 0}}, {kOut, 222, {1}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeMixer fake;
+    FullCard(fake);
+    RecordingLog log;
+    RecordingOutput out;
+    RoutingSteps steps(fake, log, out);
+    NoSleep clock;
+    c.apply(steps, clock);
+    EXPECT_EQ(Writes(fake), c.writes);
+    EXPECT_EQ(fake.opens, 3);
+    EXPECT_EQ(fake.closes, 3);
+    EXPECT_EQ(log.texts, "");
+    EXPECT_EQ(out.texts, "");
+  }
+}
+
+TEST(RoutingStepsTest, RecordSourceOutcomes) {
+  struct Case {
+    const char* what;
+    const char* source;
+    std::int32_t level;
+    void (*card)(FakeMixer&);
+    int result;
+    const char* log;
+    std::vector<std::uint32_t> controlsWritten;
+  };
+  auto full = [](FakeMixer& f) { FullCard(f); };
+  auto noMixer = [](FakeMixer& f) { f.probeFails = true; };
+  auto noWaveIn = [](FakeMixer& f) {
+    FullCard(f);
+    f.recording.destinations[0].line.type = mixer::kDstSpeakers;
+  };
+  auto noList = [](FakeMixer& f) {
+    FullCard(f);
+    f.recording.destinations[0].line.controls.pop_back();
+  };
+  auto noMicVolume = [](FakeMixer& f) {
+    FullCard(f);
+    f.recording.destinations[0].sources[0].controls = {Mute(112)};
+  };
+  auto rejecting = [](FakeMixer& f) {
+    FullCard(f);
+    f.rejectWrites = true;
+  };
+  const Case cases[] = {
+      {"mixed-case mic", "mIc", 32768, full, 1, "", {111, 92}},
+      {"negative level leaves the volume", "MIC", -1, full, 1, "", {92}},
+      {"aux", "aux", 5, full, 1, "", {92}},
+      {"stereo mix", "Stereo Mix", 5, full, 1, "", {92}},
+      {"other name touches nothing", "LINE", 5, full, 1, "", {}},
+      {"no recording mixer", "MIC", 0, noMixer, 0, "SetInMixerDevice failed\n", {}},
+      {"no wave-in destination", "MIC", 0, noWaveIn, 0, "SetInMixerDevice failed\n", {}},
+      {"no list", "MIC", 0, noList, 0, "\nSelect Mic failed\n", {111}},
+      {"no list for aux", "AUX", 0, noList, 0, "\nSelect Aux failed\n", {}},
+      {"no list for stereo mix", "stereo mix", 0, noList, 0, "\nSelect Stereo Mix failed\n", {}},
+      {"no microphone volume", "MIC", 32768, noMicVolume, 1, "", {92}},
+      {"write rejected", "MIC", 0, rejecting, 0, "\nSelect Mic failed\n", {111, 92}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeMixer fake;
+    c.card(fake);
+    RecordingLog log;
+    RecordingOutput out;
+    RoutingSteps steps(fake, log, out);
+    EXPECT_EQ(steps.SelectRecordSource(c.source, c.level), c.result);
+    EXPECT_EQ(log.texts, c.log);
+    EXPECT_EQ(out.texts, "");
+    std::vector<std::uint32_t> written;
+    for (const auto& w : fake.writes) written.push_back(w.controlId);
+    EXPECT_EQ(written, c.controlsWritten);
+    EXPECT_EQ(fake.opens, fake.closes);
+  }
+}
+
+TEST(RoutingStepsTest, MissingPlaybackMixerReportsTwicePerPresetOnStandardOutputOnly) {
+  FakeMixer fake;
+  FullCard(fake);
+  fake.playback.failOpen = true;
+  RecordingLog log;
+  RecordingOutput out;
+  RoutingSteps steps(fake, log, out);
+  NoSleep clock;
+  ApplyAnswerPreset(steps, clock);
+  EXPECT_EQ(out.texts, "SetOutMixerDevice failed\nSetOutMixerDevice failed\n");
+  EXPECT_EQ(log.texts, "");
+  EXPECT_EQ(steps.ApplySpeakerMute(1), 0);
+}
+
+TEST(RoutingStepsTest, PlaybackStepsSucceedWhenOpenedWhateverTheWrites) {
+  FakeMixer fake;
+  FakeDestination out;
+  out.line = Line(2, mixer::kDstSpeakers, "Speakers", {});  // no mute, no list
+  fake.playback.destinations = {out};
+  RecordingLog log;
+  RecordingOutput text;
+  RoutingSteps steps(fake, log, text);
+  EXPECT_EQ(steps.ApplySpeakerMute(1), 1);
+  EXPECT_EQ(steps.ApplyMicPlaybackMute(1), 1);
+  EXPECT_TRUE(fake.writes.empty());
+  EXPECT_EQ(fake.opens, 2);
+  EXPECT_EQ(fake.closes, 2);
+}
+
+}  // namespace
+}  // namespace halvane::test
