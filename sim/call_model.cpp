@@ -217,6 +217,20 @@ Lines CallModel::OperatorHangsUp(std::string_view id) {
   return {Status(*call, "FINISHED")};
 }
 
+Lines CallModel::OperatorHolds(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->held || call->status != "INPROGRESS") return {};
+  call->held = true;
+  return {Status(*call, HoldWord())};
+}
+
+Lines CallModel::OperatorResumes(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || !call->held) return {};
+  call->held = false;
+  return {Status(*call, "INPROGRESS")};
+}
+
 Lines CallModel::FarEndAnswers(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
