@@ -12,15 +12,17 @@ namespace halvane {
 // UTF-16 to UTF-8: each unit by itself (a surrogate takes the three-byte form). Stops at the zero unit.
 std::string Utf16ToUtf8(const char16_t* units);
 
-// UTF-8 to UTF-16, driven by the lead byte alone; never reads past the terminating zero byte.
-std::u16string Utf8ToUtf16(const char* text);
+// UTF-8 to UTF-16, driven by the lead byte alone (following bytes give their low six bits, unchecked).
+// Never reads past the terminating zero byte. A text whose last sequence the zero cuts short cannot be
+// decoded: false, and no units. (An encoded zero, C0 80, decodes to a zero unit like any other value.)
+bool Utf8ToUtf16(const char* text, std::u16string& units);
 
 // A command text in the system code page to UTF-8. False (and no text) when it cannot be converted,
 // an empty text included.
 bool AnsiToUtf8(CodePage& codePage, const char* text, std::string& utf8);
 
-// A received UTF-8 text to the console code page. False (and no text) when it cannot be converted;
-// the reason goes to standard error.
+// A received UTF-8 text to the console code page. False (and no text) when it cannot be decoded or
+// converted; the reason goes to standard error.
 bool Utf8ToLocal(CodePage& codePage, const char* text, std::string& local);
 
 }  // namespace halvane

@@ -3,6 +3,7 @@
 // changes on the call board.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/call_board.h"
@@ -26,6 +27,15 @@ inline constexpr char kJoin[] = "%s set call %s join_conference %s";
 inline constexpr char kNoReleased[] = "%s btn_released no";
 inline constexpr char kMinimize[] = "%s minimize";
 }  // namespace command
+
+// Room for any command of the table above with two call ids at their full width.
+inline constexpr std::size_t kCommandBufferSize = 128;
+
+// Formats one command into buffer: the tag, then id1 and id2 for the format's further %s. False (and
+// an empty buffer) when the format holds anything but %s, when a call id it needs is missing or empty,
+// or when the text does not fit.
+bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1 = nullptr,
+                   const char* id2 = nullptr);
 
 // Hands one wire message to the client's API window: WM_COPYDATA with dwData 0, cbData = size (the
 // UTF-8 text and its terminating zero), wParam = sender. True when the client accepted it.

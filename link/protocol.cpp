@@ -1,0 +1,126 @@
+#include "link/protocol.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "link/codec.h"
+
+namespace halvane {
+namespace {
+
+constexpr std::string_view kTag(kCommandTag);
+constexpr std::string_view kCallKeyword("CALL");
+constexpr std::string_view kStatusKeyword(" STATUS");
+constexpr std::string_view kHandleKeyword("CURRENTUSERHANDLE ");
+
+char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool StartsWithTag(std::string_view line) {
+  if (line.size() < kTag.size()) return false;
+  for (std::size_t k = 0; k < kTag.size(); ++k) {
+    if (FoldAscii(line[k]) != FoldAscii(kTag[k])) return false;
+  }
+  return true;
+}
+
+// The id lies between "CALL" and one separator and the blank of " STATUS"; the status follows
+// " STATUS" and one separator. A line with no id text (the keywords touch, come in the other order, or
+// hold only the separator between them) or no status text names no call: it is dropped rather than
+// cut outside the line, and an empty id never reaches a call command. Too long values are cut to
+// their fields by Store.
+void ApplyCallCut(CallBoard& board, std::string_view line, std::size_t call, std::size_t status) {
+  const std::size_t idStart = call + kCallKeyword.size() + 1;
+  const std::size_t statusStart = status + kStatusKeyword.size() + 1;
+  if (status <= idStart || statusStart >= line.size()) return;
+  // Id first, then status: the engine reads them in that order.
+  board.currentCallId.Store(line.substr(idStart, status - idStart));
+  board.currentCallStatus.Store(line.substr(statusStart));
+}
+
+// Conversions a command format may hold: only %s (the tag, then call ids) and %%; -1 for anything else.
+int CountTextArguments(const char* format) {
+  int count = 0;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    if (*p == 's') {
+      ++count;
+    } else if (*p != '%') {
+      return -1;
+    }
+  }
+  return count;
+}
+
+bool IsPresent(const char* text) { return text != nullptr && *text != '\0'; }
+
+}  // namespace
+
+CommandLink::CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage)
+    : board_(board), delivery_(delivery), codePage_(codePage) {}
+
+bool CommandLink::SendCommand(const char* text) {
+  // Cleared before anything else: the reply can be parsed while the delivery below is still running.
+  board_.replyReceived.store(false);
+
+  WindowHandle target = board_.apiWindow.load();
+  if (target == 0) return false;
+
+  std::string utf8;
+  if (!AnsiToUtf8(codePage_, text, utf8) || utf8.empty()) return false;
+  if (utf8.size() >= std::numeric_limits<std::uint32_t>::max()) return false;
+
+  const auto size = static_cast<std::uint32_t>(utf8.size() + 1);  // the text and its zero byte
+  if (delivery_.Deliver(target, linkWindow_.load(), utf8.c_str(), size)) return true;
+
+  // Forget the window we sent to, but not one that a new attach recorded meanwhile.
+  board_.apiWindow.compare_exchange_strong(target, 0);
+  std::printf("!!! Disconnected\n");
+  std::fflush(stdout);
+  return false;
+}
+
+void ParseNotification(CallBoard& board, const char* text) {
+  if (text == nullptr) return;
+  const std::string_view line(text);
+
+  const bool reply = StartsWithTag(line);
+  if (reply) board.replyReceived.store(true);
+
+  const std::size_t call = line.find(kCallKeyword);
+  const std::size_t status = line.find(kStatusKeyword);
+  if (call != std::string_view::npos && status != std::string_view::npos) {
+    ApplyCallCut(board, line, call, status);
+    return;
+  }
+  if (!reply) return;
+
+  const std::size_t handle = line.find(kHandleKeyword);
+  if (handle == std::string_view::npos) return;
+  const std::string_view rest = line.substr(handle + kHandleKeyword.size());
+  if (!rest.empty()) board.userHandle.Store(rest);
+}
+
+bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1, const char* id2) {
+  if (buffer == nullptr || size == 0) return false;
+  buffer[0] = '\0';
+  if (format == nullptr) return false;
+
+  const int arguments = CountTextArguments(format);
+  if (arguments < 1 || arguments > 3) return false;
+  if (arguments >= 2 && !IsPresent(id1)) return false;
+  if (arguments >= 3 && !IsPresent(id2)) return false;
+
+  const int written = std::snprintf(buffer, size, format, kCommandTag, id1 != nullptr ? id1 : "",
+                                    id2 != nullptr ? id2 : "");
+  if (written < 0 || static_cast<std::size_t>(written) >= size) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+}  // namespace halvane

@@ -1,0 +1,24 @@
+// Arbitrary received lines through the parser: nothing outside the line or a field may be touched.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "link/protocol.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The line in a block of exactly its size plus the zero, as the link hands it over.
+  auto line = std::make_unique<char[]>(size + 1);
+  if (size != 0) std::memcpy(line.get(), data, size);
+  line[size] = '\0';
+
+  halvane::CallBoard board;
+  halvane::ParseNotification(board, line.get());
+  if (board.currentCallId.Load().size() > halvane::CallIdText::kCapacity) std::abort();
+  if (board.currentCallStatus.Load().size() > halvane::StatusText::kCapacity) std::abort();
+  if (board.userHandle.Load().size() > halvane::HandleText::kCapacity) std::abort();
+  // A call id, once stored, is never empty: no call command can be formed without one.
+  if (board.currentCallId.Empty() != board.currentCallStatus.Empty()) std::abort();
+  return 0;
+}

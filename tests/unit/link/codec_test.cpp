@@ -1,0 +1,165 @@
+#include "link/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "fake_code_page.h"
+
+namespace halvane {
+namespace {
+
+// The input in a heap block of exactly its size, so that a read past the zero shows under ASan.
+std::unique_ptr<char[]> Exact(const std::string& bytes) {
+  auto block = std::make_unique<char[]>(bytes.size() + 1);
+  bytes.copy(block.get(), bytes.size());
+  block[bytes.size()] = '\0';
+  return block;
+}
+
+struct DecodeRow {
+  const char* name;
+  std::string bytes;
+  std::u16string units;
+};
+
+TEST(Utf8ToUtf16, DecodesByTheLeadByteAlone) {
+  const DecodeRow rows[] = {
+      {"ascii", "A", u"A"},
+      {"two bytes", "\xC3\xA9", u"\u00E9"},
+      {"three bytes", "\xE2\x82\xAC", u"\u20AC"},
+      {"stray continuation takes the next byte", "\x80\x41", std::u16string(1, char16_t{0x0001})},
+      {"four-byte lead takes the three-byte row", "\xF0\x9F\x98\x80\x41",
+       std::u16string{char16_t{0x07D8}, char16_t{0x0001}}},
+      {"overlong zero decodes to a zero unit", "\xC0\x80\x41", std::u16string{char16_t{0}, u'A'}},
+      {"encoded surrogate decodes to its value", "\xED\xA0\xBD", std::u16string(1, char16_t{0xD83D})},
+      {"following bytes are not checked", "\xC3\x29", std::u16string(1, char16_t{0x00E9})},
+      {"empty", "", u""},
+  };
+  for (const DecodeRow& row : rows) {
+    std::u16string units = u"stale";
+    const auto input = Exact(row.bytes);
+    EXPECT_TRUE(Utf8ToUtf16(input.get(), units)) << row.name;
+    EXPECT_EQ(units, row.units) << row.name;
+  }
+}
+
+// A lead byte whose sequence the terminating zero cuts short: nothing past the zero is read, and the
+// text is refused whole rather than decoded in part.
+TEST(Utf8ToUtf16, RefusesASequenceCutShortByTheEnd) {
+  const char* const rows[] = {"\xC3", "CALL 1 STATUS RINGING\xC3", "A\xE2\x82", "A\xE2", "\xF0\x9F", "\x80"};
+  for (const char* bytes : rows) {
+    std::u16string units = u"stale";
+    const auto input = Exact(bytes);
+    EXPECT_FALSE(Utf8ToUtf16(input.get(), units)) << bytes;
+    EXPECT_TRUE(units.empty()) << bytes;
+  }
+}
+
+TEST(Utf16ToUtf8, EncodesEachUnitByItself) {
+  const struct {
+    std::u16string units;
+    std::string bytes;
+  } rows[] = {
+      {u"A", "A"},
+      {std::u16string(1, char16_t{0x00E9}), "\xC3\xA9"},
+      {std::u16string(1, char16_t{0x07FF}), "\xDF\xBF"},
+      {std::u16string(1, char16_t{0x0800}), "\xE0\xA0\x80"},
+      {std::u16string(1, char16_t{0x20AC}), "\xE2\x82\xAC"},
+      {std::u16string(1, char16_t{0xFFFF}), "\xEF\xBF\xBF"},
+      {std::u16string{char16_t{0xD83D}, char16_t{0xDE00}}, "\xED\xA0\xBD\xED\xB8\x80"},
+      {u"", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Utf16ToUtf8(row.units.c_str()), row.bytes);
+}
+
+TEST(AnsiToUtf8, AsciiCommandPassesUnchanged) {
+  test::FakeCodePage codePage;
+  std::string utf8;
+  ASSERT_TRUE(AnsiToUtf8(codePage, "#KALDU set call 1234 join_conference 1240", utf8));
+  EXPECT_EQ(utf8, "#KALDU set call 1234 join_conference 1240");
+  ASSERT_TRUE(AnsiToUtf8(codePage, "caf\xE9", utf8));
+  EXPECT_EQ(utf8, "caf\xC3\xA9");
+}
+
+TEST(AnsiToUtf8, FailsWithNoText) {
+  struct Row {
+    const char* name;
+    const char* text;
+    int measure;
+    int convert;
+  };
+  const Row rows[] = {
+      {"empty text", "", -1, -1},
+      {"no text", nullptr, -1, -1},
+      {"measuring call answers 0", "abc", 0, -1},
+      {"converting call answers another count", "abc", -1, 2},
+  };
+  for (const Row& row : rows) {
+    test::FakeCodePage codePage;
+    codePage.measureAnswer = row.measure;
+    codePage.convertAnswer = row.convert;
+    std::string utf8 = "stale";
+    EXPECT_FALSE(AnsiToUtf8(codePage, row.text, utf8)) << row.name;
+    EXPECT_TRUE(utf8.empty()) << row.name;
+  }
+}
+
+TEST(Utf8ToLocal, ConvertsThroughTheCodePage) {
+  test::FakeCodePage codePage;
+  std::string local;
+  ASSERT_TRUE(Utf8ToLocal(codePage, "CALL 5 STATUS caf\xC3\xA9", local));
+  EXPECT_EQ(local, "CALL 5 STATUS caf\xE9");
+  // An encoded zero ends the text for the platform: an empty line, which the parser ignores.
+  ASSERT_TRUE(Utf8ToLocal(codePage, "\xC0\x80\x41", local));
+  EXPECT_EQ(local, "");
+}
+
+TEST(Utf8ToLocal, ReportsEachFailureOnStandardError) {
+  struct Row {
+    const char* name;
+    std::string text;
+    int measure;
+    int convert;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"measuring call answers 0", "abc", 0, -1, "Unicode translation error 1113\n"},
+      {"converting call answers another count", "abc", -1, 2, "Unicode translation error 1113\n"},
+      {"lone lead byte at the end", "CALL 5 STATUS RINGING\xE2\x82", -1, -1,
+       "Incomplete UTF8 sequence at the end of a string\n"},
+  };
+  for (const Row& row : rows) {
+    test::FakeCodePage codePage;
+    codePage.measureAnswer = row.measure;
+    codePage.convertAnswer = row.convert;
+    codePage.error = 1113;
+    std::string local = "stale";
+    const auto input = Exact(row.text);
+    testing::internal::CaptureStderr();
+    const bool converted = Utf8ToLocal(codePage, input.get(), local);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), row.message) << row.name;
+    EXPECT_FALSE(converted) << row.name;
+    EXPECT_TRUE(local.empty()) << row.name;
+  }
+}
+
+// The platform's own conversions: MultiByteToWideChar/WideCharToMultiByte under Wine (ANSI code page
+// 1252, no console code page), iconv's CP1252 natively. Both must agree byte for byte.
+TEST(SystemCodePage, WesternTextRoundTrips) {
+  std::string utf8;
+  ASSERT_TRUE(AnsiToUtf8(SystemCodePage(), "\xE9", utf8));
+  EXPECT_EQ(utf8, "\xC3\xA9");
+  ASSERT_TRUE(AnsiToUtf8(SystemCodePage(), "#KALDU \x80 5", utf8));
+  EXPECT_EQ(utf8, "#KALDU \xE2\x82\xAC 5");
+
+  std::string local;
+  ASSERT_TRUE(Utf8ToLocal(SystemCodePage(), "\xC3\xA9", local));
+  EXPECT_EQ(local, "\xE9");
+  ASSERT_TRUE(Utf8ToLocal(SystemCodePage(), "CALL 5 STATUS \xE2\x82\xAC", local));
+  EXPECT_EQ(local, "CALL 5 STATUS \x80");
+}
+
+}  // namespace
+}  // namespace halvane

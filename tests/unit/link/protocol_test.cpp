@@ -1,0 +1,334 @@
+#include "link/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_code_page.h"
+
+namespace halvane {
+namespace {
+
+// Parses a copy of line held in a heap block of exactly its size, so a read past the zero shows
+// under ASan.
+void Parse(CallBoard& board, const std::string& line) {
+  auto block = std::make_unique<char[]>(line.size() + 1);
+  line.copy(block.get(), line.size());
+  block[line.size()] = '\0';
+  ParseNotification(board, block.get());
+}
+
+struct BoardView {
+  bool replyReceived;
+  std::string callId;
+  std::string status;
+  std::string handle;
+};
+
+BoardView View(const CallBoard& board) {
+  return {board.replyReceived.load(), board.currentCallId.Load(), board.currentCallStatus.Load(),
+          board.userHandle.Load()};
+}
+
+void ExpectBoard(const CallBoard& board, const BoardView& want, const std::string& line) {
+  const BoardView got = View(board);
+  EXPECT_EQ(got.replyReceived, want.replyReceived) << line;
+  EXPECT_EQ(got.callId, want.callId) << line;
+  EXPECT_EQ(got.status, want.status) << line;
+  EXPECT_EQ(got.handle, want.handle) << line;
+}
+
+// Each row starts from the board the row above left; the flag is cleared before each row, as a send
+// would, so "unchanged" shows as clear.
+TEST(ParseNotification, WalksTheClientsLinesRowByRow) {
+  struct Row {
+    std::string line;
+    BoardView after;
+  };
+  const Row rows[] = {
+      {"#KALDU CURRENTUSERHANDLE operator1", {true, "", "", "operator1"}},
+      {"CALL 1234 STATUS RINGING", {false, "1234", "RINGING", "operator1"}},
+      {"CALL 1234 STATUS INPROGRESS", {false, "1234", "INPROGRESS", "operator1"}},
+      {"#KALDU CALL 1234 STATUS ONHOLD", {true, "1234", "ONHOLD", "operator1"}},
+      {"CALL 1240 STATUS ROUTING", {false, "1240", "ROUTING", "operator1"}},
+      {"CALL 77 STATUS RINGING", {false, "77", "RINGING", "operator1"}},
+      {"CALL 1240 DURATION 12", {false, "77", "RINGING", "operator1"}},
+      {"USERSTATUS ONLINE", {false, "77", "RINGING", "operator1"}},
+      {"CURRENTUSERHANDLE someone", {false, "77", "RINGING", "operator1"}},
+      {"#KALDU CURRENTUSERHANDLE ", {true, "77", "RINGING", "operator1"}},
+      {"#kaldu OPEN CONTACTS", {true, "77", "RINGING", "operator1"}},
+      {"#KALDU call 1240 status finished", {true, "77", "RINGING", "operator1"}},
+      {"CALL 1240 STATUS FINISHED", {false, "1240", "FINISHED", "operator1"}},
+      {"#KaLdU CURRENTUSERHANDLE second.user", {true, "1240", "FINISHED", "second.user"}},
+  };
+  CallBoard board;
+  for (const Row& row : rows) {
+    board.replyReceived.store(false);
+    Parse(board, row.line);
+    ExpectBoard(board, row.after, row.line);
+  }
+}
+
+// Lines the cut cannot apply to: nothing but the flag of a tagged line may change.
+TEST(ParseNotification, DropsMalformedStatusLines) {
+  const struct {
+    const char* name;
+    std::string line;
+    bool tagged;
+  } rows[] = {
+      {"keywords adjacent", "CALL STATUS RINGING", false},
+      {"only the separator between the keywords", "CALL  STATUS RINGING", false},
+      {"keywords reversed", "USER STATUS ONLINE CALL 5", false},
+      {"status keyword inside the call keyword's reach", "CAL STATUS CALL", false},
+      {"empty status", "CALL 5 STATUS", false},
+      {"separator but no status", "CALL 5 STATUS ", false},
+      {"tagged, empty status", "#KALDU CALL 5 STATUS", true},
+      {"tagged, keywords adjacent", "#KALDU CALL STATUS X", true},
+      {"tag cut short", "#KALD", false},
+      {"empty line", "", false},
+      {"handle keyword without its blank", "#KALDU CURRENTUSERHANDLE", true},
+  };
+  for (const auto& row : rows) {
+    CallBoard board;
+    board.currentCallId.Store("1234");
+    board.currentCallStatus.Store("RINGING");
+    board.userHandle.Store("operator1");
+    board.replyReceived.store(false);
+    Parse(board, row.line);
+    ExpectBoard(board, {row.tagged, "1234", "RINGING", "operator1"}, row.name);
+  }
+}
+
+TEST(ParseNotification, CutsValuesToTheirFields) {
+  CallBoard board;
+  Parse(board, "CALL " + std::string(10 * 1024, '9') + " STATUS RINGING");
+  EXPECT_EQ(board.currentCallId.Load(), std::string(15, '9'));
+  EXPECT_EQ(board.currentCallStatus.Load(), "RINGING");
+
+  Parse(board, "CALL 5 STATUS " + std::string(10 * 1024, 'X'));
+  EXPECT_EQ(board.currentCallId.Load(), "5");
+  EXPECT_EQ(board.currentCallStatus.Load(), std::string(23, 'X'));
+
+  Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(10 * 1024, 'h'));
+  EXPECT_EQ(board.userHandle.Load(), std::string(255, 'h'));
+}
+
+TEST(ParseNotification, KeepsHighBytesOfTheLocalCodePage) {
+  CallBoard board;
+  Parse(board, "CALL 12\xE9 STATUS \xFF\x80");
+  EXPECT_EQ(board.currentCallId.Load(), "12\xE9");
+  EXPECT_EQ(board.currentCallStatus.Load(), "\xFF\x80");
+}
+
+TEST(FormatCommand, FormatsEveryCommandWithTheTag) {
+  const struct {
+    const char* format;
+    const char* id1;
+    const char* id2;
+    const char* text;
+  } rows[] = {
+      {command::kGetCurrentUserHandle, nullptr, nullptr, "#KALDU get currentuserhandle"},
+      {command::kOpenContacts, nullptr, nullptr, "#KALDU open contacts"},
+      {command::kAgcOn, nullptr, nullptr, "#KALDU set AGC on"},
+      {command::kAgcOff, nullptr, nullptr, "#KALDU set AGC off"},
+      {command::kHold, "1234", nullptr, "#KALDU set call 1234 status onhold"},
+      {command::kResume, "1234", nullptr, "#KALDU set call 1234 status inprogress"},
+      {command::kHangUp, "1240", nullptr, "#KALDU set call 1240 status finished"},
+      {command::kJoin, "1234", "1240", "#KALDU set call 1234 join_conference 1240"},
+      {command::kNoReleased, nullptr, nullptr, "#KALDU btn_released no"},
+      {command::kMinimize, nullptr, nullptr, "#KALDU minimize"},
+  };
+  for (const auto& row : rows) {
+    char buffer[kCommandBufferSize];
+    ASSERT_TRUE(FormatCommand(buffer, sizeof buffer, row.format, row.id1, row.id2)) << row.format;
+    EXPECT_STREQ(buffer, row.text);
+  }
+  // Two ids at their full width fit the buffer.
+  const std::string longest(15, '7');
+  char buffer[kCommandBufferSize];
+  EXPECT_TRUE(FormatCommand(buffer, sizeof buffer, command::kJoin, longest.c_str(), longest.c_str()));
+}
+
+TEST(FormatCommand, RefusesACallCommandWithoutItsIds) {
+  const struct {
+    const char* name;
+    const char* format;
+    const char* id1;
+    const char* id2;
+    std::size_t size;
+  } rows[] = {
+      {"hold, no id", command::kHold, nullptr, nullptr, kCommandBufferSize},
+      {"hold, empty id", command::kHold, "", nullptr, kCommandBufferSize},
+      {"hang-up, empty id", command::kHangUp, "", "1240", kCommandBufferSize},
+      {"join, empty second id", command::kJoin, "1234", "", kCommandBufferSize},
+      {"join, no first id", command::kJoin, nullptr, "1240", kCommandBufferSize},
+      {"does not fit", command::kJoin, "1234", "1240", 20},
+      {"not a text conversion", "%s set call %d", "1", nullptr, kCommandBufferSize},
+      {"no tag", "minimize", nullptr, nullptr, kCommandBufferSize},
+      {"no format", nullptr, nullptr, nullptr, kCommandBufferSize},
+  };
+  for (const auto& row : rows) {
+    char buffer[kCommandBufferSize];
+    buffer[0] = 'x';
+    EXPECT_FALSE(FormatCommand(buffer, row.size, row.format, row.id1, row.id2)) << row.name;
+    EXPECT_STREQ(buffer, "") << row.name;
+  }
+}
+
+// Records every delivery; answers with `accept`, and runs `during` inside the delivery as the client's
+// reply or a new attach would arrive while the sender is still blocked in it.
+class RecordingDelivery final : public Delivery {
+ public:
+  struct Sent {
+    WindowHandle target;
+    WindowHandle sender;
+    std::string bytes;  // all `size` bytes, the terminator included
+  };
+
+  bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+    sent.push_back({target, sender, std::string(data, size)});
+    if (during) during();
+    return accept;
+  }
+
+  bool accept = true;
+  std::function<void()> during;
+  std::vector<Sent> sent;
+};
+
+struct LinkFixture : testing::Test {
+  CallBoard board;
+  RecordingDelivery delivery;
+  test::FakeCodePage codePage;
+  CommandLink link{board, delivery, codePage};
+
+  // Sends text with standard output captured into `printed`.
+  bool Send(const char* text) {
+    testing::internal::CaptureStdout();
+    const bool delivered = link.SendCommand(text);
+    printed = testing::internal::GetCapturedStdout();
+    return delivered;
+  }
+
+  std::string printed;
+};
+
+TEST_F(LinkFixture, NotAttachedClearsTheFlagAndSendsNothing) {
+  ASSERT_TRUE(board.replyReceived.load());
+  EXPECT_FALSE(Send("#KALDU open contacts"));
+  EXPECT_FALSE(board.replyReceived.load());
+  EXPECT_TRUE(delivery.sent.empty());
+  EXPECT_EQ(printed, "");
+}
+
+TEST_F(LinkFixture, DeliversTheTextWithItsTerminator) {
+  board.apiWindow.store(0x51);
+  link.SetLinkWindow(0x77);
+  EXPECT_TRUE(Send("#KALDU set call 1234 join_conference 1240"));
+  EXPECT_FALSE(board.replyReceived.load());
+  ASSERT_EQ(delivery.sent.size(), 1U);
+  EXPECT_EQ(delivery.sent[0].target, 0x51U);
+  EXPECT_EQ(delivery.sent[0].sender, 0x77U);
+  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU set call 1234 join_conference 1240", 42));
+  EXPECT_EQ(printed, "");
+}
+
+TEST_F(LinkFixture, SendsUtf8) {
+  board.apiWindow.store(0x51);
+  EXPECT_TRUE(Send("#KALDU caf\xE9"));
+  ASSERT_EQ(delivery.sent.size(), 1U);
+  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU caf\xC3\xA9", 13));
+}
+
+TEST_F(LinkFixture, RefusedDeliveryForgetsTheClient) {
+  board.apiWindow.store(0x51);
+  delivery.accept = false;
+  EXPECT_FALSE(Send("#KALDU minimize"));
+  EXPECT_EQ(board.apiWindow.load(), 0U);
+  EXPECT_EQ(printed, "!!! Disconnected\n");
+
+  EXPECT_FALSE(Send("#KALDU set AGC on"));
+  EXPECT_EQ(delivery.sent.size(), 1U) << "nothing goes out until a new attach";
+  EXPECT_EQ(printed, "");
+}
+
+TEST_F(LinkFixture, RefusalKeepsAnAttachMadeDuringTheDelivery) {
+  board.apiWindow.store(0x51);
+  delivery.accept = false;
+  delivery.during = [this] { board.apiWindow.store(0x99); };
+  EXPECT_FALSE(Send("#KALDU minimize"));
+  EXPECT_EQ(board.apiWindow.load(), 0x99U);
+}
+
+TEST_F(LinkFixture, ReplyParsedDuringTheDeliveryStaysSeen) {
+  board.apiWindow.store(0x51);
+  delivery.during = [this] { ParseNotification(board, "#KALDU AGC ON"); };
+  EXPECT_TRUE(Send("#KALDU set AGC on"));
+  EXPECT_TRUE(board.replyReceived.load());
+}
+
+TEST_F(LinkFixture, UnconvertibleTextIsNotSent) {
+  board.apiWindow.store(0x51);
+  codePage.measureAnswer = 0;
+  EXPECT_FALSE(Send("#KALDU open contacts"));
+  EXPECT_FALSE(Send(""));
+  EXPECT_TRUE(delivery.sent.empty());
+  EXPECT_FALSE(board.replyReceived.load());
+  EXPECT_EQ(board.apiWindow.load(), 0x51U);
+}
+
+class CountingDelivery final : public Delivery {
+ public:
+  bool Deliver(WindowHandle, WindowHandle, const char*, std::uint32_t) override {
+    ++count;
+    return true;
+  }
+  long count = 0;
+};
+
+// The link thread parses status lines and tagged replies while the worker sends and a third thread
+// polls: every text read is one that was written, whole. Run under ThreadSanitizer too.
+TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
+  CallBoard board;
+  board.apiWindow.store(0x51);
+  CountingDelivery delivery;
+  test::FakeCodePage codePage;
+  CommandLink link(board, delivery, codePage);
+
+  const std::string longId(15, '8');
+  const std::string longStatus(23, 'S');
+  const std::string lines[] = {"CALL 77 STATUS RINGING", "CALL " + longId + " STATUS " + longStatus,
+                               "#KALDU CALL 1234 STATUS INPROGRESS"};
+  constexpr int kRounds = 20000;
+  std::atomic<bool> done{false};
+
+  std::thread linkThread([&] {
+    for (int i = 0; i < kRounds; ++i) ParseNotification(board, lines[i % 3].c_str());
+    done.store(true);
+  });
+  std::thread worker([&] {
+    while (!done.load()) link.SendCommand("#KALDU set AGC on");
+  });
+
+  int torn = 0;
+  while (!done.load()) {
+    const std::string id = board.currentCallId.Load();
+    const std::string status = board.currentCallStatus.Load();
+    if (id != "" && id != "77" && id != longId && id != "1234") ++torn;
+    if (status != "" && status != "RINGING" && status != longStatus && status != "INPROGRESS") ++torn;
+  }
+  linkThread.join();
+  worker.join();
+  EXPECT_EQ(torn, 0);
+  // The last line parsed was the long one.
+  EXPECT_EQ(board.currentCallId.Load(), longId);
+  EXPECT_EQ(board.currentCallStatus.Load(), longStatus);
+}
+
+}  // namespace
+}  // namespace halvane
