@@ -1,0 +1,553 @@
+// Attach and transport logic against a recording window system: start and stop order, the attach
+// statuses, what is accepted from WM_COPYDATA, and the re-login sequence.
+#include "link/api_link.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace halvane {
+namespace {
+
+constexpr WindowHandle kMainWindow = 0x500;
+constexpr WindowHandle kLinkWindow = 0x600;
+constexpr WindowHandle kClientWindow = 0x700;
+constexpr WindowHandle kOtherWindow = 0x701;
+constexpr ProcessHandle kProcess = 0x40;
+constexpr EventHandle kEvent = 0x44;
+constexpr unsigned kAttachId = 0xC101;
+constexpr unsigned kDiscoverId = 0xC102;
+constexpr char kUuid[] = "01234567-89ab-cdef-0123-456789abcdef";
+
+// The steps a start can fail at, in the order they are taken.
+enum class Fail {
+  kNone,
+  kAttachMessage,
+  kDiscoverMessage,
+  kUuidText,
+  kOwnProcess,
+  kClass,
+  kWindow,
+  kDoneEvent,
+  kThread,
+};
+
+// Records every operation as one text, runs the "message loop" from a queue of posted work, and runs
+// started threads either at once (in order, on the caller) or on real threads.
+class FakeWindowSystem final : public WindowSystem {
+ public:
+  explicit FakeWindowSystem(CallBoard& board) : board_(board) {}
+  ~FakeWindowSystem() override {
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  Fail fail = Fail::kNone;
+  bool broadcastDelivered = true;
+  bool realThreads = false;
+  // Called inside every broadcast, as the client's answer would be.
+  std::function<void()> onBroadcast;
+
+  struct BroadcastSeen {
+    unsigned message;
+    WindowHandle sender;
+    WindowHandle apiWindow;
+    bool reconnectNeeded;
+  };
+
+  std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+  std::vector<BroadcastSeen> Broadcasts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return broadcasts_;
+  }
+  std::vector<std::string> ClassNames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return classNames_;
+  }
+
+  // Queues work for the link thread, as a message sent to the link window would run there.
+  void Send(std::function<void()> work) { Post(Item{std::move(work), false}); }
+
+  bool WindowCreated() { return windowCreated_.load(); }
+
+  void HideWindow(WindowHandle window) override { Record("hide " + std::to_string(window)); }
+
+  unsigned RegisterMessage(const char* name) override {
+    Record(std::string("register ") + name);
+    if (std::strcmp(name, kAttachMessageName) == 0) return fail == Fail::kAttachMessage ? 0 : kAttachId;
+    if (std::strcmp(name, kDiscoverMessageName) == 0) return fail == Fail::kDiscoverMessage ? 0 : kDiscoverId;
+    return 0;
+  }
+
+  bool NewUuidText(std::string& text) override {
+    Record("uuid");
+    if (fail == Fail::kUuidText) return false;
+    text = kUuid;
+    return true;
+  }
+
+  ProcessHandle OpenOwnProcess() override {
+    Record("open process");
+    return fail == Fail::kOwnProcess ? 0 : kProcess;
+  }
+
+  void CloseProcess(ProcessHandle process) override { Record("close process " + std::to_string(process)); }
+
+  bool RegisterLinkClass(const char* className, ProcessHandle instance) override {
+    Record("register class " + std::to_string(instance));
+    std::lock_guard<std::mutex> lock(mutex_);
+    classNames_.push_back(className);
+    return fail != Fail::kClass;
+  }
+
+  void UnregisterLinkClass(const char* className, ProcessHandle instance) override {
+    Record("unregister class " + std::to_string(instance));
+    std::lock_guard<std::mutex> lock(mutex_);
+    classNames_.push_back(className);
+  }
+
+  WindowHandle CreateLinkWindow(const char* className, ProcessHandle instance, LinkWindowEvents& events) override {
+    Record("create window " + std::to_string(instance));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      classNames_.push_back(className);
+    }
+    if (fail == Fail::kWindow) return 0;
+    events_ = &events;
+    windowCreated_.store(true);
+    return kLinkWindow;
+  }
+
+  void DestroyLinkWindow(WindowHandle window) override {
+    Record("destroy window " + std::to_string(window));
+    events_->OnDestroy();
+  }
+
+  void PostClose(WindowHandle window) override {
+    Record("post close " + std::to_string(window));
+    // The default procedure answers WM_CLOSE by destroying the window.
+    Send([this, window] { DestroyLinkWindow(window); });
+  }
+
+  void PostQuit() override {
+    Record("post quit");
+    Post(Item{nullptr, true});
+  }
+
+  void RunMessageLoop() override {
+    Record("loop");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      Item item;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!queued_.wait_until(lock, deadline, [this] { return !queue_.empty(); })) {
+          calls_.push_back("loop timed out");
+          return;
+        }
+        item = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      if (item.quit) break;
+      item.work();
+    }
+    Record("loop ended");
+  }
+
+  bool Broadcast(unsigned message, WindowHandle sender) override {
+    Record("broadcast");
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      broadcasts_.push_back({message, sender, board_.apiWindow.load(), board_.reconnectNeeded.load()});
+    }
+    if (onBroadcast) onBroadcast();
+    return broadcastDelivered;
+  }
+
+  EventHandle CreateDoneEvent() override {
+    Record("create event");
+    return fail == Fail::kDoneEvent ? 0 : kEvent;
+  }
+  void SetDoneEvent(EventHandle event) override {
+    Record("set event " + std::to_string(event));
+    std::lock_guard<std::mutex> lock(mutex_);
+    eventSet_ = true;
+    queued_.notify_all();
+  }
+  bool WaitDoneEvent(EventHandle event, std::uint32_t timeoutMs) override {
+    Record("wait event " + std::to_string(event));
+    std::unique_lock<std::mutex> lock(mutex_);
+    return queued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return eventSet_; });
+  }
+  void CloseDoneEvent(EventHandle event) override { Record("close event " + std::to_string(event)); }
+
+  bool StartThread(std::function<void()> body) override {
+    Record("start thread");
+    if (fail == Fail::kThread) return false;
+    if (realThreads) {
+      threads_.emplace_back(std::move(body));
+    } else {
+      body();
+    }
+    return true;
+  }
+
+ private:
+  struct Item {
+    std::function<void()> work;
+    bool quit = false;
+  };
+
+  void Record(std::string call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
+  void Post(Item item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(item));
+    queued_.notify_all();
+  }
+
+  CallBoard& board_;
+  std::mutex mutex_;
+  std::condition_variable queued_;
+  std::deque<Item> queue_;
+  bool eventSet_ = false;
+  std::vector<std::string> calls_;
+  std::vector<BroadcastSeen> broadcasts_;
+  std::vector<std::string> classNames_;
+  LinkWindowEvents* events_ = nullptr;
+  std::atomic<bool> windowCreated_{false};
+  std::vector<std::thread> threads_;
+};
+
+class RecordingLog final : public LogWriter {
+ public:
+  void WriteLog(const char* text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ += text;
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+};
+
+class RecordingDelivery final : public Delivery {
+ public:
+  bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+    delivered.push_back({target, sender, std::string(data, size)});
+    return true;
+  }
+  struct Message {
+    WindowHandle target;
+    WindowHandle sender;
+    std::string bytes;
+  };
+  std::vector<Message> delivered;
+};
+
+class ApiLinkTest : public ::testing::Test {
+ protected:
+  ApiLinkTest() : windows(board), commands(board, delivery, SystemCodePage()) {
+    board.mainWindow.store(kMainWindow);
+  }
+
+  // A link whose engine is the given function (nothing when empty).
+  std::unique_ptr<ApiLink> MakeLink(ApiLink::Engine engine = {}) {
+    return std::make_unique<ApiLink>(board, log, SystemCodePage(), windows, commands, std::move(engine));
+  }
+
+  // A link that has done its start and is attached to kClientWindow.
+  std::unique_ptr<ApiLink> AttachedLink() {
+    auto link = MakeLink();
+    EXPECT_TRUE(link->Open());
+    EXPECT_TRUE(link->OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+    EXPECT_EQ(board.apiWindow.load(), kClientWindow);
+    return link;
+  }
+
+  CallBoard board;
+  FakeWindowSystem windows;
+  RecordingLog log;
+  RecordingDelivery delivery;
+  CommandLink commands;
+};
+
+TEST_F(ApiLinkTest, AttachStatusesChangeOnlyWhatTheirRowSays) {
+  struct Row {
+    std::intptr_t status;
+    WindowHandle wParam;
+    WindowHandle apiWindowAfter;
+    const char* logAfter;
+    bool reconnectAfter;
+    std::size_t broadcasts;
+  };
+  const Row rows[] = {
+      {kAttachSuccess, kOtherWindow, kOtherWindow, "", false, 0},
+      {kAttachPendingAuthorization, kOtherWindow, kClientWindow, "", false, 0},
+      {kAttachRefused, kOtherWindow, kClientWindow, "!!! Connection refused\n", false, 0},
+      {kAttachNotAvailable, kOtherWindow, kClientWindow, "!!! Skype API not available\n", false, 0},
+      {kAttachAvailable, kOtherWindow, 0, "\nSkype re-start/re-login\n", true, 1},
+      {7, kOtherWindow, kClientWindow, "", false, 0},
+      {-1, kOtherWindow, kClientWindow, "", false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("status " + std::to_string(row.status));
+    board.apiWindow.store(0);
+    board.reconnectNeeded.store(false);
+    FakeWindowSystem rowWindows(board);
+    RecordingLog rowLog;
+    ApiLink link(board, rowLog, SystemCodePage(), rowWindows, commands, {});
+    ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+
+    EXPECT_TRUE(link.OnMessage(kAttachId, row.wParam, row.status)) << "the attach message is answered 1";
+    EXPECT_EQ(board.apiWindow.load(), row.apiWindowAfter);
+    EXPECT_EQ(rowLog.Text(), row.logAfter);
+    EXPECT_EQ(board.reconnectNeeded.load(), row.reconnectAfter);
+    EXPECT_EQ(rowWindows.Broadcasts().size(), row.broadcasts);
+    link.Close();
+  }
+}
+
+TEST_F(ApiLinkTest, OnlyTheRegisteredAttachMessageIsHandled) {
+  auto link = MakeLink();
+  // Before the messages are registered nothing is the attach message, not even message 0.
+  EXPECT_FALSE(link->OnMessage(0, kClientWindow, kAttachSuccess));
+  ASSERT_TRUE(link->Open());
+  // While not attached no window is the client's, not even "no window".
+  const char line[] = "CALL 1 STATUS RINGING";
+  EXPECT_FALSE(link->OnCopyData(0, line, sizeof line));
+  EXPECT_TRUE(board.currentCallId.Empty());
+  EXPECT_FALSE(link->OnMessage(0, kClientWindow, kAttachSuccess));
+  EXPECT_FALSE(link->OnMessage(kDiscoverId, kClientWindow, kAttachSuccess));
+  EXPECT_FALSE(link->OnMessage(0x0010 /* WM_CLOSE */, 0, 0));
+  EXPECT_EQ(board.apiWindow.load(), 0u) << "other messages go to the default procedure untouched";
+  EXPECT_TRUE(link->OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+  EXPECT_EQ(board.apiWindow.load(), kClientWindow);
+  link->Close();
+}
+
+TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
+  struct Row {
+    const char* name;
+    WindowHandle sender;
+    std::string bytes;  // exactly the cbData bytes, nothing after them
+    bool answer;
+    const char* callId;
+    const char* status;
+  };
+  using namespace std::string_literals;
+  const Row rows[] = {
+      {"from the API window", kClientWindow, "CALL 1234 STATUS RINGING\0"s, true, "1234", "RINGING"},
+      {"from another window", kOtherWindow, "CALL 1234 STATUS RINGING\0"s, false, "", ""},
+      {"from no window", 0, "CALL 1234 STATUS RINGING\0"s, false, "", ""},
+      {"no zero within cbData", kClientWindow, "CALL 55 STATUS ROUTING"s, true, "55", "ROUTING"},
+      {"zero in the middle", kClientWindow, "CALL 5 STATUS MISSED\0CALL 6 STATUS INPROGRESS\0"s, true, "5",
+       "MISSED"},
+      {"cut short UTF-8 is dropped", kClientWindow, "CALL 9 STATUS RINGING\xE2\x82\0"s, true, "", ""},
+      {"UTF-8 converted first", kClientWindow, "CALL 8 STATUS R\xC3\xA9\0"s, true, "8", "R\xE9"},
+      {"empty", kClientWindow, ""s, true, "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto link = AttachedLink();
+    board.currentCallId.Clear();
+    board.currentCallStatus.Clear();
+    // More text follows the cbData bytes in memory: none of it may show up on the board.
+    const std::string buffer = row.bytes + " TAIL";
+    const void* lpData = row.bytes.empty() ? nullptr : buffer.data();
+
+    EXPECT_EQ(link->OnCopyData(row.sender, lpData, row.bytes.size()), row.answer);
+    EXPECT_EQ(board.currentCallId.Load(), row.callId);
+    EXPECT_EQ(board.currentCallStatus.Load(), row.status);
+    link->Close();
+  }
+}
+
+TEST_F(ApiLinkTest, ReLoginForgetsTheClientBeforeBroadcastingAndFlagsAfter) {
+  auto link = AttachedLink();
+  ASSERT_FALSE(board.reconnectNeeded.load());
+
+  EXPECT_TRUE(link->OnMessage(kAttachId, kClientWindow, kAttachAvailable));
+
+  EXPECT_EQ(log.Text(), "\nSkype re-start/re-login\n");
+  const auto broadcasts = windows.Broadcasts();
+  ASSERT_EQ(broadcasts.size(), 1u);
+  EXPECT_EQ(broadcasts[0].message, kDiscoverId);
+  EXPECT_EQ(broadcasts[0].sender, kLinkWindow);
+  EXPECT_EQ(broadcasts[0].apiWindow, 0u) << "the handle is zero before the broadcast goes out";
+  EXPECT_FALSE(broadcasts[0].reconnectNeeded) << "the flag is set only after the broadcast";
+  EXPECT_TRUE(board.reconnectNeeded.load());
+
+  EXPECT_FALSE(commands.SendCommand("#KALDU get currentuserhandle"));
+  EXPECT_TRUE(delivery.delivered.empty()) << "a send while not attached delivers nothing";
+  link->Close();
+}
+
+TEST_F(ApiLinkTest, AnAttachAnsweredDuringTheReLoginBroadcastStands) {
+  auto link = AttachedLink();
+  windows.onBroadcast = [&] { link->OnMessage(kAttachId, kOtherWindow, kAttachSuccess); };
+  link->OnMessage(kAttachId, kClientWindow, kAttachAvailable);
+  EXPECT_EQ(board.apiWindow.load(), kOtherWindow);
+  EXPECT_TRUE(board.reconnectNeeded.load());
+  link->Close();
+}
+
+TEST_F(ApiLinkTest, ClientStartingAfterTheProgramAttachesThroughReLogin) {
+  std::vector<WindowHandle> seenByEngine;
+  std::unique_ptr<ApiLink> link;
+  // The engine runs on the worker once the broadcast went out; here it plays the client's later messages
+  // as they would arrive on the link thread, and looks at the board in between.
+  link = MakeLink([&] {
+    seenByEngine.push_back(board.apiWindow.load());
+    link->OnMessage(kAttachId, kClientWindow, kAttachAvailable);
+    seenByEngine.push_back(board.apiWindow.load());
+    link->OnMessage(kAttachId, kClientWindow, kAttachSuccess);
+    seenByEngine.push_back(board.apiWindow.load());
+    EXPECT_TRUE(commands.SendCommand("#KALDU get currentuserhandle"));
+  });
+  link->RunLinkThread();
+
+  EXPECT_EQ(seenByEngine, (std::vector<WindowHandle>{0, 0, kClientWindow}));
+  EXPECT_EQ(log.Text(), "\nSkype re-start/re-login\n");
+  EXPECT_EQ(windows.Broadcasts().size(), 2u);
+  EXPECT_TRUE(board.reconnectNeeded.load());
+  ASSERT_EQ(delivery.delivered.size(), 1u);
+  EXPECT_EQ(delivery.delivered[0].target, kClientWindow);
+  EXPECT_EQ(delivery.delivered[0].sender, kLinkWindow) << "commands carry the link window as wParam";
+  EXPECT_EQ(delivery.delivered[0].bytes, std::string("#KALDU get currentuserhandle", 29));
+}
+
+TEST_F(ApiLinkTest, StartOrderAndOrderlyStopWhenTheBroadcastIsNotDelivered) {
+  bool engineRan = false;
+  windows.broadcastDelivered = false;
+  board.apiWindow.store(kOtherWindow);  // left over; a start forgets it
+  auto link = MakeLink([&] { engineRan = true; });
+
+  link->RunLinkThread();
+
+  EXPECT_FALSE(engineRan);
+  EXPECT_TRUE(link->Stopped());
+  EXPECT_EQ(board.apiWindow.load(), 0u);
+  EXPECT_EQ(link->LinkWindow(), 0u);
+  EXPECT_EQ(commands.LinkWindow(), 0u);
+  const std::vector<std::string> expected = {
+      "hide 1280",
+      "register SkypeControlAPIAttach",
+      "register SkypeControlAPIDiscover",
+      "uuid",
+      "open process",
+      "register class 64",
+      "create window 64",
+      "create event",
+      "start thread",
+      "broadcast",
+      "post close 1536",
+      "set event 68",
+      "loop",
+      "destroy window 1536",
+      "post quit",
+      "loop ended",
+      "wait event 68",
+      "close event 68",
+      "unregister class 64",
+      "close process 64",
+  };
+  EXPECT_EQ(windows.Calls(), expected);
+}
+
+TEST_F(ApiLinkTest, AFailedStartUndoesWhatWasDoneInReverse) {
+  struct Row {
+    Fail fail;
+    std::vector<std::string> tail;  // the calls after the failing one
+  };
+  const Row rows[] = {
+      {Fail::kAttachMessage, {"register SkypeControlAPIAttach"}},
+      {Fail::kDiscoverMessage, {"register SkypeControlAPIDiscover"}},
+      {Fail::kUuidText, {"uuid"}},
+      {Fail::kOwnProcess, {"open process"}},
+      {Fail::kClass, {"register class 64", "close process 64"}},
+      {Fail::kWindow, {"create window 64", "unregister class 64", "close process 64"}},
+      {Fail::kDoneEvent,
+       {"create event", "destroy window 1536", "post quit", "unregister class 64", "close process 64"}},
+      {Fail::kThread,
+       {"start thread", "close event 68", "destroy window 1536", "post quit", "unregister class 64",
+        "close process 64"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("failing step " + row.tail.front());
+    FakeWindowSystem rowWindows(board);
+    rowWindows.fail = row.fail;
+    bool engineRan = false;
+    ApiLink link(board, log, SystemCodePage(), rowWindows, commands, [&] { engineRan = true; });
+
+    link.RunLinkThread();
+
+    EXPECT_FALSE(engineRan);
+    EXPECT_TRUE(link.Stopped());
+    EXPECT_EQ(link.LinkWindow(), 0u);
+    const auto calls = rowWindows.Calls();
+    ASSERT_GE(calls.size(), row.tail.size());
+    EXPECT_EQ(std::vector<std::string>(calls.end() - static_cast<std::ptrdiff_t>(row.tail.size()), calls.end()),
+              row.tail);
+  }
+}
+
+TEST_F(ApiLinkTest, ClassNameIsThePrefixAndAFreshUuidUsedAlike) {
+  auto link = MakeLink();
+  ASSERT_TRUE(link->Open());
+  link->Close();
+  const std::string expected = std::string("Skype-API-Test-") + kUuid;
+  EXPECT_EQ(expected.size(), 51u);
+  EXPECT_EQ(link->ClassName(), expected);
+  // Registered, created and unregistered under one name.
+  EXPECT_EQ(windows.ClassNames(), (std::vector<std::string>{expected, expected, expected}));
+}
+
+// The link and the worker on threads of their own, as in the program: the engine waits for the attach
+// that the "client" sends to the link thread, and when it returns the link stops in order.
+TEST_F(ApiLinkTest, ThreadsMeetOnlyThroughTheBoard) {
+  windows.realThreads = true;
+  std::atomic<WindowHandle> engineSaw{0};
+  auto link = MakeLink([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (board.apiWindow.load() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    engineSaw.store(board.apiWindow.load());
+    commands.SendCommand("#KALDU get currentuserhandle");
+  });
+
+  std::thread linkThread([&] { link->RunLinkThread(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!windows.WindowCreated() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(windows.WindowCreated()) << "waited for the link window";
+  windows.Send([&] { link->OnMessage(kAttachId, kClientWindow, kAttachSuccess); });
+  linkThread.join();
+
+  EXPECT_EQ(engineSaw.load(), kClientWindow);
+  EXPECT_TRUE(link->Stopped());
+  const auto calls = windows.Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "loop timed out"), 0);
+  EXPECT_EQ(calls.back(), "close process 64");
+  ASSERT_EQ(delivery.delivered.size(), 1u);
+}
+
+}  // namespace
+}  // namespace halvane
