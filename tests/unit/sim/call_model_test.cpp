@@ -90,6 +90,9 @@ TEST(CallModelTest, OlderClientsReportHoldAsOnHoldAndMayReplyFirst) {
   EXPECT_EQ(model.HandleCommand("#3 set call " + id + " status inprogress"),
             (Lines{"#3 CALL 1234 STATUS INPROGRESS", "CALL 1234 STATUS INPROGRESS"}));
   EXPECT_EQ(model.HandleCommand("#4 get currentuserhandle"), Lines{"#4 CURRENTUSERHANDLE someone"});
+  // The operator's own hold in the client uses the same word.
+  EXPECT_EQ(model.OperatorHolds(id), Lines{"CALL 1234 STATUS ONHOLD"});
+  EXPECT_EQ(model.OperatorResumes(id), Lines{"CALL 1234 STATUS INPROGRESS"});
 }
 
 TEST(CallModelTest, CallCommandPlacesAnOutgoingCall) {
