@@ -1,0 +1,274 @@
+#include "sim/call_model.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace halvane::sim {
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+// Splits on runs of blanks; the client is lenient about spacing.
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != ' ') ++i;
+    if (i > start) words.push_back(text.substr(start, i - start));
+  }
+  return words;
+}
+
+bool StatusIn(const Call& call, std::initializer_list<const char*> words) {
+  return std::any_of(words.begin(), words.end(), [&](const char* w) { return call.status == w; });
+}
+
+}  // namespace
+
+bool IsEnded(const Call& call) {
+  return StatusIn(call, {"FINISHED", "MISSED", "REFUSED", "BUSY", "CANCELLED", "FAILED"});
+}
+
+bool IsRinging(const Call& call) { return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING"}); }
+
+CallModel::CallModel() : CallModel(Options{}) {}
+
+CallModel::CallModel(Options options)
+    : options_(std::move(options)),
+      nextCallId_(options_.firstCallId),
+      nextConferenceId_(options_.firstConferenceId) {}
+
+Lines CallModel::HandleCommand(std::string_view command) {
+  commands_.emplace_back(command);
+  std::string tag;
+  std::string_view words = command;
+  if (!words.empty() && words.front() == '#') {
+    const std::size_t blank = words.find(' ');
+    tag = std::string(words.substr(0, blank));
+    words = blank == std::string_view::npos ? std::string_view() : words.substr(blank + 1);
+  }
+  return Command(tag, words);
+}
+
+Lines CallModel::Command(const std::string& tag, std::string_view text) {
+  const std::vector<std::string_view> words = Words(text);
+  if (words.empty()) return Error(tag, 1, "General syntax error");
+  const std::string verb = Upper(words[0]);
+  const std::string object = words.size() > 1 ? Upper(words[1]) : std::string();
+
+  if (verb == "GET") {
+    if (object == "CURRENTUSERHANDLE" && words.size() == 2) {
+      return Reply(tag, "CURRENTUSERHANDLE " + options_.userHandle, {});
+    }
+    return Error(tag, 7, "GET: invalid WHAT");
+  }
+  if (verb == "SET" && object == "CALL") {
+    const auto afterCall = static_cast<std::size_t>(words[1].data() - text.data()) + words[1].size();
+    return SetCall(tag, text.substr(afterCall));
+  }
+  if (verb == "SET" && object == "AGC") {
+    const std::string value = words.size() == 3 ? Upper(words[2]) : std::string();
+    if (value != "ON" && value != "OFF") return Error(tag, 26, "Invalid value");
+    agc_ = value == "ON";
+    return Reply(tag, "AGC " + value, {});
+  }
+  if (verb == "OPEN" && object == "CONTACTS" && words.size() == 2) return Reply(tag, "OPEN CONTACTS", {});
+  if (verb == "BTN_RELEASED" && words.size() == 2) return Reply(tag, "BTN_RELEASED " + object, {});
+  if (verb == "MINIMIZE" && words.size() == 1) return Reply(tag, "MINIMIZE", {});
+  if (verb == "PING" && words.size() == 1) return Reply(tag, "PONG", {});
+  if (verb == "CALL" && words.size() == 2) {
+    Call& call = calls_[NewCall(words[1], Direction::Outgoing)];
+    Lines lines = Reply(tag, "CALL " + call.id + " STATUS ROUTING", {Status(call, "ROUTING")});
+    lines.push_back(Status(call, "RINGING"));
+    return lines;
+  }
+  return Error(tag, 2, "Unknown command");
+}
+
+Lines CallModel::SetCall(const std::string& tag, std::string_view rest) {
+  const std::vector<std::string_view> words = Words(rest);
+  if (words.empty()) return Error(tag, 20, "Invalid call id");
+  Call* call = Find(words[0]);
+  if (call == nullptr) return Error(tag, 20, "Invalid call id");
+  const std::string property = words.size() > 1 ? Upper(words[1]) : std::string();
+  if (property == "STATUS" && words.size() == 3) return ChangeStatus(tag, *call, Upper(words[2]));
+  if (property == "JOIN_CONFERENCE" && words.size() == 3) return Join(tag, *call, words[2]);
+  return Error(tag, 21, "Unknown or disallowed call property");
+}
+
+Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::string& wanted) {
+  const std::string current = "CALL " + call.id + " STATUS ";
+  if (wanted == "FINISHED") {
+    // Hanging up an ended call changes nothing; the reply still tells how it ended.
+    if (IsEnded(call)) return Reply(tag, current + call.status, {});
+    const std::string line = Status(call, "FINISHED");
+    return Reply(tag, line, {line});
+  }
+  if (wanted == "ONHOLD") {
+    if (call.held) return Reply(tag, current + call.status, {});
+    if (call.status != "INPROGRESS") return Error(tag, 24, "Cannot hold a call that is not in progress");
+    call.held = true;
+    const std::string line = Status(call, HoldWord());
+    return Reply(tag, line, {line});
+  }
+  if (wanted == "INPROGRESS") {
+    if (call.status == "INPROGRESS") return Reply(tag, current + call.status, {});
+    const bool answer = call.direction == Direction::Incoming && call.status == "RINGING";
+    if (!answer && !call.held) return Error(tag, 24, "Cannot resume or answer this call");
+    call.held = false;
+    const std::string line = Status(call, "INPROGRESS");
+    return Reply(tag, line, {line});
+  }
+  return Error(tag, 21, "Invalid call status");
+}
+
+// The reply names the first call's conference; the held party is then taken off hold. The reply
+// comes first here: the notification belongs to the join having happened.
+Lines CallModel::Join(const std::string& tag, Call& first, std::string_view secondId) {
+  Call* second = Find(secondId);
+  if (second == nullptr) return Error(tag, 20, "Invalid call id");
+  const auto joinable = [](const Call& c) { return c.status == "INPROGRESS" || c.held; };
+  if (second == &first || !joinable(first) || !joinable(*second)) {
+    return Error(tag, 72, "Cannot create conference");
+  }
+  Lines lines = {tag.empty() ? "" : tag + " "};
+  lines.front() += "CALL " + first.id + " CONF_ID " + std::to_string(nextConferenceId_++);
+  for (Call* c : {&first, second}) {
+    if (!c->held) continue;
+    c->held = false;
+    lines.push_back(Status(*c, "INPROGRESS"));
+  }
+  return lines;
+}
+
+Lines CallModel::Reply(const std::string& tag, const std::string& text, Lines notifications) const {
+  std::string reply = tag.empty() ? text : tag + " " + text;
+  if (options_.replyBeforeNotifications) {
+    notifications.insert(notifications.begin(), std::move(reply));
+  } else {
+    notifications.push_back(std::move(reply));
+  }
+  return notifications;
+}
+
+Lines CallModel::Error(const std::string& tag, int code, std::string_view text) {
+  std::string line = "ERROR " + std::to_string(code) + " " + std::string(text);
+  return {tag.empty() ? line : tag + " " + line};
+}
+
+Call* CallModel::Find(std::string_view id) {
+  const auto it = calls_.find(id);
+  return it == calls_.end() ? nullptr : &it->second;
+}
+
+const Call* CallModel::FindCall(std::string_view id) const {
+  const auto it = calls_.find(id);
+  return it == calls_.end() ? nullptr : &it->second;
+}
+
+std::string CallModel::NewCall(std::string_view peer, Direction direction) {
+  Call call;
+  call.id = std::to_string(nextCallId_);
+  nextCallId_ += options_.callIdStep;
+  call.peer = std::string(peer);
+  call.direction = direction;
+  std::string id = call.id;
+  calls_[id] = std::move(call);
+  return id;
+}
+
+std::string CallModel::Status(Call& call, const std::string& word) {
+  call.status = word;
+  return "CALL " + call.id + " STATUS " + word;
+}
+
+Lines CallModel::IncomingCall(std::string_view from, std::string* newId) {
+  Call& call = calls_[NewCall(from, Direction::Incoming)];
+  if (newId != nullptr) *newId = call.id;
+  return {Status(call, "RINGING")};
+}
+
+Lines CallModel::OperatorDials(std::string_view to, std::string* newId) {
+  Call& call = calls_[NewCall(to, Direction::Outgoing)];
+  if (newId != nullptr) *newId = call.id;
+  Lines lines{Status(call, "ROUTING")};
+  lines.push_back(Status(call, "RINGING"));
+  return lines;
+}
+
+Lines CallModel::OperatorAnswers(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Incoming || call->status != "RINGING") return {};
+  return {Status(*call, "INPROGRESS")};
+}
+
+Lines CallModel::OperatorHangsUp(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || IsEnded(*call)) return {};
+  call->held = false;
+  return {Status(*call, "FINISHED")};
+}
+
+Lines CallModel::OperatorHolds(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->held || call->status != "INPROGRESS") return {};
+  call->held = true;
+  return {Status(*call, HoldWord())};
+}
+
+Lines CallModel::OperatorResumes(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || !call->held) return {};
+  call->held = false;
+  return {Status(*call, "INPROGRESS")};
+}
+
+Lines CallModel::FarEndAnswers(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  return {Status(*call, "INPROGRESS")};
+}
+
+Lines CallModel::FarEndRefuses(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || !IsRinging(*call)) return {};
+  return {Status(*call, "REFUSED")};
+}
+
+Lines CallModel::FarEndBusy(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  return {Status(*call, "BUSY")};
+}
+
+Lines CallModel::Missed(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || !IsRinging(*call)) return {};
+  return {Status(*call, "MISSED")};
+}
+
+Lines CallModel::FarEndFails(std::string_view id, int reason) {
+  Call* call = Find(id);
+  if (call == nullptr || IsEnded(*call)) return {};
+  call->held = false;
+  Lines lines{"CALL " + call->id + " FAILUREREASON " + std::to_string(reason)};
+  lines.push_back(Status(*call, "FAILED"));
+  return lines;
+}
+
+Lines CallModel::FarEndHangsUp(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || IsEnded(*call) || IsRinging(*call)) return {};
+  call->held = false;
+  return {Status(*call, "FINISHED")};
+}
+
+}  // namespace halvane::sim

@@ -1,0 +1,214 @@
+#include "sim/call_model.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace halvane::sim {
+namespace {
+
+struct CommandCase {
+  const char* command;
+  Lines expected;
+};
+
+// Commands that need no call: tag echoed as given, command words in any case, errors tagged too.
+TEST(CallModelTest, AnswersEachCommandWithItsReply) {
+  const std::vector<CommandCase> cases = {
+      {"#KALDU get currentuserhandle", {"#KALDU CURRENTUSERHANDLE operator1"}},
+      {"GET CURRENTUSERHANDLE", {"CURRENTUSERHANDLE operator1"}},
+      {"#KALDU set AGC on", {"#KALDU AGC ON"}},
+      {"#KALDU set agc OFF", {"#KALDU AGC OFF"}},
+      {"#KALDU set AGC maybe", {"#KALDU ERROR 26 Invalid value"}},
+      {"#KALDU open contacts", {"#KALDU OPEN CONTACTS"}},
+      {"#7 OPEN   CONTACTS", {"#7 OPEN CONTACTS"}},
+      {"#KALDU btn_released no", {"#KALDU BTN_RELEASED NO"}},
+      {"#KALDU minimize", {"#KALDU MINIMIZE"}},
+      {"#KALDU get currentuserhandle extra", {"#KALDU ERROR 7 GET: invalid WHAT"}},
+      {"#KALDU fly away", {"#KALDU ERROR 2 Unknown command"}},
+      {"#KALDU", {"#KALDU ERROR 1 General syntax error"}},
+      {"#KALDU    ", {"#KALDU ERROR 1 General syntax error"}},
+      {"", {"ERROR 1 General syntax error"}},
+      {"#KALDU set call 999 status onhold", {"#KALDU ERROR 20 Invalid call id"}},
+      {"#KALDU set call", {"#KALDU ERROR 20 Invalid call id"}},
+      {"#KALDU set call 999 join_conference 1000", {"#KALDU ERROR 20 Invalid call id"}},
+  };
+  for (const CommandCase& c : cases) {
+    CallModel model;
+    EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
+  }
+}
+
+TEST(CallModelTest, RecordsEveryCommandAsReceived) {
+  CallModel model;
+  model.HandleCommand("#KALDU set AGC on");
+  model.HandleCommand("garbage");
+  model.HandleCommand("");
+  EXPECT_EQ(model.Commands(), (std::vector<std::string>{"#KALDU set AGC on", "garbage", ""}));
+  EXPECT_TRUE(model.Agc());
+}
+
+// The whole road of one transfer, as the client would report it with its default options.
+TEST(CallModelTest, RunsATransferCycle) {
+  CallModel model;
+  std::string first;
+  EXPECT_EQ(model.IncomingCall("caller", &first), Lines{"CALL 1234 STATUS RINGING"});
+  EXPECT_EQ(first, "1234");
+  EXPECT_EQ(model.OperatorAnswers(first), Lines{"CALL 1234 STATUS INPROGRESS"});
+  EXPECT_EQ(model.HandleCommand("#KALDU set AGC on"), Lines{"#KALDU AGC ON"});
+  EXPECT_EQ(model.HandleCommand("#KALDU set call 1234 status onhold"),
+            (Lines{"CALL 1234 STATUS LOCALHOLD", "#KALDU CALL 1234 STATUS LOCALHOLD"}));
+  std::string second;
+  EXPECT_EQ(model.OperatorDials("target", &second),
+            (Lines{"CALL 1240 STATUS ROUTING", "CALL 1240 STATUS RINGING"}));
+  EXPECT_EQ(model.FarEndAnswers(second), Lines{"CALL 1240 STATUS INPROGRESS"});
+  EXPECT_EQ(model.HandleCommand("#KALDU set call 1234 join_conference 1240"),
+            (Lines{"#KALDU CALL 1234 CONF_ID 1", "CALL 1234 STATUS INPROGRESS"}));
+  EXPECT_EQ(model.HandleCommand("#KALDU set AGC off"), Lines{"#KALDU AGC OFF"});
+  EXPECT_FALSE(model.Agc());
+  EXPECT_EQ(model.FarEndHangsUp(second), Lines{"CALL 1240 STATUS FINISHED"});
+  EXPECT_EQ(model.HandleCommand("#KALDU set call 1234 status finished"),
+            (Lines{"CALL 1234 STATUS FINISHED", "#KALDU CALL 1234 STATUS FINISHED"}));
+  EXPECT_EQ(model.HandleCommand("#KALDU minimize"), Lines{"#KALDU MINIMIZE"});
+  EXPECT_TRUE(IsEnded(*model.FindCall(first)));
+  EXPECT_TRUE(IsEnded(*model.FindCall(second)));
+}
+
+TEST(CallModelTest, OlderClientsReportHoldAsOnHoldAndMayReplyFirst) {
+  CallModel::Options options;
+  options.holdAsLocalHold = false;
+  options.replyBeforeNotifications = true;
+  options.userHandle = "someone";
+  CallModel model(options);
+  std::string id;
+  model.IncomingCall("caller", &id);
+  EXPECT_EQ(model.HandleCommand("#1 SET CALL " + id + " STATUS INPROGRESS"),
+            (Lines{"#1 CALL 1234 STATUS INPROGRESS", "CALL 1234 STATUS INPROGRESS"}));
+  EXPECT_EQ(model.HandleCommand("#2 set call " + id + " status onhold"),
+            (Lines{"#2 CALL 1234 STATUS ONHOLD", "CALL 1234 STATUS ONHOLD"}));
+  EXPECT_EQ(model.HandleCommand("#3 set call " + id + " status inprogress"),
+            (Lines{"#3 CALL 1234 STATUS INPROGRESS", "CALL 1234 STATUS INPROGRESS"}));
+  EXPECT_EQ(model.HandleCommand("#4 get currentuserhandle"), Lines{"#4 CURRENTUSERHANDLE someone"});
+  // The operator's own hold in the client uses the same word.
+  EXPECT_EQ(model.OperatorHolds(id), Lines{"CALL 1234 STATUS ONHOLD"});
+  EXPECT_EQ(model.OperatorResumes(id), Lines{"CALL 1234 STATUS INPROGRESS"});
+}
+
+TEST(CallModelTest, CallCommandPlacesAnOutgoingCall) {
+  CallModel model;
+  EXPECT_EQ(model.HandleCommand("#50 CALL echo123"),
+            (Lines{"CALL 1234 STATUS ROUTING", "#50 CALL 1234 STATUS ROUTING", "CALL 1234 STATUS RINGING"}));
+  const Call* call = model.FindCall("1234");
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->peer, "echo123");
+  EXPECT_EQ(call->direction, Direction::Outgoing);
+}
+
+// Status changes that do not fit the call's state give an error or, when already so, a bare reply.
+TEST(CallModelTest, RefusesStatusChangesThatDoNotFit) {
+  CallModel model;
+  std::string ringing;
+  model.IncomingCall("caller", &ringing);
+  std::string ended;
+  model.IncomingCall("other", &ended);
+  model.Missed(ended);
+  const std::vector<CommandCase> cases = {
+      {"#K set call 1234 status onhold", {"#K ERROR 24 Cannot hold a call that is not in progress"}},
+      {"#K set call 1240 status inprogress", {"#K ERROR 24 Cannot resume or answer this call"}},
+      {"#K set call 1234 status ringing", {"#K ERROR 21 Invalid call status"}},
+      {"#K set call 1234 duration 3", {"#K ERROR 21 Unknown or disallowed call property"}},
+      // Hanging up a call that already ended repeats how it ended, with no new notification.
+      {"#K set call 1240 status finished", {"#K CALL 1240 STATUS MISSED"}},
+  };
+  for (const CommandCase& c : cases) {
+    EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
+  }
+  EXPECT_EQ(model.FindCall(ringing)->status, "RINGING");
+  EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"),
+            (Lines{"CALL 1234 STATUS INPROGRESS", "#K CALL 1234 STATUS INPROGRESS"}));
+  EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"), Lines{"#K CALL 1234 STATUS INPROGRESS"});
+}
+
+TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
+  CallModel model;
+  std::string first;
+  std::string second;
+  model.IncomingCall("caller", &first);
+  model.OperatorAnswers(first);
+  model.OperatorDials("target", &second);
+  const std::vector<CommandCase> cases = {
+      {"#K set call 1234 join_conference 1240", {"#K ERROR 72 Cannot create conference"}},  // still ringing
+      {"#K set call 1234 join_conference 1234", {"#K ERROR 72 Cannot create conference"}},
+      {"#K set call 1234 join_conference 9", {"#K ERROR 20 Invalid call id"}},
+  };
+  for (const CommandCase& c : cases) {
+    EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
+  }
+  model.FarEndAnswers(second);
+  // Neither is held: the join resumes nothing.
+  EXPECT_EQ(model.HandleCommand("#K set call 1234 join_conference 1240"), Lines{"#K CALL 1234 CONF_ID 1"});
+}
+
+struct EventCase {
+  const char* name;
+  Lines (*event)(CallModel&, const std::string&);
+  Lines onRingingIncoming;
+  Lines onRingingOutgoing;
+  Lines onAnswered;
+};
+
+// Each outside event applies only in the call states where it can happen; elsewhere it reports nothing.
+TEST(CallModelTest, OutsideEventsApplyOnlyWhereTheyCanHappen) {
+  const std::vector<EventCase> cases = {
+      {"operator answers", [](CallModel& m, const std::string& id) { return m.OperatorAnswers(id); },
+       {"CALL 1234 STATUS INPROGRESS"}, {}, {}},
+      {"far end answers", [](CallModel& m, const std::string& id) { return m.FarEndAnswers(id); },
+       {}, {"CALL 1234 STATUS INPROGRESS"}, {}},
+      {"far end refuses", [](CallModel& m, const std::string& id) { return m.FarEndRefuses(id); },
+       {"CALL 1234 STATUS REFUSED"}, {"CALL 1234 STATUS REFUSED"}, {}},
+      {"busy", [](CallModel& m, const std::string& id) { return m.FarEndBusy(id); },
+       {}, {"CALL 1234 STATUS BUSY"}, {}},
+      {"missed", [](CallModel& m, const std::string& id) { return m.Missed(id); },
+       {"CALL 1234 STATUS MISSED"}, {"CALL 1234 STATUS MISSED"}, {}},
+      {"far end hangs up", [](CallModel& m, const std::string& id) { return m.FarEndHangsUp(id); },
+       {}, {}, {"CALL 1234 STATUS FINISHED"}},
+      {"operator hangs up", [](CallModel& m, const std::string& id) { return m.OperatorHangsUp(id); },
+       {"CALL 1234 STATUS FINISHED"}, {"CALL 1234 STATUS FINISHED"}, {"CALL 1234 STATUS FINISHED"}},
+      {"operator holds", [](CallModel& m, const std::string& id) { return m.OperatorHolds(id); },
+       {}, {}, {"CALL 1234 STATUS LOCALHOLD"}},
+      {"operator resumes", [](CallModel& m, const std::string& id) { return m.OperatorResumes(id); },
+       {}, {}, {}},
+      {"fails", [](CallModel& m, const std::string& id) { return m.FarEndFails(id, 4); },
+       {"CALL 1234 FAILUREREASON 4", "CALL 1234 STATUS FAILED"},
+       {"CALL 1234 FAILUREREASON 4", "CALL 1234 STATUS FAILED"},
+       {"CALL 1234 FAILUREREASON 4", "CALL 1234 STATUS FAILED"}},
+  };
+  for (const EventCase& c : cases) {
+    {
+      CallModel model;
+      std::string id;
+      model.IncomingCall("caller", &id);
+      EXPECT_EQ(c.event(model, id), c.onRingingIncoming) << c.name << " on a ringing incoming call";
+    }
+    {
+      CallModel model;
+      std::string id;
+      model.OperatorDials("target", &id);
+      EXPECT_EQ(c.event(model, id), c.onRingingOutgoing) << c.name << " on a ringing outgoing call";
+    }
+    {
+      CallModel model;
+      std::string id;
+      model.IncomingCall("caller", &id);
+      model.OperatorAnswers(id);
+      EXPECT_EQ(c.event(model, id), c.onAnswered) << c.name << " on an answered call";
+      model.OperatorHangsUp(id);
+      EXPECT_EQ(c.event(model, id), Lines{}) << c.name << " on an ended call";
+      EXPECT_EQ(c.event(model, "4711"), Lines{}) << c.name << " on an unknown call";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace halvane::sim
