@@ -150,7 +150,7 @@ void MixerAccess::ScanRecordingSources(MixerHandle handle, const MixerLine& dest
     const std::string_view name = ShortName(source);
     if (source.componentType == mixer::kSrcMicrophone) {
       micLine = source.lineId;
-    } else if (source.componentType == mixer::kSrcWaveOut) {
+    } else if (source.componentType == mixer::kSrcWaveOut) {  // NOLINT(bugprone-branch-clone): type rule before name rule
       stereoMixLine = source.lineId;
     } else if (name == "Stereo Mix" || name == "Stereo Mixer" || name == kBig5WaveOutMixer) {
       stereoMixLine = source.lineId;
