@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <process.h>
 
+#include "ui/main_window_requests.h"
+
 namespace halvane {
 namespace {
 
@@ -19,7 +21,7 @@ struct LinkContext {
 // window into its notification icon, so the program rests the way it will with the link in place.
 unsigned __stdcall LinkThreadMain(void* argument) {
   const LinkContext* context = static_cast<const LinkContext*>(argument);
-  ShowWindow(reinterpret_cast<HWND>(context->board->mainWindow.load()), SW_HIDE);
+  RequestHideMainWindow(context->board->mainWindow.load());
   return 0;
 }
 

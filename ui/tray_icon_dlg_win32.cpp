@@ -82,6 +82,13 @@ bool CTrayIconDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR
     case WM_SYSCOMMAND:
       result = TRUE;
       return OnSysCommand(static_cast<UINT>(wParam), lParam);
+    case kHideRequestMessage:
+      OnHideRequest();
+      result = TRUE;
+      return true;
+    case WM_WINDOWPOSCHANGING:
+      OnWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(lParam));
+      return false;
     case kTrayCallbackMessage:
       OnIconNotify(wParam, lParam);
       result = TRUE;
@@ -100,6 +107,17 @@ void CTrayIconDlg::OnDestroy() {
   if (m_iconData.hWnd != nullptr && m_iconData.uID > 0 && IsIconShown()) {
     Shell_NotifyIconA(NIM_DELETE, &m_iconData);
   }
+}
+
+void CTrayIconDlg::OnHideRequest() {
+  m_bHideRequested = true;
+  ShowWindow(m_hWnd, SW_HIDE);
+}
+
+void CTrayIconDlg::OnWindowPosChanging(WINDOWPOS& position) {
+  // A modal dialog is shown when its message queue first runs empty, which may come after a hide
+  // request from another thread; that show must not undo the request.
+  if (m_bHideRequested) position.flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
 }
 
 void CTrayIconDlg::OnTaskbarCreated() {
@@ -131,7 +149,10 @@ void CTrayIconDlg::OnIconNotify(WPARAM wParam, LPARAM lParam) {
 
 void CTrayIconDlg::OnIconLeftDown(POINT /*point*/) {
   Sleep(kRestoreDelayMs);
-  if (m_bHideOnMinimize && RemoveIcon()) ShowWindow(m_hWnd, SW_SHOW);
+  if (m_bHideOnMinimize && RemoveIcon()) {
+    m_bHideRequested = false;
+    ShowWindow(m_hWnd, SW_SHOW);
+  }
 }
 
 void CTrayIconDlg::OnIconRightDown(POINT point) {

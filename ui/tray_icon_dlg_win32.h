@@ -13,6 +13,8 @@ namespace halvane {
 
 // The icon's callback message.
 inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+// Posted by another thread to hide the dialog (see ui/main_window_requests.h).
+inline constexpr UINT kHideRequestMessage = WM_APP + 1;
 
 class CTrayIconDlg : public CDialog {
  public:
@@ -59,10 +61,15 @@ class CTrayIconDlg : public CDialog {
  private:
   // WM_DESTROY: the icon goes with the window.
   void OnDestroy();
+  // kHideRequestMessage: hide, and keep hidden until the operator restores the window from the icon.
+  void OnHideRequest();
+  // WM_WINDOWPOSCHANGING: no show slips in while a hide request stands.
+  void OnWindowPosChanging(WINDOWPOS& position);
   // The shell (Explorer) restarted: an icon that was shown must be added again.
   void OnTaskbarCreated();
 
   const CallBoard* m_board;
+  bool m_bHideRequested = false;
   UINT m_taskbarCreatedMessage;
 };
 
