@@ -13,6 +13,7 @@ constexpr DWORD kRestoreDelayMs = 500;
 // The first form of the record: no balloon fields, a 64-byte tooltip.
 constexpr std::size_t kFirstFormTipSize = 64;
 static_assert(kFirstFormTipSize == kTrayTipSize, "the tooltip rule and the record agree");
+static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88, "the first form is 88 bytes on 32-bit Windows");
 
 }  // namespace
 
