@@ -1,0 +1,34 @@
+#pragma once
+// The application object: ends older copies of the program, then runs the main window until it closes.
+
+#include <windows.h>
+
+#include "engine/call_board.h"
+#include "ui/halvane_dlg_win32.h"
+
+namespace halvane {
+
+// The executable name whose running copies are ended at start.
+inline constexpr char kProgramFileName[] = "Halvane.exe";
+
+class CHalvaneApp {
+ public:
+  CHalvaneApp(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread);
+
+  // Ends the other copies, runs the main window modally, and returns FALSE when it has closed: there
+  // is no message loop of the application's own.
+  BOOL InitInstance();
+
+  // Ends every other process named exeName (case ignored); 1 when the process list was walked.
+  static int EndOtherInstances(const char* exeName);
+
+  // Prints the failed operation with the last error code and the system's text for it.
+  static void PrintWarning(const char* operation);
+
+ private:
+  CallBoard& m_board;
+  DialogItems& m_items;
+  LinkThreadStarter m_startLinkThread;
+};
+
+}  // namespace halvane

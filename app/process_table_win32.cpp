@@ -1,0 +1,96 @@
+#include "app/process_table_win32.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+
+namespace halvane {
+namespace {
+
+// Room for the system's message text, as the report has always had.
+constexpr DWORD kMessageTextSize = 256;
+
+void Print(const std::string& text) { std::fputs(text.c_str(), stdout); }
+
+class ToolhelpProcessTable final : public ProcessTable {
+ public:
+  bool TakeSnapshot() override {
+    snapshot_ = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    return snapshot_ != INVALID_HANDLE_VALUE;
+  }
+
+  bool First(ProcessEntry& entry) override {
+    PROCESSENTRY32 record{};
+    record.dwSize = sizeof record;
+    if (!Process32First(snapshot_, &record)) return false;
+    Copy(record, entry);
+    return true;
+  }
+
+  bool Next(ProcessEntry& entry) override {
+    PROCESSENTRY32 record{};
+    record.dwSize = sizeof record;
+    if (!Process32Next(snapshot_, &record)) return false;
+    Copy(record, entry);
+    return true;
+  }
+
+  void CloseSnapshot() override {
+    if (snapshot_ != INVALID_HANDLE_VALUE) CloseHandle(snapshot_);
+    snapshot_ = INVALID_HANDLE_VALUE;
+  }
+
+  bool Open(std::uint32_t processId) override {
+    process_ = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+    return process_ != nullptr;
+  }
+
+  std::uint32_t PriorityClass() override { return GetPriorityClass(process_); }
+
+  void Terminate() override { TerminateProcess(process_, 0); }
+
+  void CloseProcess() override {
+    if (process_ != nullptr) CloseHandle(process_);
+    process_ = nullptr;
+  }
+
+  std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
+
+  void Warn(const char* operation) override { PrintWarning(operation); }
+
+  void Print(const std::string& text) override { halvane::Print(text); }
+
+ private:
+  static void Copy(const PROCESSENTRY32& record, ProcessEntry& entry) {
+    entry.processId = record.th32ProcessID;
+    entry.threadCount = record.cntThreads;
+    entry.parentProcessId = record.th32ParentProcessID;
+    entry.basePriority = record.pcPriClassBase;
+    // The name is bounded by its field, terminated or not.
+    std::size_t length = 0;
+    while (length < sizeof record.szExeFile && record.szExeFile[length] != '\0') ++length;
+    entry.exeFile.assign(record.szExeFile, length);
+  }
+
+  HANDLE snapshot_ = INVALID_HANDLE_VALUE;
+  HANDLE process_ = nullptr;
+};
+
+}  // namespace
+
+void PrintWarning(const char* operation) {
+  const DWORD error = GetLastError();
+  char text[kMessageTextSize] = "";
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, kMessageTextSize, nullptr);
+  const std::size_t used = length < kMessageTextSize ? length : kMessageTextSize - 1;
+  Print(FormatWarning(operation != nullptr ? operation : "", error, std::string_view(text, used)));
+}
+
+ProcessTable& Win32ProcessTable() {
+  static ToolhelpProcessTable table;
+  return table;
+}
+
+}  // namespace halvane

@@ -1,0 +1,178 @@
+#include "app/process_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace halvane {
+namespace {
+
+// A scripted process list that records what was asked of it, in order.
+class FakeProcessTable final : public ProcessTable {
+ public:
+  std::vector<ProcessEntry> processes;
+  std::set<std::uint32_t> cannotOpen;
+  std::uint32_t self = 100;
+  std::uint32_t priorityClass = 32;
+  bool snapshotFails = false;
+  bool firstFails = false;
+
+  std::vector<std::uint32_t> terminated;
+  std::string output;  // printed text, warnings shown as <W:operation>
+  int openHandles = 0;
+  bool snapshotOpen = false;
+
+  bool TakeSnapshot() override {
+    snapshotOpen = !snapshotFails;
+    return !snapshotFails;
+  }
+  bool First(ProcessEntry& entry) override {
+    next_ = 0;
+    return !firstFails && Next(entry);
+  }
+  bool Next(ProcessEntry& entry) override {
+    if (next_ >= processes.size()) return false;
+    entry = processes[next_++];
+    return true;
+  }
+  void CloseSnapshot() override { snapshotOpen = false; }
+  bool Open(std::uint32_t processId) override {
+    if (cannotOpen.count(processId) != 0) return false;
+    opened_ = processId;
+    ++openHandles;
+    return true;
+  }
+  std::uint32_t PriorityClass() override { return priorityClass; }
+  void Terminate() override { terminated.push_back(opened_); }
+  void CloseProcess() override { --openHandles; }
+  std::uint32_t CurrentProcessId() override { return self; }
+  void Warn(const char* operation) override { output += std::string("<W:") + operation + ">"; }
+  void Print(const std::string& text) override { output += text; }
+
+ private:
+  std::size_t next_ = 0;
+  std::uint32_t opened_ = 0;
+};
+
+ProcessEntry Entry(std::uint32_t id, const char* name) {
+  ProcessEntry entry;
+  entry.processId = id;
+  entry.threadCount = 3;
+  entry.parentProcessId = 0x20;
+  entry.basePriority = 8;
+  entry.exeFile = name;
+  return entry;
+}
+
+TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
+  FakeProcessTable table;
+  table.processes = {Entry(7, "explorer.exe"), Entry(8, "HALVANE.EXE"), Entry(100, "Halvane.exe"),
+                     Entry(9, "halvane.exe"), Entry(10, "Halvane.exe.bak"), Entry(11, "Halvane")};
+  EXPECT_EQ(EndOtherInstances(table, "Halvane.exe"), 1);
+  EXPECT_EQ(table.terminated, (std::vector<std::uint32_t>{8, 9}));
+  EXPECT_EQ(table.openHandles, 0);
+  EXPECT_FALSE(table.snapshotOpen);
+  // One block per match, the program's own included.
+  std::size_t blocks = 0;
+  for (std::size_t at = table.output.find("PROCESS NAME:"); at != std::string::npos;
+       at = table.output.find("PROCESS NAME:", at + 1)) {
+    ++blocks;
+  }
+  EXPECT_EQ(blocks, 3U);
+}
+
+TEST(EndOtherInstances, ReportBlockIsExact) {
+  FakeProcessTable table;
+  ProcessEntry other = Entry(0x1A2B, "Halvane.exe");
+  other.threadCount = 12;
+  other.parentProcessId = 0xFF;
+  other.basePriority = 8;
+  table.processes = {other};
+  EndOtherInstances(table, "Halvane.exe");
+  EXPECT_EQ(table.output,
+            "\n\n====================================================="
+            "\nPROCESS NAME:  Halvane.exe"
+            "\n-----------------------------------------------------"
+            "\n  process ID        = 0x00001A2B"
+            "\n  thread count      = 12"
+            "\n  parent process ID = 0x000000FF"
+            "\n  Priority Base     = 8"
+            "\n  Priority Class    = 32\n");
+}
+
+TEST(EndOtherInstances, FailuresAreReportedAndTheWalkGoesOn) {
+  struct Case {
+    const char* what;
+    bool snapshotFails;
+    bool firstFails;
+    bool cannotOpenFirst;
+    std::uint32_t priorityClass;
+    int result;
+    std::vector<std::uint32_t> terminated;
+    const char* warning;
+    bool priorityLine;
+  };
+  const Case cases[] = {
+      {"no snapshot", true, false, false, 32, 0, {}, "<W:CreateToolhelp32Snapshot (of processes)>", false},
+      {"no first entry", false, true, false, 32, 0, {}, "<W:Process32First>", false},
+      {"cannot open", false, false, true, 32, 1, {6}, "<W:OpenProcess>", true},
+      {"no priority class", false, false, false, 0, 1, {5, 6}, "<W:GetPriorityClass>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeProcessTable table;
+    table.processes = {Entry(5, "Halvane.exe"), Entry(6, "Halvane.exe")};
+    table.snapshotFails = c.snapshotFails;
+    table.firstFails = c.firstFails;
+    if (c.cannotOpenFirst) table.cannotOpen.insert(5);
+    table.priorityClass = c.priorityClass;
+    EXPECT_EQ(EndOtherInstances(table, "Halvane.exe"), c.result);
+    EXPECT_EQ(table.terminated, c.terminated);
+    EXPECT_NE(table.output.find(c.warning), std::string::npos) << table.output;
+    EXPECT_EQ(table.output.find("Priority Class") != std::string::npos, c.priorityLine) << table.output;
+    EXPECT_FALSE(table.snapshotOpen);
+    EXPECT_EQ(table.openHandles, 0);
+  }
+}
+
+TEST(EndOtherInstances, WarningComesBetweenHeaderAndFigures) {
+  FakeProcessTable table;
+  table.processes = {Entry(5, "Halvane.exe")};
+  table.cannotOpen.insert(5);
+  EndOtherInstances(table, "Halvane.exe");
+  const std::size_t header = table.output.find("PROCESS NAME:");
+  const std::size_t warning = table.output.find("<W:OpenProcess>");
+  const std::size_t figures = table.output.find("process ID");
+  EXPECT_LT(header, warning);
+  EXPECT_LT(warning, figures);
+}
+
+TEST(TrimSystemMessage, KeepsTheFirstLineWithoutTrailingStopsAndBlanks) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"Access is denied.\r\n", "Access is denied"},
+      {"The handle is invalid. \r\nSecond line.", "The handle is invalid"},
+      {"Tabs\tstay inside.", "Tabs\tstay inside"},
+      {"Ends in dots... . \t", "Ends in dots"},
+      {"...", ""},
+      {"", ""},
+      {"\r\nnothing on the first line", ""},
+      {"Stops at a control\x01 character", "Stops at a control"},
+      {"Caf\xE9.", "Caf\xE9"},
+      {"No stop at all", "No stop at all"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TrimSystemMessage(c.in), c.out) << c.in;
+}
+
+TEST(FormatWarning, NamesOperationCodeAndTrimmedText) {
+  EXPECT_EQ(FormatWarning("OpenProcess", 5, "Access is denied.\r\n"),
+            "\n  WARNING: OpenProcess failed with error 5 (Access is denied)");
+  EXPECT_EQ(FormatWarning("Process32First", 18, ""), "\n  WARNING: Process32First failed with error 18 ()");
+}
+
+}  // namespace
+}  // namespace halvane

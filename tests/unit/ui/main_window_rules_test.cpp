@@ -1,0 +1,84 @@
+#include "ui/main_window_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace halvane {
+namespace {
+
+TEST(FormatTrayTip, WrapsTheHandleAndAlwaysFitsTheRecord) {
+  EXPECT_EQ(FormatTrayTip(""), "Halvane()");
+  EXPECT_EQ(FormatTrayTip("echo123"), "Halvane(echo123)");
+  const std::size_t room = kTrayTipSize - 1 - std::strlen("Halvane()");
+  const std::string fits(room, 'a');
+  EXPECT_EQ(FormatTrayTip(fits), "Halvane(" + fits + ")");
+  // The longest handle the call board holds must still leave the closing parenthesis in place.
+  const std::string tip = FormatTrayTip(std::string(255, 'b'));
+  EXPECT_EQ(tip.size(), kTrayTipSize - 1);
+  EXPECT_EQ(tip, "Halvane(" + std::string(room, 'b') + ")");
+  EXPECT_EQ(FormatTrayTip(std::string_view("ab\0cd", 5)), "Halvane(ab)");
+}
+
+TEST(CopyBounded, NeverWritesPastTheBuffer) {
+  char buffer[8];
+  std::memset(buffer, 'x', sizeof buffer);
+  CopyBounded(buffer, 5, "Halvane");
+  EXPECT_STREQ(buffer, "Halv");
+  EXPECT_EQ(buffer[5], 'x');
+  CopyBounded(buffer, sizeof buffer, "");
+  EXPECT_STREQ(buffer, "");
+  buffer[0] = 'y';
+  CopyBounded(buffer, 0, "abc");
+  EXPECT_EQ(buffer[0], 'y');
+}
+
+TEST(ClassifyIconNotify, DispatchesTheFivePointerEventsOfIconOneOnly) {
+  const struct {
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+    TrayReaction reaction;
+  } cases[] = {
+      {1, 0x0201, TrayReaction::kLeftDown},    {1, 0x0203, TrayReaction::kLeftDouble},
+      {1, 0x007B, TrayReaction::kRightDown},   {1, 0x0204, TrayReaction::kRightDown},
+      {1, 0x0206, TrayReaction::kRightDouble}, {1, 0x0200, TrayReaction::kPointerMove},
+      {1, 0x0202, TrayReaction::kNone},        {1, 0x0205, TrayReaction::kNone},
+      {1, 0x0207, TrayReaction::kNone},        {1, 0x0400, TrayReaction::kNone},
+      {0, 0x0201, TrayReaction::kNone},        {2, 0x0204, TrayReaction::kNone},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ClassifyIconNotify(c.wParam, c.lParam), c.reaction) << c.wParam << " " << c.lParam;
+  }
+}
+
+TEST(SystemCommands, OnlyTheHighBitsAreCompared) {
+  for (std::uintptr_t id = 0x10; id <= 0x1F; ++id) EXPECT_TRUE(IsAboutCommand(id)) << id;
+  EXPECT_FALSE(IsAboutCommand(0x0F));
+  EXPECT_FALSE(IsAboutCommand(0x20));
+  EXPECT_FALSE(IsAboutCommand(0xF020));
+  EXPECT_TRUE(IsMinimizeCommand(0xF020));
+  EXPECT_TRUE(IsMinimizeCommand(0xF022));
+  EXPECT_FALSE(IsMinimizeCommand(0xF060));  // close
+  EXPECT_FALSE(IsMinimizeCommand(0xF030));  // maximise
+}
+
+TEST(CenteredIconOrigin, PutsTheOddPixelRightAndDown) {
+  EXPECT_EQ(CenteredIconOrigin(100, 50, 32, 32).x, 34);
+  EXPECT_EQ(CenteredIconOrigin(100, 50, 32, 32).y, 9);
+  EXPECT_EQ(CenteredIconOrigin(33, 33, 32, 32).x, 1);
+  // Smaller than the icon: truncation toward zero, as the division of a negative number does.
+  EXPECT_EQ(CenteredIconOrigin(20, 0, 32, 32).x, -5);
+  EXPECT_EQ(CenteredIconOrigin(20, 0, 32, 32).y, -15);
+}
+
+TEST(InstructionLines, NameTheStepsAndEndWithTheWebAddress) {
+  ASSERT_EQ(kInstructionLines.size(), 11U);
+  EXPECT_STREQ(kInstructionLines[0], "Halvane Instructions");
+  EXPECT_STREQ(kInstructionLines[3], "2.) Press Halvane 'Hold' button.");
+  EXPECT_STREQ(kInstructionLines[10], kProductWebAddress);
+  for (std::size_t blank : {1U, 7U, 9U}) EXPECT_STREQ(kInstructionLines[blank], "") << blank;
+}
+
+}  // namespace
+}  // namespace halvane

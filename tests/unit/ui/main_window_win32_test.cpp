@@ -1,0 +1,231 @@
+// The main window built from the program's own resources, driven through its messages as the shell,
+// the operator and the engine would. The checks run when the modal dialog first goes idle (the owner
+// window hears WM_ENTERIDLE), then the dialog is ended. Hiding and destroying a top-level window costs
+// Wine seconds without a window manager, so one run of the dialog serves all checks.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "engine/call_board.h"
+#include "res/resource.h"
+#include "ui/dialog_items_win32.h"
+#include "ui/halvane_dlg_win32.h"
+#include "ui/main_window_requests.h"
+#include "ui/main_window_rules.h"
+
+namespace halvane {
+namespace {
+
+using IdleCheck = std::function<void(CHalvaneDlg& dialog, HWND window)>;
+
+struct Harness {
+  CallBoard board;
+  Win32DialogItems items;
+  LinkThreadStarter starter = [] { return true; };
+  IdleCheck check;
+  CHalvaneDlg* dialog = nullptr;
+  bool checked = false;
+};
+
+LRESULT CALLBACK OwnerProc(HWND owner, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* harness = reinterpret_cast<Harness*>(GetWindowLongPtrA(owner, GWLP_USERDATA));
+  if (message == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && harness != nullptr && !harness->checked) {
+    harness->checked = true;
+    const HWND window = reinterpret_cast<HWND>(lParam);
+    harness->check(*harness->dialog, window);
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+  }
+  return DefWindowProcA(owner, message, wParam, lParam);
+}
+
+// Runs the main window modally under a hidden owner and calls `check` once it is up.
+void RunMainWindow(Harness& harness) {
+  static const ATOM ownerClass = [] {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &OwnerProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "HalvaneTestOwner";
+    return RegisterClassA(&windowClass);
+  }();
+  ASSERT_NE(ownerClass, 0);
+  HWND owner = CreateWindowExA(0, "HalvaneTestOwner", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  SetWindowLongPtrA(owner, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&harness));
+  CHalvaneDlg dialog(harness.board, harness.items, harness.starter, owner);
+  harness.dialog = &dialog;
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_TRUE(harness.checked) << "the dialog never went idle";
+  DestroyWindow(owner);
+}
+
+std::string ItemText(HWND window, int id) {
+  char text[128] = "";
+  GetDlgItemTextA(window, id, text, sizeof text);
+  return text;
+}
+
+std::string ItemClass(HWND window, int id) {
+  char name[64] = "";
+  GetClassNameA(GetDlgItem(window, id), name, sizeof name);
+  return name;
+}
+
+void CheckItemsStartAsTheTemplateSays(HWND window) {
+  const struct {
+    int id;
+    const char* windowClass;
+    const char* text;
+    DWORD style;
+  } items[] = {
+      {IDOK, "Button", "OK", 0x40010001},
+      {IDCANCEL, "Button", "Cancel", 0x40010000},
+      {IDC_INSTRUCTIONS, "ListBox", "", 0x50B10101},
+      {IDC_HOLD, "Button", "Hold", 0x50012000},
+      {IDC_TRANSFER, "Button", "Transfer", 0x58012000},
+      {IDC_RETURN, "Button", "Return", 0x58012000},
+      {IDC_BLIND_TRANSFER, "Button", "   Blind     Transfer", 0x48012000},
+  };
+  for (const auto& item : items) {
+    SCOPED_TRACE(item.id);
+    HWND control = GetDlgItem(window, item.id);
+    ASSERT_NE(control, nullptr);
+    EXPECT_STRCASEEQ(ItemClass(window, item.id).c_str(), item.windowClass);
+    if (item.id != IDC_INSTRUCTIONS) {
+      EXPECT_EQ(ItemText(window, item.id), item.text);
+    }
+    // The list box manages its own border and scroll-bar bits at run time, and a button's type bits
+    // change with the focus, so only these are compared.
+    const DWORD stable = WS_VISIBLE | WS_DISABLED | WS_TABSTOP | BS_MULTILINE;
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrA(control, GWL_STYLE)) & stable, item.style & stable);
+  }
+  char title[32] = "";
+  GetWindowTextA(window, title, sizeof title);
+  EXPECT_STREQ(title, "Halvane");
+}
+
+void CheckInstructionsAndAboutEntry(HWND window) {
+  ASSERT_EQ(SendDlgItemMessageA(window, IDC_INSTRUCTIONS, LB_GETCOUNT, 0, 0), 11);
+  for (int i = 0; i < 11; ++i) {
+    char line[128] = "";
+    SendDlgItemMessageA(window, IDC_INSTRUCTIONS, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
+    EXPECT_STREQ(line, kInstructionLines[static_cast<std::size_t>(i)]) << i;
+  }
+  HMENU systemMenu = GetSystemMenu(window, FALSE);
+  ASSERT_NE(systemMenu, nullptr);
+  const int count = GetMenuItemCount(systemMenu);
+  ASSERT_GE(count, 2);
+  EXPECT_EQ(GetMenuItemID(systemMenu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+  char text[64] = "";
+  GetMenuStringA(systemMenu, static_cast<UINT>(count - 1), text, sizeof text, MF_BYPOSITION);
+  EXPECT_STREQ(text, "&About Halvane...");
+  MENUITEMINFOA separator{};
+  separator.cbSize = sizeof separator;
+  separator.fMask = MIIM_FTYPE;
+  GetMenuItemInfoA(systemMenu, static_cast<UINT>(count - 2), TRUE, &separator);
+  EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
+}
+
+void ResetButtons(HWND window) {
+  EnableWindow(GetDlgItem(window, IDC_HOLD), TRUE);
+  for (int id : {IDC_TRANSFER, IDC_RETURN, IDC_BLIND_TRANSFER}) EnableWindow(GetDlgItem(window, id), FALSE);
+}
+
+void CheckHoldActsOnlyWhileACallIsActive(CallBoard& board, HWND window) {
+  const struct {
+    int command;
+    bool callActive;
+  } cases[] = {{IDC_HOLD, false}, {ID_OPTION_HOLD, false}, {IDC_HOLD, true}, {ID_OPTION_HOLD, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    ResetButtons(window);
+    board.holdRequest.store(false);
+    board.callActive.store(c.callActive);
+    SendMessageA(window, WM_COMMAND, static_cast<WPARAM>(c.command), 0);
+    EXPECT_EQ(board.holdRequest.load(), c.callActive);
+    EXPECT_EQ(IsWindowEnabled(GetDlgItem(window, IDC_HOLD)) != FALSE, !c.callActive);
+    for (int id : {IDC_TRANSFER, IDC_RETURN, IDC_BLIND_TRANSFER}) {
+      EXPECT_EQ(IsWindowEnabled(GetDlgItem(window, id)) != FALSE, c.callActive) << id;
+    }
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_BLIND_TRANSFER)));
+  }
+}
+
+void CheckOtherRequestsReachTheCallBoard(CallBoard& board, HWND window) {
+  board.callActive.store(true);
+  board.transferAllowed.store(false);
+  SendMessageA(window, WM_COMMAND, ID_OPTION_TRANSFER, 0);
+  EXPECT_FALSE(board.transferRequest.load()) << "transfer before it is allowed";
+  board.transferAllowed.store(true);
+  SendMessageA(window, WM_COMMAND, IDC_TRANSFER, 0);
+  EXPECT_TRUE(board.transferRequest.load());
+  SendMessageA(window, WM_COMMAND, ID_OPTION_RETURN, 0);
+  EXPECT_TRUE(board.returnRequest.load());
+  SendMessageA(window, WM_COMMAND, IDC_BLIND_TRANSFER, 0);
+  EXPECT_TRUE(board.blindTransferRequest.load());
+}
+
+void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND window) {
+  const NOTIFYICONDATAA& record = dialog.IconData();
+  EXPECT_EQ(record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+  EXPECT_EQ(record.hWnd, window);
+  EXPECT_EQ(record.uID, 1U);
+  EXPECT_EQ(record.uCallbackMessage, static_cast<UINT>(WM_USER + 1));
+  EXPECT_EQ(record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_NE(record.hIcon, nullptr);
+  EXPECT_STREQ(record.szTip, "Halvane");
+
+  // A callback for another icon id changes nothing.
+  board.userHandle.Store("echo123");
+  SendMessageA(window, WM_USER + 1, 2, WM_MOUSEMOVE);
+  EXPECT_STREQ(record.szTip, "Halvane");
+  SendMessageA(window, WM_USER + 1, 1, WM_MOUSEMOVE);
+  EXPECT_STREQ(record.szTip, "Halvane(echo123)");
+  board.userHandle.Store(std::string(255, 'h'));
+  SendMessageA(window, WM_USER + 1, 1, WM_MOUSEMOVE);
+  EXPECT_EQ(std::string(record.szTip), FormatTrayTip(std::string(255, 'h')));
+}
+
+TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
+  Harness harness;
+  // As the link thread does first: hide the window, asked while the dialog is still being set up.
+  harness.starter = [&harness] { return RequestHideMainWindow(harness.board.mainWindow.load()); };
+  harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
+    EXPECT_EQ(harness.board.mainWindow.load(), reinterpret_cast<WindowHandle>(window));
+    EXPECT_FALSE(IsWindowVisible(window)) << "the dialog manager's first show undid the hide";
+    {
+      SCOPED_TRACE("items");
+      CheckItemsStartAsTheTemplateSays(window);
+    }
+    {
+      SCOPED_TRACE("instructions and About entry");
+      CheckInstructionsAndAboutEntry(window);
+    }
+    {
+      SCOPED_TRACE("hold");
+      CheckHoldActsOnlyWhileACallIsActive(harness.board, window);
+    }
+    {
+      SCOPED_TRACE("other requests");
+      CheckOtherRequestsReachTheCallBoard(harness.board, window);
+    }
+    {
+      SCOPED_TRACE("icon record");
+      CheckIconRecordAndTooltip(harness.board, dialog, window);
+    }
+    // Shown again (as a left press on the icon does), then minimised: hidden, not iconic.
+    ShowWindow(window, SW_SHOW);
+    SendMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_FALSE(IsIconic(window));
+  };
+  RunMainWindow(harness);
+}
+
+}  // namespace
+}  // namespace halvane

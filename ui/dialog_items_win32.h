@@ -1,0 +1,15 @@
+#pragma once
+// Enabling and disabling the main window's items on Windows. The interface is the portable one, so
+// this header needs no platform header.
+
+#include "engine/call_board.h"
+
+namespace halvane {
+
+// EnableWindow(GetDlgItem(dialog, id), enable); safe from any thread.
+class Win32DialogItems final : public DialogItems {
+ public:
+  void EnableItem(WindowHandle dialog, int id, bool enable) override;
+};
+
+}  // namespace halvane

@@ -1,0 +1,129 @@
+#include "ui/halvane_dlg_win32.h"
+
+#include <utility>
+
+#include "res/resource.h"
+#include "ui/about_box_dlg_win32.h"
+#include "ui/main_window_rules.h"
+
+namespace halvane {
+
+static_assert(IDC_INSTRUCTIONS == kIdInstructions && IDC_HOLD == kIdHold && IDC_TRANSFER == kIdTransfer &&
+                  IDC_RETURN == kIdReturn && IDC_BLIND_TRANSFER == kIdBlindTransfer,
+              "the template's items are the ones the engine switches");
+static_assert(ID_OPTION_HOLD == kIdMenuHold && ID_OPTION_RETURN == kIdMenuReturn &&
+                  ID_OPTION_TRANSFER == kIdMenuTransfer && IDM_ABOUTBOX == kIdAbout,
+              "the tray menu's and system menu's commands");
+
+CHalvaneDlg::CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread, HWND parent)
+    : CTrayIconDlg(IDD_HALVANE_DIALOG, parent, &board),
+      m_board(board),
+      m_items(items),
+      m_startLinkThread(std::move(startLinkThread)),
+      m_hMainIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+
+bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  switch (message) {
+    case WM_SYSCOMMAND:
+      result = TRUE;
+      return OnSysCommand(static_cast<UINT>(wParam), lParam);
+    case WM_PAINT:
+      result = TRUE;
+      return OnPaint();
+    case WM_QUERYDRAGICON:
+      // One of the few messages whose answer is the dialog procedure's own return value.
+      result = reinterpret_cast<INT_PTR>(m_hMainIcon);
+      return true;
+    case WM_COMMAND:
+      if (OnCommand(LOWORD(wParam))) {
+        result = TRUE;
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  return CTrayIconDlg::OnMessage(message, wParam, lParam, result);
+}
+
+BOOL CHalvaneDlg::OnInitDialog() {
+  CTrayIconDlg::OnInitDialog();
+
+  HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
+  if (systemMenu != nullptr) {
+    char about[128] = "";
+    LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, about, static_cast<int>(sizeof about));
+    if (about[0] != '\0') {
+      AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+      AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+    }
+  }
+
+  SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hMainIcon));
+  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hMainIcon));
+
+  AssignIcon(IDR_MAINFRAME);
+  AssignTip("Halvane");
+  AssignMenu(IDR_TRAY_MENU, 0);
+  AddIcon();
+
+  FillInstructions();
+
+  // Written before the link thread exists, so the other threads always find it set.
+  m_board.mainWindow.store(reinterpret_cast<WindowHandle>(m_hWnd));
+
+  if (!m_startLinkThread || !m_startLinkThread()) {
+    MessageBoxA(m_hWnd, "Initialize skypeAnswerCall Thread failed!", "Message", MB_OK);
+  }
+  return TRUE;
+}
+
+void CHalvaneDlg::FillInstructions() {
+  SendDlgItemMessageA(m_hWnd, IDC_INSTRUCTIONS, LB_RESETCONTENT, 0, 0);
+  for (const char* line : kInstructionLines) {
+    SendDlgItemMessageA(m_hWnd, IDC_INSTRUCTIONS, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  }
+}
+
+bool CHalvaneDlg::OnSysCommand(UINT commandId, LPARAM argument) {
+  if (IsAboutCommand(commandId)) {
+    CAboutBoxDlg about;
+    about.DoModal();
+    return true;
+  }
+  return CTrayIconDlg::OnSysCommand(commandId, argument);
+}
+
+bool CHalvaneDlg::OnPaint() {
+  if (!IsIconic(m_hWnd)) return false;
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(m_hWnd, &paint);
+  SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client{};
+  GetClientRect(m_hWnd, &client);
+  const Point at = CenteredIconOrigin(client.right - client.left, client.bottom - client.top,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+  DrawIcon(dc, at.x, at.y, m_hMainIcon);
+  EndPaint(m_hWnd, &paint);
+  return true;
+}
+
+bool CHalvaneDlg::OnCommand(UINT id) {
+  switch (id) {
+    case IDC_HOLD:
+    case ID_OPTION_HOLD: OnHold(); return true;
+    case IDC_TRANSFER:
+    case ID_OPTION_TRANSFER: OnTransfer(); return true;
+    case IDC_RETURN:
+    case ID_OPTION_RETURN: OnReturn(); return true;
+    case IDC_BLIND_TRANSFER: OnBlindTransfer(); return true;
+    default: return false;
+  }
+}
+
+void CHalvaneDlg::OnHold() { halvane::OnHold(m_board, m_items); }
+void CHalvaneDlg::OnTransfer() { halvane::OnTransfer(m_board); }
+void CHalvaneDlg::OnReturn() { halvane::OnReturn(m_board); }
+void CHalvaneDlg::OnBlindTransfer() { halvane::OnBlindTransfer(m_board); }
+
+}  // namespace halvane

@@ -1,0 +1,76 @@
+#pragma once
+// A dialog with one icon in the notification area: minimising hides the dialog into the icon, a left
+// press on the icon brings it back, a right press opens the tray menu, and moving the pointer over it
+// refreshes the tooltip with the signed-in user's handle.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "engine/call_board.h"
+#include "ui/dialog_win32.h"
+
+namespace halvane {
+
+// The icon's callback message.
+inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+// Posted by another thread to hide the dialog (see ui/main_window_requests.h).
+inline constexpr UINT kHideRequestMessage = WM_APP + 1;
+
+class CTrayIconDlg : public CDialog {
+ public:
+  // board: where the tooltip's user handle is read; may be null for a dialog that shows no icon.
+  CTrayIconDlg(UINT templateId, HWND parent, const CallBoard* board = nullptr);
+  ~CTrayIconDlg() override;
+
+  // Set-up: they change only the record; the shell sees them at the next add or modify.
+  void AssignIcon(UINT resourceId);
+  void AssignTip(const char* text);
+  void AssignMenu(UINT resourceId, UINT defaultPosition);
+
+  // Shell operations: the shell's result, or FALSE when the shell is not called.
+  BOOL AddIcon();
+  BOOL RemoveIcon();
+  BOOL ModifyIcon();
+  BOOL IsIconShown() const { return m_bIconShown; }
+
+  const NOTIFYICONDATAA& IconData() const { return m_iconData; }
+
+ protected:
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  void OnCreate() override;
+
+  // WM_SYSCOMMAND: minimise hides into the icon; true when handled, false for the default processing.
+  bool OnSysCommand(UINT commandId, LPARAM argument);
+
+  // The icon's callback (WM_USER+1): wParam the icon id, lParam the mouse message.
+  void OnIconNotify(WPARAM wParam, LPARAM lParam);
+
+  // The five reactions; the point is the cursor in screen coordinates.
+  virtual void OnIconLeftDown(POINT point);
+  virtual void OnIconLeftDouble(POINT /*point*/) {}
+  virtual void OnIconRightDown(POINT point);
+  virtual void OnIconRightDouble(POINT /*point*/) {}
+  virtual void OnIconPointerMove(POINT point);
+
+  BOOL m_bHideOnMinimize = TRUE;
+  BOOL m_bIconShown = FALSE;
+  NOTIFYICONDATAA m_iconData{};
+  HMENU m_trayMenu = nullptr;
+  UINT m_nDefaultItem = 0;
+
+ private:
+  // WM_DESTROY: the icon goes with the window.
+  void OnDestroy();
+  // kHideRequestMessage: hide, and keep hidden until the operator restores the window from the icon.
+  void OnHideRequest();
+  // WM_WINDOWPOSCHANGING: no show slips in while a hide request stands.
+  void OnWindowPosChanging(WINDOWPOS& position);
+  // The shell (Explorer) restarted: an icon that was shown must be added again.
+  void OnTaskbarCreated();
+
+  const CallBoard* m_board;
+  bool m_bHideRequested = false;
+  UINT m_taskbarCreatedMessage;
+};
+
+}  // namespace halvane
