@@ -1,41 +1,42 @@
 #include "app/link_wiring_win32.h"
 
-#include <windows.h>
-#include <process.h>
-
-#include "ui/main_window_requests.h"
+#include "audio/mixer_port.h"
+#include "audio/routing_steps.h"
+#include "engine/clock.h"
+#include "engine/session_log.h"
+#include "engine/transfer_engine.h"
+#include "link/api_link.h"
+#include "link/codepage.h"
+#include "link/protocol.h"
+#include "link/window_system.h"
 
 namespace halvane {
 namespace {
 
-// The link thread's stack.
-constexpr unsigned kLinkThreadStackSize = 0x10000;
+// Everything the link and worker threads use. Made once and never destroyed: the threads are not told
+// to stop, they end with the process.
+struct Wiring {
+  Wiring(CallBoard& board, DialogItems& items)
+      : log(board),
+        commands(board, PlatformDelivery(), SystemCodePage()),
+        routing(PlatformMixerPort(), log, StandardOutput()),
+        engine(board, commands, SystemClock(), items, routing, log),
+        link(board, log, SystemCodePage(), PlatformWindowSystem(), commands,
+             [this] { engine.RunTransferEngine(); }) {}
 
-struct LinkContext {
-  CallBoard* board;
-  DialogItems* items;
+  SessionLog log;
+  CommandLink commands;
+  RoutingSteps routing;
+  TransferEngine engine;
+  ApiLink link;
 };
-
-// The link thread. WIRING: until the link (attach, transport, worker with the transfer engine, session
-// log and audio routing) is linked in here, it does only the link thread's first act, hiding the main
-// window into its notification icon, so the program rests the way it will with the link in place.
-unsigned __stdcall LinkThreadMain(void* argument) {
-  const LinkContext* context = static_cast<const LinkContext*>(argument);
-  RequestHideMainWindow(context->board->mainWindow.load());
-  return 0;
-}
 
 }  // namespace
 
 LinkThreadStarter MakeLinkThreadStarter(CallBoard& board, DialogItems& items) {
   return [&board, &items]() {
-    // Lives as long as the process: the thread is never told to stop.
-    static LinkContext context{&board, &items};
-    const std::uintptr_t thread =
-        _beginthreadex(nullptr, kLinkThreadStackSize, &LinkThreadMain, &context, 0, nullptr);
-    if (thread == 0) return false;
-    CloseHandle(reinterpret_cast<HANDLE>(thread));
-    return true;
+    static Wiring* const wiring = new Wiring(board, items);
+    return wiring->link.Start();
   };
 }
 

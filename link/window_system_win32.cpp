@@ -10,6 +10,7 @@
 
 #include "link/protocol.h"
 #include "link/window_system.h"
+#include "ui/main_window_requests.h"
 
 namespace halvane {
 namespace {
@@ -62,7 +63,9 @@ void __cdecl ThreadEntry(void* argument) {
 
 class Win32WindowSystem final : public WindowSystem {
  public:
-  void HideWindow(WindowHandle window) override { ShowWindow(ToHwnd(window), SW_HIDE); }
+  // Posted to the window's own thread: a hide done from here while the dialog is still starting would be
+  // undone by the dialog manager's first show.
+  void HideWindow(WindowHandle window) override { RequestHideMainWindow(window); }
 
   unsigned RegisterMessage(const char* name) override { return RegisterWindowMessageA(name); }
 
