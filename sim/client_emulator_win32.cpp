@@ -138,6 +138,13 @@ void ClientEmulator::Stop() {
   outbox_.clear();
 }
 
+bool ClientEmulator::AnnounceAvailable() {
+  const HWND api = ToHwnd(ApiWindow());
+  if (api == nullptr) return false;
+  // Posted, not sent: a hung window must not hold the client up.
+  return PostMessageW(HWND_BROADCAST, attachMessage_, reinterpret_cast<WPARAM>(api), kAttachAvailable) != FALSE;
+}
+
 void ClientEmulator::Run() {
   const UINT discover = RegisterWindowMessageW(L"SkypeControlAPIDiscover");
   const UINT attach = RegisterWindowMessageW(L"SkypeControlAPIAttach");

@@ -55,6 +55,9 @@ class ClientEmulator {
   bool Start();
   // Ends the thread; queued lines not yet sent are dropped. Also run by the destructor.
   void Stop();
+  // Tells every window that the API is available (attach status 0x8001), as the client does when it
+  // starts: a program that started first then discovers it again. False when it could not be posted.
+  bool AnnounceAvailable();
 
   Hwnd ApiWindow() const;
   // The link window this client is attached to; 0 while none.

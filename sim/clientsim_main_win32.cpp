@@ -84,6 +84,8 @@ class ClientSimWindow {
  public:
   bool Create(HINSTANCE instance) {
     if (!emulator_.Start()) return false;
+    // Like the client at its start: a Halvane already running attaches now.
+    emulator_.AnnounceAvailable();
     WNDCLASSW wc{};
     wc.lpfnWndProc = Proc;
     wc.hInstance = instance;
