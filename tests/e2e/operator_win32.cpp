@@ -99,6 +99,27 @@ std::wstring MakeWorkFolder(const std::wstring& prefix) {
   return std::wstring();
 }
 
+namespace {
+
+BOOL CALLBACK CountTrayIcons(HWND window, LPARAM param) {
+  wchar_t name[64];
+  if (GetClassNameW(window, name, 64) == 0 || std::wstring(name) != L"__winex11_standalone_tray") return TRUE;
+  for (HWND icon = GetWindow(window, GW_CHILD); icon != nullptr; icon = GetWindow(icon, GW_HWNDNEXT)) {
+    if (GetClassNameW(icon, name, 64) != 0 && std::wstring(name) == L"__winex11_tray_icon" && IsWindowVisible(icon)) {
+      ++*reinterpret_cast<int*>(param);
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+int VisibleTrayIcons() {
+  int count = 0;
+  EnumWindows(CountTrayIcons, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
 // --- HalvaneProcess ---------------------------------------------------------------------------------
 
 HalvaneProcess::~HalvaneProcess() { Terminate(); }

@@ -62,6 +62,11 @@ std::wstring HalvaneExePath();
 // A new, empty folder under the temporary folder; empty when it could not be made.
 std::wstring MakeWorkFolder(const std::wstring& prefix);
 
+// The notification-area icons shown right now, as far as the shell lets another program see them: under
+// Wine without a desktop tray, each icon is a visible child window of Wine's own tray window. Elsewhere
+// this counts nothing and stays 0.
+int VisibleTrayIcons();
+
 class HalvaneProcess {
  public:
   HalvaneProcess() = default;
