@@ -284,6 +284,14 @@ void HalvaneProcess::Terminate() {
   main_ = nullptr;
 }
 
+void HalvaneProcess::Detach() {
+  if (info_.hProcess == nullptr) return;
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+  info_ = PROCESS_INFORMATION{};
+  main_ = nullptr;
+}
+
 // --- One attended transfer --------------------------------------------------------------------------
 
 namespace {

@@ -118,6 +118,8 @@ class HalvaneProcess {
   DWORD ExitCode() const;
   // Ends the program at once, if it runs, and waits (bounded) for its end.
   void Terminate();
+  // Lets the program run on after this object is gone.
+  void Detach();
 
  private:
   PROCESS_INFORMATION info_{};
