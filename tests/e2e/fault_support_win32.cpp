@@ -44,6 +44,16 @@ std::string ReadWholeFile(const std::wstring& path) {
   return text;
 }
 
+// Halvane writes its log and output in text mode: each line break is CR LF in the file.
+std::string WithoutCarriageReturns(const std::string& raw) {
+  std::string text;
+  text.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\r' || i + 1 >= raw.size() || raw[i + 1] != '\n') text.push_back(raw[i]);
+  }
+  return text;
+}
+
 void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& out) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &found);
@@ -191,17 +201,10 @@ bool HalvaneUnderTest::Press(int id) const {
                              &result) != 0;
 }
 
-std::string HalvaneUnderTest::Output() const { return ReadWholeFile(output_); }
+std::string HalvaneUnderTest::Output() const { return WithoutCarriageReturns(ReadWholeFile(output_)); }
 
 std::string HalvaneUnderTest::LogText() const {
-  // Written in text mode: each line break is CR LF in the file.
-  const std::string raw = ReadWholeFile(folder_ + L"\\log\\log(operator1).txt");
-  std::string text;
-  text.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '\r' || i + 1 >= raw.size() || raw[i + 1] != '\n') text.push_back(raw[i]);
-  }
-  return text;
+  return WithoutCarriageReturns(ReadWholeFile(folder_ + L"\\log\\log(operator1).txt"));
 }
 
 void HalvaneUnderTest::Terminate() {
