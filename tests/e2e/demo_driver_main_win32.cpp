@@ -1,0 +1,115 @@
+// halvane_demo.exe: plays one attended transfer through the real Halvane.exe against the client
+// emulator, hosted here, and says what happens at each step.
+//   halvane_demo [--keep-running] [--status FILE] [WORKDIR]
+// WORKDIR (made when missing, with a "log" folder) is Halvane's working folder; a new temporary one
+// when not given. --keep-running leaves Halvane up, resting in the notification area, after the
+// transfer. --status writes "0" or "1" to FILE at the end, for callers that cannot see the exit code.
+// Exits 0 only when the transfer completed.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "operator_win32.h"
+#include "sim/client_emulator_win32.h"
+
+namespace {
+
+using halvane::e2e::HalvaneProcess;
+
+void Say(const std::string& text) {
+  std::printf("demo: %s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::wstring Widen(const char* text) {
+  std::wstring out;
+  for (; *text != '\0'; ++text) out.push_back(static_cast<unsigned char>(*text));
+  return out;
+}
+
+void WriteStatus(const std::wstring& file, int status) {
+  if (file.empty()) return;
+  FILE* out = _wfopen(file.c_str(), L"w");
+  if (out == nullptr) return;
+  std::fprintf(out, "%d\n", status);
+  std::fclose(out);
+}
+
+int Play(bool keepRunning, std::wstring workDir) {
+  if (workDir.empty()) workDir = halvane::e2e::MakeWorkFolder(L"halvane-demo");
+  if (workDir.empty()) {
+    Say("no working folder could be made");
+    return 1;
+  }
+
+  halvane::sim::ClientEmulator client;
+  if (!client.Start()) {
+    Say("the client emulator could not start");
+    return 1;
+  }
+  Say("client emulator up; starting " + Narrow(halvane::e2e::HalvaneExePath()) + " in " + Narrow(workDir));
+
+  HalvaneProcess halvane;
+  if (!halvane.Start(workDir, true)) {
+    Say("Halvane did not start: " + halvane.Error());
+    return 1;
+  }
+  Say("Halvane runs (process id " + std::to_string(halvane.Pid()) + ")");
+
+  halvane::e2e::TransferOptions options;
+  int step = 0;
+  options.onStep = [&step](const std::string& name) { Say("step " + std::to_string(++step) + ": " + name); };
+  const halvane::e2e::TransferResult result = halvane::e2e::PlayAttendedTransfer(halvane, client, options);
+
+  Say("commands the client received:");
+  for (const std::string& command : client.Commands()) std::printf("  %s\n", command.c_str());
+  Say("session log: " + Narrow(halvane.LogPath()));
+  if (!result.completed) {
+    Say("transfer FAILED at \"" + result.failedStep + "\": " + result.detail);
+    return 1;
+  }
+  Say("transfer completed: call " + result.firstCall + " joined with call " + result.secondCall +
+      ", conference ended");
+
+  if (keepRunning) {
+    halvane.Detach();
+    Say("Halvane keeps running in the notification area");
+  } else if (!halvane.Close()) {
+    Say("Halvane did not end when its window closed");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool keepRunning = false;
+  std::wstring statusFile;
+  std::wstring workDir;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--keep-running") == 0) {
+      keepRunning = true;
+    } else if (std::strcmp(argv[i], "--status") == 0 && i + 1 < argc) {
+      statusFile = Widen(argv[++i]);
+    } else if (argv[i][0] != '-' && workDir.empty()) {
+      workDir = Widen(argv[i]);
+    } else {
+      std::fprintf(stderr, "usage: halvane_demo [--keep-running] [--status FILE] [WORKDIR]\n");
+      WriteStatus(statusFile, 2);
+      return 2;
+    }
+  }
+  const int status = Play(keepRunning, workDir);
+  WriteStatus(statusFile, status);
+  return status;
+}

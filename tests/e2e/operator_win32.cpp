@@ -1,0 +1,462 @@
+#include "operator_win32.h"
+
+#include <atomic>
+#include <sstream>
+#include <vector>
+
+#include "engine/call_board.h"
+
+namespace halvane::e2e {
+namespace {
+
+constexpr char kTag[] = "#KALDU ";
+
+// The engine empties the status it last saw as it enters some of its states, right after writing the
+// state's log line; a person never acts within this time of the line, and neither does the operator here.
+constexpr std::chrono::milliseconds kOperatorReaction{300};
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+struct Search {
+  DWORD processId;
+  const std::wstring* className;
+  const std::wstring* title;
+  HWND found;
+};
+
+BOOL CALLBACK Visit(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId) return TRUE;
+  wchar_t text[256];
+  if (!search->className->empty()) {
+    if (GetClassNameW(window, text, 256) == 0 || *search->className != text) return TRUE;
+  }
+  if (!search->title->empty()) {
+    if (GetWindowTextW(window, text, 256) == 0 || *search->title != text) return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindWindowOf(DWORD processId, const std::wstring& className, const std::wstring& title) {
+  Search search{processId, &className, &title, nullptr};
+  EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+std::size_t CountOf(const std::string& text, const std::string& needle) {
+  if (needle.empty()) return 0;
+  std::size_t count = 0;
+  for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+std::string WithoutCr(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+std::wstring WindowsPath(const std::string& path) {
+  std::wstring out = Widen(path);
+  for (wchar_t& c : out) {
+    if (c == L'/') c = L'\\';
+  }
+  if (!path.empty() && path[0] == '/') out = L"Z:" + out;
+  return out;
+}
+
+std::wstring HalvaneExePath() { return WindowsPath(HALVANE_EXE_PATH); }
+
+std::wstring MakeWorkFolder(const std::wstring& prefix) {
+  static std::atomic<unsigned> serial{0};
+  wchar_t temp[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring folder = std::wstring(temp) + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(serial++);
+    if (CreateDirectoryW(folder.c_str(), nullptr)) return folder;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
+  }
+  return std::wstring();
+}
+
+namespace {
+
+BOOL CALLBACK CountTrayIcons(HWND window, LPARAM param) {
+  wchar_t name[64];
+  if (GetClassNameW(window, name, 64) == 0 || std::wstring(name) != L"__winex11_standalone_tray") return TRUE;
+  for (HWND icon = GetWindow(window, GW_CHILD); icon != nullptr; icon = GetWindow(icon, GW_HWNDNEXT)) {
+    if (GetClassNameW(icon, name, 64) != 0 && std::wstring(name) == L"__winex11_tray_icon" && IsWindowVisible(icon)) {
+      ++*reinterpret_cast<int*>(param);
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+int VisibleTrayIcons() {
+  int count = 0;
+  EnumWindows(CountTrayIcons, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// --- HalvaneProcess ---------------------------------------------------------------------------------
+
+HalvaneProcess::~HalvaneProcess() { Terminate(); }
+
+bool HalvaneProcess::Start(const std::wstring& workDir, bool withLogFolder, const std::wstring& stdoutFile,
+                           const std::wstring& program) {
+  if (info_.hProcess != nullptr) {
+    error_ = "already started";
+    return false;
+  }
+  workDir_ = workDir;
+  if (!CreateDirectoryW(workDir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    error_ = "the working folder could not be made: " + Narrow(workDir);
+    return false;
+  }
+  if (withLogFolder) {
+    const std::wstring log = workDir + L"\\log";
+    if (!CreateDirectoryW(log.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      error_ = "the log folder could not be made: " + Narrow(log);
+      return false;
+    }
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  HANDLE output = INVALID_HANDLE_VALUE;
+  if (!stdoutFile.empty()) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    output = CreateFileW(stdoutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+      error_ = "the output file could not be made: " + Narrow(stdoutFile);
+      return false;
+    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
+  // CreateProcessW may write into the command line, so it gets a copy of its own.
+  const std::wstring commandLine = L"\"" + program + L"\"";
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
+  const BOOL started = CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
+                                      0, nullptr, workDir.c_str(), &startup, &info_);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  if (!started) {
+    info_ = PROCESS_INFORMATION{};
+    error_ = "CreateProcess failed with error " + std::to_string(GetLastError()) + " for " + Narrow(program);
+    return false;
+  }
+  if (!WaitFor(
+          [&] {
+            main_ = FindWindowOf(info_.dwProcessId, kDialogClass, kMainTitle);
+            return main_ != nullptr || !Running();
+          },
+          kStartDeadline) ||
+      main_ == nullptr) {
+    error_ = Running() ? "no main window titled \"Halvane\" within the deadline"
+                       : "the program ended before its main window came, exit code " + std::to_string(ExitCode());
+    return false;
+  }
+  error_.clear();
+  return true;
+}
+
+bool HalvaneProcess::Press(int id) const {
+  HWND button = GetDlgItem(main_, id);
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button),
+                             SMTO_ABORTIFHUNG, 5000, &result) != 0;
+}
+
+bool HalvaneProcess::MenuCommand(int id) const {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+}
+
+bool HalvaneProcess::TrayNotify(UINT mouseMessage, WPARAM iconId) const {
+  return PostMessageW(main_, kIconCallbackMessage, iconId, static_cast<LPARAM>(mouseMessage)) != 0;
+}
+
+bool HalvaneProcess::SysCommand(UINT command) const { return PostMessageW(main_, WM_SYSCOMMAND, command, 0) != 0; }
+
+bool HalvaneProcess::Close(std::chrono::milliseconds deadline) {
+  if (!Running()) return true;
+  if (!PostMessageW(main_, WM_CLOSE, 0, 0)) return false;
+  return WaitForExit(deadline);
+}
+
+bool HalvaneProcess::ItemEnabled(int id) const {
+  HWND item = GetDlgItem(main_, id);
+  return item != nullptr && IsWindowEnabled(item) != 0;
+}
+
+bool HalvaneProcess::ItemVisible(int id) const {
+  HWND item = GetDlgItem(main_, id);
+  return item != nullptr && (GetWindowLongW(item, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+bool HalvaneProcess::Visible() const { return main_ != nullptr && IsWindowVisible(main_) != 0; }
+
+std::string HalvaneProcess::ButtonPattern() const {
+  std::string out;
+  const struct {
+    int id;
+    const char* name;
+  } items[] = {{kIdHold, "Hold"}, {kIdReturn, "Return"}, {kIdTransfer, "Transfer"}, {kIdBlindTransfer, "Blind"}};
+  for (const auto& item : items) {
+    if (!out.empty()) out += ' ';
+    out += item.name;
+    out += ItemEnabled(item.id) ? '+' : '-';
+  }
+  return out;
+}
+
+HWND HalvaneProcess::FindWindowTitled(const std::wstring& title) const {
+  return FindWindowOf(info_.dwProcessId, std::wstring(), title);
+}
+
+std::wstring HalvaneProcess::LogPath(const std::string& handle) const {
+  return workDir_ + L"\\log\\log(" + Widen(handle) + L").txt";
+}
+
+std::string HalvaneProcess::LogText(const std::string& handle) const {
+  // Shared read: the program may be writing to the file at this moment.
+  HANDLE file = CreateFileW(LogPath(handle).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string text;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+  CloseHandle(file);
+  return text;
+}
+
+bool HalvaneProcess::Running() const {
+  return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool HalvaneProcess::WaitForExit(std::chrono::milliseconds deadline) const {
+  if (info_.hProcess == nullptr) return true;
+  return WaitForSingleObject(info_.hProcess, static_cast<DWORD>(deadline.count())) == WAIT_OBJECT_0;
+}
+
+DWORD HalvaneProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (info_.hProcess != nullptr) GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
+void HalvaneProcess::Terminate() {
+  if (info_.hProcess == nullptr) return;
+  if (Running()) {
+    TerminateProcess(info_.hProcess, 1);
+    WaitForSingleObject(info_.hProcess, 10000);
+  }
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+  info_ = PROCESS_INFORMATION{};
+  main_ = nullptr;
+}
+
+void HalvaneProcess::Detach() {
+  if (info_.hProcess == nullptr) return;
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+  info_ = PROCESS_INFORMATION{};
+  main_ = nullptr;
+}
+
+// --- One attended transfer --------------------------------------------------------------------------
+
+namespace {
+
+class TransferPlay {
+ public:
+  TransferPlay(HalvaneProcess& halvane, sim::ClientEmulator& client, const TransferOptions& options,
+               TransferResult& result)
+      : halvane_(halvane), client_(client), options_(options), result_(result) {}
+
+  bool Run() {
+    Step("Halvane waits for an incoming call");
+    if (!Until([&] { return client_.AttachedLink() != 0 && EndsWith(Log(), "\n\n=>wait for incoming call"); },
+               "attached, and the session log ending in \"=>wait for incoming call\"")) {
+      return false;
+    }
+    result_.firstCommand = client_.Commands().size();
+
+    Step("the incoming call from " + options_.caller + " rings");
+    std::size_t seen = LogCount("\n=>incoming call rings");
+    result_.firstCall = client_.IncomingCall(options_.caller);
+    if (result_.firstCall.empty()) return Fail("the client did not make the incoming call");
+    if (!LogGrows("\n=>incoming call rings", seen)) return false;
+
+    Step("the operator answers call " + result_.firstCall + " in the client");
+    seen = LogCount("\n=>wait for hold button pressing");
+    if (!client_.OperatorAnswers(result_.firstCall)) return Fail("the client refused the answer");
+    if (!LogGrows("\n=>wait for hold button pressing", seen)) return false;
+
+    Step(std::string("the operator presses Hold") + (options_.trayMenu ? " in the tray menu" : ""));
+    seen = LogCount("\n=>wait for placing 2nd call");
+    const std::size_t contacts = CommandCount(Command("open contacts"));
+    if (!Operator(kIdHold, kIdMenuHold)) return false;
+    if (!CommandSeen(Command("set call " + result_.firstCall + " status onhold"))) return false;
+    if (!Until([&] { return CommandCount(Command("open contacts")) > contacts; }, "the client's contacts to open")) {
+      return false;
+    }
+    if (!LogGrows("\n=>wait for placing 2nd call", seen)) return false;
+
+    Step("the operator dials " + options_.secondParty + " in the client");
+    seen = LogCount("\n=>wait for 2nd call response");
+    React();
+    result_.secondCall = client_.OperatorDials(options_.secondParty);
+    if (result_.secondCall.empty()) return Fail("the client did not place the second call");
+    if (!LogGrows("\n=>wait for 2nd call response", seen)) return false;
+
+    Step(options_.secondParty + " answers call " + result_.secondCall);
+    seen = LogCount("\n=>wait for transfer button pressing");
+    React();
+    if (!client_.FarEndAnswers(result_.secondCall)) return Fail("the client refused the far end's answer");
+    if (!LogGrows("\n=>wait for transfer button pressing", seen)) return false;
+
+    Step(std::string("the operator presses Transfer") + (options_.trayMenu ? " in the tray menu" : ""));
+    if (!Operator(kIdTransfer, kIdMenuTransfer)) return false;
+    if (!CommandSeen(Command("set call " + result_.firstCall + " join_conference " + result_.secondCall))) {
+      return false;
+    }
+    if (!CommandSeen(Command("set AGC off"))) return false;
+    if (!Until([&] { return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn); },
+               "the conference's buttons (Transfer and Return disabled)")) {
+      return false;
+    }
+
+    if (options_.duringConference) {
+      Step("during the conference");
+      const std::string failure = options_.duringConference();
+      if (!failure.empty()) return Fail(failure);
+    }
+
+    Step(options_.caller + " hangs up; Halvane ends the conference");
+    if (!client_.FarEndHangsUp(result_.firstCall)) return Fail("the client could not end the first call");
+    if (!CommandSeen(Command("set call " + result_.secondCall + " status finished"))) return false;
+    if (!CommandSeen(Command("minimize"))) return false;
+    if (!Until([&] { return EndsWith(Log(), "\n\n=>wait for incoming call") && halvane_.ItemEnabled(kIdHold); },
+               "Halvane to wait for the next call with Hold enabled")) {
+      return false;
+    }
+    result_.completed = true;
+    return true;
+  }
+
+ private:
+  static bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  }
+
+  static std::string Command(const std::string& words) { return kTag + words; }
+
+  void Step(const std::string& name) {
+    step_ = name;
+    if (options_.onStep) options_.onStep(name);
+  }
+
+  bool Fail(const std::string& detail) {
+    result_.failedStep = step_;
+    result_.detail = detail;
+    return false;
+  }
+
+  template <typename Predicate>
+  bool Until(Predicate&& predicate, const std::string& what) {
+    if (WaitFor(predicate, options_.stepDeadline)) return true;
+    std::ostringstream detail;
+    detail << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what
+           << "; buttons " << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended")
+           << "; last commands:";
+    const std::vector<std::string> commands = client_.Commands();
+    for (std::size_t i = commands.size() > 4 ? commands.size() - 4 : 0; i < commands.size(); ++i) {
+      detail << " [" << commands[i] << "]";
+    }
+    const std::string log = Log();
+    detail << "; log ends: \"" << (log.size() > 120 ? log.substr(log.size() - 120) : log) << "\"";
+    return Fail(detail.str());
+  }
+
+  std::string Log() const { return WithoutCr(halvane_.LogText(options_.userHandle)); }
+  std::size_t LogCount(const std::string& line) const { return CountOf(Log(), line); }
+  std::size_t CommandCount(const std::string& command) const {
+    std::size_t count = 0;
+    for (const std::string& c : client_.Commands()) count += c == command ? 1 : 0;
+    return count;
+  }
+
+  bool LogGrows(const std::string& line, std::size_t before) {
+    return Until([&] { return LogCount(line) > before; }, "the session log line \"" + line + "\"");
+  }
+
+  // A command sent since the transfer began.
+  bool CommandSeen(const std::string& command) {
+    return Until(
+        [&] {
+          const std::vector<std::string> commands = client_.Commands();
+          for (std::size_t i = result_.firstCommand; i < commands.size(); ++i) {
+            if (commands[i] == command) return true;
+          }
+          return false;
+        },
+        "the client to receive \"" + command + "\"");
+  }
+
+  bool Operator(int button, int menuCommand) {
+    React();
+    const bool delivered = options_.trayMenu ? halvane_.MenuCommand(menuCommand) : halvane_.Press(button);
+    return delivered || Fail("the main window did not take the command");
+  }
+
+  // The operator's reaction time; see kOperatorReaction.
+  static void React() {
+    WaitFor([] { return false; }, kOperatorReaction);
+  }
+
+  HalvaneProcess& halvane_;
+  sim::ClientEmulator& client_;
+  const TransferOptions& options_;
+  TransferResult& result_;
+  std::string step_;
+};
+
+}  // namespace
+
+TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator& client,
+                                    const TransferOptions& options) {
+  TransferResult result;
+  TransferPlay(halvane, client, options, result).Run();
+  return result;
+}
+
+}  // namespace halvane::e2e

@@ -1,0 +1,165 @@
+#pragma once
+// Drives the real Halvane.exe as its operator would: starts it in a working folder of its own, presses
+// its buttons, picks its tray menu's commands, sends the icon's callback as the shell would, reads
+// the buttons' states and the session log, and closes it. Plus one whole attended transfer played
+// against the client emulator, step by step, each step with a deadline.
+//
+// Nothing here needs GoogleTest, so the demo program uses it too.
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "sim/client_emulator_win32.h"
+
+namespace halvane::e2e {
+
+inline constexpr std::chrono::milliseconds kStartDeadline{30000};
+inline constexpr std::chrono::milliseconds kStepDeadline{20000};
+
+// The main window's title and the dialog manager's window class.
+inline constexpr wchar_t kMainTitle[] = L"Halvane";
+inline constexpr wchar_t kAboutTitle[] = L"About Halvane";
+inline constexpr wchar_t kDialogClass[] = L"#32770";
+
+// The icon's callback message and the icon's id, as the program registers them with the shell.
+inline constexpr UINT kIconCallbackMessage = WM_USER + 1;
+inline constexpr WPARAM kIconId = 1;
+
+// Waits until the predicate holds or the deadline passes, handling this thread's messages meanwhile.
+template <typename Predicate>
+bool WaitFor(Predicate&& predicate, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (predicate()) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10), QS_ALLINPUT);
+  }
+}
+
+// How often `needle` occurs in `text` (non-overlapping).
+std::size_t CountOf(const std::string& text, const std::string& needle);
+
+// The text with every CR LF pair turned into LF (the session log is a text-mode file).
+std::string WithoutCr(const std::string& text);
+
+// The Windows form of a path as CMake gives it: a Unix path under Wine is reached through drive Z:.
+std::wstring WindowsPath(const std::string& path);
+
+// Halvane.exe of this build.
+std::wstring HalvaneExePath();
+
+// A new, empty folder under the temporary folder; empty when it could not be made.
+std::wstring MakeWorkFolder(const std::wstring& prefix);
+
+// The notification-area icons shown right now, as far as the shell lets another program see them: under
+// Wine without a desktop tray, each icon is a visible child window of Wine's own tray window. Elsewhere
+// this counts nothing and stays 0.
+int VisibleTrayIcons();
+
+class HalvaneProcess {
+ public:
+  HalvaneProcess() = default;
+  // Ends the program if it still runs.
+  ~HalvaneProcess();
+  HalvaneProcess(const HalvaneProcess&) = delete;
+  HalvaneProcess& operator=(const HalvaneProcess&) = delete;
+
+  // Starts Halvane.exe with `workDir` (made when missing) as its working folder, with or without a
+  // "log" folder in it, and waits (bounded) for its main window. With `stdoutFile`, the program's
+  // standard output goes to that file. False when it did not start or no main window came; Error()
+  // says which.
+  bool Start(const std::wstring& workDir, bool withLogFolder, const std::wstring& stdoutFile = std::wstring(),
+             const std::wstring& program = HalvaneExePath());
+  const std::string& Error() const { return error_; }
+
+  // --- As the operator ----------------------------------------------------------------------------
+  // A click on a dialog item: WM_COMMAND with BN_CLICKED from that button; handled when this returns.
+  bool Press(int id) const;
+  // A tray menu choice (32771 Hold, 32772 Return, 32773 Transfer); handled when this returns.
+  bool MenuCommand(int id) const;
+  // The icon's callback as the shell sends it for a mouse message (WM_LBUTTONDOWN, ...). Posted: a
+  // right press opens a menu that holds the window's thread, so the caller waits for the effect.
+  bool TrayNotify(UINT mouseMessage, WPARAM iconId = kIconId) const;
+  // A system command (SC_MINIMIZE, the About entry 16, ...), posted for the same reason.
+  bool SysCommand(UINT command) const;
+  // WM_CLOSE, then waits (bounded) for the process to end.
+  bool Close(std::chrono::milliseconds deadline = kStepDeadline);
+
+  // --- What the operator sees --------------------------------------------------------------------
+  HWND MainWindow() const { return main_; }
+  bool ItemEnabled(int id) const;
+  bool ItemVisible(int id) const;
+  bool Visible() const;
+  // "E.HTR." style summary of the four buttons, for messages: H Hold, R Return, T Transfer, B Blind
+  // Transfer in capitals when enabled, lower case when disabled.
+  std::string ButtonPattern() const;
+  // A top-level window of the program with this title (the About box, a message box); null if none.
+  HWND FindWindowTitled(const std::wstring& title) const;
+  // The session log "log\log(<handle>).txt" in the working folder, as stored (CR LF line ends); empty
+  // when there is none.
+  std::string LogText(const std::string& handle = "operator1") const;
+  std::wstring LogPath(const std::string& handle = "operator1") const;
+  const std::wstring& WorkDir() const { return workDir_; }
+
+  DWORD Pid() const { return info_.dwProcessId; }
+  bool Running() const;
+  bool WaitForExit(std::chrono::milliseconds deadline) const;
+  DWORD ExitCode() const;
+  // Ends the program at once, if it runs, and waits (bounded) for its end.
+  void Terminate();
+  // Lets the program run on after this object is gone.
+  void Detach();
+
+ private:
+  PROCESS_INFORMATION info_{};
+  HWND main_ = nullptr;
+  std::wstring workDir_;
+  std::string error_;
+};
+
+// --- One attended transfer ------------------------------------------------------------------------
+
+struct TransferOptions {
+  // Use the tray menu's commands instead of the buttons.
+  bool trayMenu = false;
+  std::string caller = "caller1";
+  std::string secondParty = "party2";
+  std::string userHandle = "operator1";
+  std::chrono::milliseconds stepDeadline = kStepDeadline;
+  // Told each step as it begins (the demo prints them).
+  std::function<void(const std::string&)> onStep;
+  // Called once the conference runs, before the first call ends (a test may add events there). A
+  // failure it reports ends the transfer as failed at the step "during the conference".
+  std::function<std::string()> duringConference;
+};
+
+struct TransferResult {
+  bool completed = false;
+  std::string failedStep;  // the step that did not happen in time; empty when completed
+  std::string detail;      // what was seen instead
+  std::string firstCall;
+  std::string secondCall;
+  // Where the emulator's command list stood when the transfer began.
+  std::size_t firstCommand = 0;
+};
+
+// Plays one attended transfer: the incoming call rings, the operator answers it in the client,
+// presses Hold (the client sees the hold), dials the second party in the client, the far end answers,
+// the operator presses Transfer (the client sees the join), then the caller hangs up and Halvane ends
+// the conference (it hangs up the second call and minimises the client). Halvane must be waiting for
+// a call, with a log folder: its session log tells when it is ready for the operator's next move.
+TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator& client,
+                                    const TransferOptions& options = TransferOptions());
+
+}  // namespace halvane::e2e
