@@ -43,19 +43,13 @@ bool HasEntry(const ClientEmulator& client, Kind kind, const std::string& text) 
   return false;
 }
 
-std::size_t CountOf(const std::string& text, const std::string& what) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
-  return count;
-}
-
 class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.Ok()) << "no scratch folder";
     treeBefore_ = folder_.Tree();
     ASSERT_TRUE(client_.Start()) << "the emulator's API window could not be made";
-    ASSERT_TRUE(halvane_.Start(folder_));
+    ASSERT_TRUE(halvane_.Start(folder_.Path(), true, folder_.OutputFile())) << halvane_.Error();
     ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() != 0; }, seconds(20), "Halvane to attach"));
     link_ = client_.AttachedLink();
     ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
@@ -65,12 +59,12 @@ class FaultTest : public ::testing::Test {
     const std::vector<std::string> outside = OutsideLogFolder(folder_.Tree());
     EXPECT_TRUE(outside.empty()) << "files outside the log folder, first: " << (outside.empty() ? "" : outside[0]);
     EXPECT_EQ(OutsideLogFolder(treeBefore_).size(), 0u);
-    if (HasFailure()) std::printf("--- Halvane's output:\n%s\n", halvane_.Output().c_str());
+    if (HasFailure()) std::printf("--- Halvane's output:\n%s\n", OutputOf(folder_).c_str());
   }
 
   // Still running, both windows answering, nothing written outside "log".
   ::testing::AssertionResult StillUp(const std::string& after) {
-    if (const auto answers = halvane_.Answers(link_); !answers) {
+    if (const auto answers = Answers(halvane_, link_); !answers) {
       return ::testing::AssertionFailure() << "after " << after << ": " << answers.message();
     }
     const std::vector<std::string> outside = OutsideLogFolder(folder_.Tree());
@@ -97,7 +91,7 @@ class FaultTest : public ::testing::Test {
   ScratchFolder folder_;
   std::vector<std::string> treeBefore_;
   ClientEmulator client_;
-  HalvaneUnderTest halvane_;
+  HalvaneProcess halvane_;
   LogCursor log_{halvane_};
   CallScript script_{halvane_, client_, log_};
   sim::Hwnd link_ = 0;
@@ -240,7 +234,7 @@ TEST_F(FaultTest, ClientFaultsDuringCycles) {
   client_.SetRefuseDeliveries(true);
   ASSERT_TRUE(halvane_.Press(kIdHold));
   ASSERT_TRUE(log_.Expect(logline::kHold));
-  ASSERT_TRUE(WaitUntil([&] { return halvane_.Output().find("!!! Disconnected\n") != std::string::npos; },
+  ASSERT_TRUE(WaitUntil([&] { return OutputOf(folder_).find("!!! Disconnected\n") != std::string::npos; },
                         "\"!!! Disconnected\" on Halvane's output"));
   EXPECT_TRUE(HasEntry(client_, Kind::CommandRefused, "#KALDU set call " + script_.FirstCall() + " status onhold"));
   ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
@@ -261,7 +255,7 @@ TEST_F(FaultTest, ClientFaultsDuringCycles) {
   ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
   ASSERT_TRUE(script_.NoCallsLeft());
   EXPECT_TRUE(script_.Play(Cycle::kTransfer));
-  EXPECT_EQ(CountOf(halvane_.Output(), "!!! Disconnected"), 1u);
+  EXPECT_EQ(CountOf(OutputOf(folder_), "!!! Disconnected"), 1u);
   EXPECT_TRUE(StillUp("the last transfer"));
 }
 
@@ -286,7 +280,7 @@ TEST_F(FaultTest, ANewClientTakesOverWhenTheOldOneEnds) {
   script_.SetClient(next);
   EXPECT_TRUE(script_.Play(Cycle::kTransfer));
   EXPECT_TRUE(StillUp("the transfer with the new client"));
-  EXPECT_EQ(halvane_.Output().find("!!! Disconnected"), std::string::npos)
+  EXPECT_EQ(OutputOf(folder_).find("!!! Disconnected"), std::string::npos)
       << "a command went to the ended client";
 }
 

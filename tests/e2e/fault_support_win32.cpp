@@ -8,23 +8,12 @@
 #include <vector>
 
 #include "engine/call_board.h"
-#include "process_win32.h"
 #include "wait.h"
 
 namespace halvane::e2e {
 namespace {
 
 constexpr UINT kAnswerTimeoutMs = 2000;
-constexpr auto kStartDeadline = std::chrono::seconds(20);
-
-// The build names the program by a host path; under Wine the host's root is drive Z.
-std::wstring ProgramPath() {
-  const std::string built = HALVANE_EXE_PATH;
-  std::wstring path;
-  if (!built.empty() && built[0] == '/') path = L"Z:";
-  for (char c : built) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  return path;
-}
 
 std::string Narrow(const std::wstring& text) {
   std::string out;
@@ -41,16 +30,6 @@ std::string ReadWholeFile(const std::wstring& path) {
   DWORD read = 0;
   while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read != 0) text.append(buffer, read);
   CloseHandle(file);
-  return text;
-}
-
-// Halvane writes its log and output in text mode: each line break is CR LF in the file.
-std::string WithoutCarriageReturns(const std::string& raw) {
-  std::string text;
-  text.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '\r' || i + 1 >= raw.size() || raw[i + 1] != '\n') text.push_back(raw[i]);
-  }
   return text;
 }
 
@@ -130,60 +109,12 @@ std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree) 
   return outside;
 }
 
-// --- HalvaneUnderTest ------------------------------------------------------------------------------
+// --- The program -----------------------------------------------------------------------------------
 
-HalvaneUnderTest::~HalvaneUnderTest() { Terminate(); }
-
-::testing::AssertionResult HalvaneUnderTest::Start(const ScratchFolder& folder) {
-  if (info_.hProcess != nullptr) return ::testing::AssertionFailure() << "Halvane.exe is already started";
-  folder_ = folder.Path();
-  output_ = folder.OutputFile();
-
-  SECURITY_ATTRIBUTES inherit{};
-  inherit.nLength = sizeof inherit;
-  inherit.bInheritHandle = TRUE;
-  HANDLE output = CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (output == INVALID_HANDLE_VALUE) return ::testing::AssertionFailure() << "cannot create the output file";
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
-  const std::wstring program = ProgramPath();
-  std::wstring commandLine = L"\"" + program + L"\"";
-  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back(L'\0');
-  const BOOL started = CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      folder_.c_str(), &startup, &info_);
-  CloseHandle(output);
-  if (!started) {
-    info_ = PROCESS_INFORMATION{};
-    return ::testing::AssertionFailure() << "Halvane.exe did not start from " << Narrow(program) << " (error "
-                                         << GetLastError() << ")";
-  }
-  const DWORD pid = info_.dwProcessId;
-  ::testing::AssertionResult shown = WaitUntil(
-      [&] {
-        main_ = FindProcessWindow(pid, L"#32770", L"Halvane");
-        return main_ != nullptr || !Running();
-      },
-      kStartDeadline, "Halvane's main window");
-  if (!shown) return shown;
-  if (main_ == nullptr) return ::testing::AssertionFailure() << "Halvane.exe ended before showing its main window";
-  return ::testing::AssertionSuccess();
-}
-
-bool HalvaneUnderTest::Running() const {
-  return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-}
-
-::testing::AssertionResult HalvaneUnderTest::Answers(sim::Hwnd linkWindow) const {
-  if (!Running()) return ::testing::AssertionFailure() << "Halvane.exe is no longer running";
+::testing::AssertionResult Answers(const HalvaneProcess& halvane, sim::Hwnd linkWindow) {
+  if (!halvane.Running()) return ::testing::AssertionFailure() << "Halvane.exe is no longer running";
   DWORD_PTR result = 0;
-  if (SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result) == 0) {
+  if (SendMessageTimeoutW(halvane.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result) == 0) {
     return ::testing::AssertionFailure() << "the main window did not answer WM_NULL within " << kAnswerTimeoutMs
                                          << " ms";
   }
@@ -195,29 +126,7 @@ bool HalvaneUnderTest::Running() const {
   return ::testing::AssertionSuccess();
 }
 
-bool HalvaneUnderTest::Press(int id) const {
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs,
-                             &result) != 0;
-}
-
-std::string HalvaneUnderTest::Output() const { return WithoutCarriageReturns(ReadWholeFile(output_)); }
-
-std::string HalvaneUnderTest::LogText() const {
-  return WithoutCarriageReturns(ReadWholeFile(folder_ + L"\\log\\log(operator1).txt"));
-}
-
-void HalvaneUnderTest::Terminate() {
-  if (info_.hProcess == nullptr) return;
-  if (Running()) {
-    TerminateProcess(info_.hProcess, 1);
-    WaitForSingleObject(info_.hProcess, 5000);
-  }
-  CloseHandle(info_.hThread);
-  CloseHandle(info_.hProcess);
-  info_ = PROCESS_INFORMATION{};
-  main_ = nullptr;
-}
+std::string OutputOf(const ScratchFolder& folder) { return WithoutCr(ReadWholeFile(folder.OutputFile())); }
 
 // --- LogCursor --------------------------------------------------------------------------------------
 
@@ -225,19 +134,19 @@ void HalvaneUnderTest::Terminate() {
   std::size_t found = std::string::npos;
   ::testing::AssertionResult waited = WaitUntil(
       [&] {
-        found = halvane_.LogText().find(text, at_);
+        found = Text().find(text, at_);
         return found != std::string::npos;
       },
       deadline, "the session log line \"" + text + "\"");
   if (!waited) {
-    const std::string log = halvane_.LogText();
+    const std::string log = Text();
     return waited << "\nthe log past the last line found:\n" << (at_ < log.size() ? log.substr(at_) : "");
   }
   at_ = found + text.size();
   return waited;
 }
 
-bool LogCursor::Seen(const std::string& text) const { return halvane_.LogText().find(text, at_) != std::string::npos; }
+bool LogCursor::Seen(const std::string& text) const { return Text().find(text, at_) != std::string::npos; }
 
 // --- CallScript ------------------------------------------------------------------------------------
 
@@ -269,7 +178,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::Hold(bool useTrayMenu) {
-  if (!halvane_.Press(useTrayMenu ? kIdMenuHold : kIdHold)) {
+  if (!(useTrayMenu ? halvane_.MenuCommand(kIdMenuHold) : halvane_.Press(kIdHold))) {
     return ::testing::AssertionFailure() << "hold: the main window did not take the press";
   }
   HALVANE_STEP(log_.Expect(logline::kHold), "hold");
@@ -387,7 +296,8 @@ ResourceSample SampleResources(DWORD processId) {
       GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
   sample.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
   sample.userObjects = GetGuiResources(process, GR_USEROBJECTS);
-  sample.privateBytes = memory.PrivateUsage;
+  sample.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+  sample.workingSet = memory.WorkingSetSize;
   sample.ok = handles && counted;
   CloseHandle(process);
   return sample;

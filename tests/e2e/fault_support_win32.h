@@ -1,7 +1,7 @@
 #pragma once
-// What the fault and soak tests need around the real Halvane.exe: a scratch working folder, the program
-// started there with its standard output caught in a file beside that folder, its session log read as it
-// grows, the operator's presses, a client script for whole call cycles, and the few measures of the
+// What the fault and soak tests need around the operator's driver of the real Halvane.exe: a scratch
+// working folder listed before and after, a file beside it for the program's output, the session log
+// followed as it grows, a client script for every kind of call cycle, and the few measures of the
 // process's resources that tell a leak.
 
 #include <windows.h>
@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "operator_win32.h"
 #include "sim/client_emulator_win32.h"
 
 namespace halvane::e2e {
 
 // A new empty folder under the temporary folder with a "log" folder in it (Halvane never makes that
 // one), and the name of a file beside it for the program's output. Both go with the object.
+// Start Halvane with HalvaneProcess::Start(folder.Path(), true, folder.OutputFile()).
 class ScratchFolder {
  public:
   ScratchFolder();
@@ -41,50 +43,27 @@ class ScratchFolder {
 // The entries of a tree listing that lie outside the "log" folder.
 std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree);
 
-// The real Halvane.exe, ended with the object whatever the test's outcome.
-class HalvaneUnderTest {
- public:
-  HalvaneUnderTest() = default;
-  ~HalvaneUnderTest();
-  HalvaneUnderTest(const HalvaneUnderTest&) = delete;
-  HalvaneUnderTest& operator=(const HalvaneUnderTest&) = delete;
+// Halvane still runs and its main window and the link window (when given) each answer WM_NULL within
+// two seconds.
+::testing::AssertionResult Answers(const HalvaneProcess& halvane, sim::Hwnd linkWindow);
 
-  // Starts it in the folder, its standard output and error going to the folder's output file, and waits
-  // for its main window.
-  ::testing::AssertionResult Start(const ScratchFolder& folder);
-  bool Running() const;
-  DWORD Pid() const { return info_.dwProcessId; }
-  HWND MainWindow() const { return main_; }
-  // Its main window and the link window (when given) each answer WM_NULL within two seconds.
-  ::testing::AssertionResult Answers(sim::Hwnd linkWindow) const;
-  // A button or tray-menu command, as a click would send it. False when the window did not take it.
-  bool Press(int id) const;
-  // Standard output and error so far.
-  std::string Output() const;
-  // The session log of the emulator's default user, empty while there is none.
-  std::string LogText() const;
-  void Terminate();
-
- private:
-  PROCESS_INFORMATION info_{};
-  HWND main_ = nullptr;
-  std::wstring folder_;
-  std::wstring output_;
-};
+// What Halvane wrote to its standard output and error, started with the folder's output file.
+std::string OutputOf(const ScratchFolder& folder);
 
 // Follows the session log: each expected text must come after the previous one.
 class LogCursor {
  public:
-  explicit LogCursor(const HalvaneUnderTest& halvane) : halvane_(halvane) {}
+  explicit LogCursor(const HalvaneProcess& halvane) : halvane_(halvane) {}
   // Waits until `text` appears past the cursor and moves the cursor past it.
   ::testing::AssertionResult Expect(const std::string& text,
                                     std::chrono::milliseconds deadline = std::chrono::seconds(15));
   // True when `text` appears past the cursor now (the cursor stays).
   bool Seen(const std::string& text) const;
-  void SkipToEnd() { at_ = halvane_.LogText().size(); }
 
  private:
-  const HalvaneUnderTest& halvane_;
+  std::string Text() const { return WithoutCr(halvane_.LogText()); }
+
+  const HalvaneProcess& halvane_;
   std::size_t at_ = 0;
 };
 
@@ -122,7 +101,7 @@ const char* CycleName(Cycle cycle);
 // step returns which step failed and what was waited for.
 class CallScript {
  public:
-  CallScript(HalvaneUnderTest& halvane, sim::ClientEmulator& client, LogCursor& log)
+  CallScript(HalvaneProcess& halvane, sim::ClientEmulator& client, LogCursor& log)
       : halvane_(halvane), client_(&client), log_(log) {}
   void SetClient(sim::ClientEmulator& client) { client_ = &client; }
 
@@ -144,20 +123,24 @@ class CallScript {
   const std::string& FirstCall() const { return first_; }
 
  private:
-  HalvaneUnderTest& halvane_;
+  HalvaneProcess& halvane_;
   sim::ClientEmulator* client_;
   LogCursor& log_;
   std::string first_;
   std::string second_;
 };
 
-// Handle count, GUI objects and private memory of a process.
+// Handle count, GUI objects and private memory of a process. Wine 8 counts neither handles nor GUI
+// objects (0) and leaves PrivateUsage at 0; its PagefileUsage is the process's anonymous memory (resident
+// and swapped), and on Windows PagefileUsage is the private commit: privateBytes takes it when
+// PrivateUsage is 0.
 struct ResourceSample {
   bool ok = false;
   DWORD handles = 0;
   DWORD gdiObjects = 0;
   DWORD userObjects = 0;
   std::size_t privateBytes = 0;
+  std::size_t workingSet = 0;
 };
 ResourceSample SampleResources(DWORD processId);
 
