@@ -1,0 +1,290 @@
+// The real Halvane.exe against a client that misbehaves: hostile lines, refused deliveries, replies that
+// never come, re-logins, and a client that ends while another one takes its place. After each fault the
+// program must still run, answer on its windows, have written nothing outside its "log" folder, and
+// follow the next calls. Several faults share one Halvane process, which keeps Wine's start-up cost low.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/call_board.h"
+#include "fault_support_win32.h"
+#include "sim/client_emulator_win32.h"
+#include "wait.h"
+
+namespace halvane::e2e {
+namespace {
+
+using sim::ClientEmulator;
+using sim::TranscriptEntry;
+using Kind = TranscriptEntry::Kind;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// While waiting for a call the engine looks at the call board once a second: a line it took for a ring
+// shows in the log within this time.
+constexpr milliseconds kIdlePollMargin{1600};
+
+std::size_t CountKind(const ClientEmulator& client, Kind kind) {
+  std::size_t count = 0;
+  for (const TranscriptEntry& e : client.Transcript()) count += e.kind == kind ? 1 : 0;
+  return count;
+}
+
+bool HasEntry(const ClientEmulator& client, Kind kind, const std::string& text) {
+  for (const TranscriptEntry& e : client.Transcript()) {
+    if (e.kind == kind && e.text == text) return true;
+  }
+  return false;
+}
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.Ok()) << "no scratch folder";
+    treeBefore_ = folder_.Tree();
+    ASSERT_TRUE(client_.Start()) << "the emulator's API window could not be made";
+    ASSERT_TRUE(halvane_.Start(folder_.Path(), true, folder_.OutputFile())) << halvane_.Error();
+    ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() != 0; }, seconds(20), "Halvane to attach"));
+    link_ = client_.AttachedLink();
+    ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+  }
+
+  void TearDown() override {
+    const std::vector<std::string> outside = OutsideLogFolder(folder_.Tree());
+    EXPECT_TRUE(outside.empty()) << "files outside the log folder, first: " << (outside.empty() ? "" : outside[0]);
+    EXPECT_EQ(OutsideLogFolder(treeBefore_).size(), 0u);
+    if (HasFailure()) std::printf("--- Halvane's output:\n%s\n", OutputOf(folder_).c_str());
+  }
+
+  // Still running, both windows answering, nothing written outside "log".
+  ::testing::AssertionResult StillUp(const std::string& after) {
+    if (const auto answers = Answers(halvane_, link_); !answers) {
+      return ::testing::AssertionFailure() << "after " << after << ": " << answers.message();
+    }
+    const std::vector<std::string> outside = OutsideLogFolder(folder_.Tree());
+    if (!outside.empty()) return ::testing::AssertionFailure() << "after " << after << ": " << outside[0] << " written";
+    return ::testing::AssertionSuccess();
+  }
+
+  // The log gains no ring for as long as the engine needs to notice one.
+  ::testing::AssertionResult NoRing(const std::string& after) {
+    const bool rang = WaitUntil([&] { return log_.Seen(logline::kRings); }, kIdlePollMargin, "a ring");
+    if (rang) return ::testing::AssertionFailure() << "after " << after << " the engine took a call ring";
+    return ::testing::AssertionSuccess();
+  }
+
+  // Waits until the client has handed over (or failed to hand over) this many lines in all.
+  ::testing::AssertionResult Delivered(std::size_t lines, const std::string& what, milliseconds deadline = seconds(15)) {
+    return WaitUntil(
+        [&] { return CountKind(client_, Kind::Sent) + CountKind(client_, Kind::SendFailed) >= lines; }, deadline,
+        what + " handed to Halvane");
+  }
+
+  std::size_t Handed() const { return CountKind(client_, Kind::Sent) + CountKind(client_, Kind::SendFailed); }
+
+  ScratchFolder folder_;
+  std::vector<std::string> treeBefore_;
+  ClientEmulator client_;
+  HalvaneProcess halvane_;
+  LogCursor log_{halvane_};
+  CallScript script_{halvane_, client_, log_};
+  sim::Hwnd link_ = 0;
+};
+
+// Lines a broken or hostile client could send while Halvane waits for a call. Each either has no effect
+// at all or exactly the effect of its well-formed part.
+TEST_F(FaultTest, HostileLinesLeaveItFollowingCalls) {
+  struct Hostile {
+    const char* what;
+    std::string bytes;
+    std::uint32_t cbData;
+    bool rings;  // the engine must take it for a ring (then a MISSED line for the same call follows)
+  };
+  const std::string longId(200, '7');
+  const std::vector<Hostile> lines = {
+      {"1 MB status", "CALL 9001 STATUS " + std::string(1 << 20, 'R') + '\0', 0, false},
+      {"1 MB text", std::string(1 << 20, 'x') + '\0', 0, false},
+      {"a ring cut short inside a UTF-8 sequence", "CALL 9002 STATUS RINGING\xE2\x82" + std::string(1, '\0'), 0,
+       false},
+      {"stray bytes in the status", "CALL 9003 STATUS RIN\xFF\xFE\x80\xBFGING" + std::string(1, '\0'), 0, false},
+      {"no terminating zero", "CALL 9004 STATUS RINGING", 0, true},
+      {"text past cbData", "CALL 9005 STATUS RINGINGMISSED", 24, true},
+      {"a 200-character call id", "CALL " + longId + " STATUS RINGING" + '\0', 0, true},
+  };
+  for (const Hostile& line : lines) {
+    SCOPED_TRACE(line.what);
+    const std::size_t before = Handed();
+    const std::uint32_t cbData = line.cbData != 0 ? line.cbData : static_cast<std::uint32_t>(line.bytes.size());
+    ASSERT_TRUE(client_.SendBytes(line.bytes, cbData));
+    ASSERT_TRUE(Delivered(before + 1, line.what));
+    EXPECT_TRUE(HasEntry(client_, Kind::Sent, line.bytes.substr(0, std::min<std::size_t>(cbData, line.bytes.find('\0')))))
+        << "Halvane did not accept a line from the attached client";
+    if (line.rings) {
+      ASSERT_TRUE(log_.Expect(logline::kRings));
+      const std::string text = line.bytes.substr(0, cbData);
+      const std::string id = text.substr(5, text.find(" STATUS") - 5);
+      ASSERT_TRUE(client_.SendLine("CALL " + id + " STATUS MISSED"));
+      ASSERT_TRUE(log_.Expect(logline::kAnswer));
+      ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+    } else {
+      EXPECT_TRUE(NoRing(line.what));
+    }
+    ASSERT_TRUE(StillUp(line.what));
+  }
+
+  // Answered, the call with the over-long id gets its commands with the id cut to the field: a command
+  // that fits its buffer, and no other text.
+  ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS RINGING"));
+  ASSERT_TRUE(log_.Expect(logline::kRings));
+  ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS INPROGRESS"));
+  ASSERT_TRUE(log_.Expect(logline::kWaitHold));
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
+  EXPECT_TRUE(HasEntry(client_, Kind::Command, "#KALDU set call " + std::string(15, '7') + " status onhold"));
+  ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS FINISHED"));
+  ASSERT_TRUE(log_.Expect(logline::kFirstHangUp));
+  ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+
+  // From a window that is not the client's: refused (answered 0) and not taken for a ring.
+  ASSERT_TRUE(client_.SendFromForeignWindow("CALL 9006 STATUS RINGING"));
+  ASSERT_TRUE(WaitUntil([&] { return HasEntry(client_, Kind::SendFailed, "CALL 9006 STATUS RINGING"); },
+                        "Halvane to refuse the foreign window's line"));
+  EXPECT_TRUE(NoRing("a foreign window's ring"));
+
+  // A flood: ten thousand lines queued at once, all taken, none of them a ring.
+  const std::size_t floodLines = 10000;
+  const std::size_t before = Handed();
+  const std::size_t failedBefore = CountKind(client_, Kind::SendFailed);
+  const std::uint64_t version = client_.TranscriptVersion();
+  const auto floodStart = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < floodLines; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string line = i % 3 == 0   ? "CALL 9007 DURATION " + n
+                             : i % 3 == 1 ? "CALL 9007 STATUS INPROGRESS"
+                                          : "USER peer" + n + " ONLINESTATUS ONLINE";
+    ASSERT_TRUE(client_.SendLine(line));
+  }
+  // Each line handed over adds one transcript entry; the version is cheap to watch, the transcript is not.
+  ASSERT_TRUE(WaitUntil([&] { return client_.TranscriptVersion() >= version + floodLines; }, seconds(120),
+                        "ten thousand lines handed to Halvane"));
+  const auto floodMs =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - floodStart).count();
+  std::printf("[ flood    ] %zu lines taken in %lld ms\n", floodLines, static_cast<long long>(floodMs));
+  EXPECT_EQ(Handed(), before + floodLines);
+  EXPECT_EQ(CountKind(client_, Kind::SendFailed), failedBefore) << "Halvane refused lines of the flood";
+  EXPECT_TRUE(NoRing("the flood"));
+  ASSERT_TRUE(StillUp("the flood"));
+
+  // The next calls are followed as ever.
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_TRUE(StillUp("the last transfer"));
+}
+
+// The client re-logs in while idle and during a call, stops replying, and refuses a delivery mid-cycle.
+TEST_F(FaultTest, ClientFaultsDuringCycles) {
+  // Re-login while idle: re-attached, connected again, and the next transfer goes through.
+  ASSERT_TRUE(client_.ReLogin());
+  ASSERT_TRUE(log_.Expect(logline::kReLogin));
+  ASSERT_TRUE(log_.Expect(logline::kReconnect));
+  ASSERT_TRUE(log_.Expect(logline::kAccess));
+  ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+  EXPECT_EQ(client_.AttachedLink(), link_);
+  ASSERT_TRUE(StillUp("a re-login while idle"));
+  ASSERT_TRUE(script_.Play(Cycle::kTransfer));
+
+  // Re-login during a call: re-attached, and the call's transfer carries on to its end.
+  ASSERT_TRUE(script_.RingAndAnswer());
+  ASSERT_TRUE(client_.ReLogin());
+  ASSERT_TRUE(log_.Expect(logline::kReLogin));
+  ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() == link_; }, "the client attached again"));
+  ASSERT_TRUE(StillUp("a re-login during a call"));
+  ASSERT_TRUE(script_.Hold(false));
+  ASSERT_TRUE(script_.DialSecond());
+  ASSERT_TRUE(script_.SecondAnswers());
+  ASSERT_TRUE(script_.Transfer(false));
+  ASSERT_TRUE(script_.CallerLeavesConference());
+  ASSERT_TRUE(script_.NoCallsLeft());
+
+  // No reply to the hold: the engine gives up after its bounded wait, logs it once, and goes on.
+  ASSERT_TRUE(script_.RingAndAnswer());
+  client_.SetNeverReply(true);
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kHold));
+  ASSERT_TRUE(log_.Expect(logline::kNoReply));
+  const auto waitedMs = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - pressed).count();
+  client_.SetNeverReply(false);
+  EXPECT_GE(waitedMs, 5000) << "the engine gave up on the reply before its five seconds";
+  ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
+  EXPECT_FALSE(log_.Seen(logline::kNoReply)) << "the answered command after it was taken as unanswered too";
+  ASSERT_TRUE(StillUp("a reply that never came"));
+  ASSERT_TRUE(script_.ReturnToCaller());
+  ASSERT_TRUE(script_.CallerHangsUp());
+  ASSERT_TRUE(script_.NoCallsLeft());
+
+  // The client refuses the hold: Halvane reports the broken connection, lets go of the client, and takes
+  // it back when the client announces itself again.
+  ASSERT_TRUE(script_.RingAndAnswer());
+  client_.SetRefuseDeliveries(true);
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kHold));
+  ASSERT_TRUE(WaitUntil([&] { return OutputOf(folder_).find("!!! Disconnected\n") != std::string::npos; },
+                        "\"!!! Disconnected\" on Halvane's output"));
+  EXPECT_TRUE(HasEntry(client_, Kind::CommandRefused, "#KALDU set call " + script_.FirstCall() + " status onhold"));
+  ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
+  client_.SetRefuseDeliveries(false);
+  // Not attached meanwhile: nothing more reached the client, and what the client sends is turned away.
+  EXPECT_EQ(CountKind(client_, Kind::CommandRefused), 1u) << "commands were sent to a client that refused";
+  ASSERT_TRUE(client_.SendLine("CALL 9100 STATUS ROUTING"));
+  ASSERT_TRUE(WaitUntil([&] { return HasEntry(client_, Kind::SendFailed, "CALL 9100 STATUS ROUTING"); },
+                        "Halvane to turn away a line while not attached"));
+  ASSERT_TRUE(StillUp("a refused delivery"));
+
+  ASSERT_TRUE(client_.ReLogin());
+  ASSERT_TRUE(log_.Expect(logline::kReLogin));
+  ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() == link_; }, "the client attached again"));
+  // The held caller hangs up: the engine ends the cycle, and the next transfer goes through.
+  ASSERT_TRUE(client_.FarEndHangsUp(script_.FirstCall()));
+  ASSERT_TRUE(log_.Expect(logline::kFirstHangUp));
+  ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+  ASSERT_TRUE(script_.NoCallsLeft());
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_EQ(CountOf(OutputOf(folder_), "!!! Disconnected"), 1u);
+  EXPECT_TRUE(StillUp("the last transfer"));
+}
+
+// The client ends; Halvane stays up and takes the next client when that one announces itself, as a
+// client does on its start. (Halvane looks for a client only at its own start and on such an announcement.)
+TEST_F(FaultTest, ANewClientTakesOverWhenTheOldOneEnds) {
+  const sim::Hwnd oldApi = client_.ApiWindow();
+  client_.Stop();
+  ASSERT_TRUE(StillUp("the client ended"));
+
+  ClientEmulator next;
+  ASSERT_TRUE(next.Start());
+  ASSERT_NE(next.ApiWindow(), oldApi);
+  ASSERT_TRUE(AnnounceClient(next.ApiWindow()));
+  ASSERT_TRUE(log_.Expect(logline::kReLogin));
+  ASSERT_TRUE(WaitUntil([&] { return next.AttachedLink() == link_; }, "the new client attached"));
+  ASSERT_TRUE(log_.Expect(logline::kReconnect));
+  ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+  EXPECT_TRUE(HasEntry(next, Kind::Command, "#KALDU get currentuserhandle"));
+  ASSERT_TRUE(StillUp("a new client attached"));
+
+  script_.SetClient(next);
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_TRUE(StillUp("the transfer with the new client"));
+  EXPECT_EQ(OutputOf(folder_).find("!!! Disconnected"), std::string::npos)
+      << "a command went to the ended client";
+}
+
+}  // namespace
+}  // namespace halvane::e2e

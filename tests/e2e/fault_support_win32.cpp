@@ -1,0 +1,314 @@
+#include "fault_support_win32.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+#include "engine/call_board.h"
+#include "wait.h"
+
+namespace halvane::e2e {
+namespace {
+
+constexpr UINT kAnswerTimeoutMs = 2000;
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string text;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read != 0) text.append(buffer, read);
+  CloseHandle(file);
+  return text;
+}
+
+void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& out) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      out.push_back(Narrow(relative + name + L"\\"));
+      ListTree(root, relative + name + L"\\", out);
+    } else {
+      out.push_back(Narrow(relative + name));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+// --- ScratchFolder ---------------------------------------------------------------------------------
+
+ScratchFolder::ScratchFolder() {
+  static std::atomic<int> counter{0};
+  wchar_t temp[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length > MAX_PATH) return;
+  wchar_t name[64];
+  std::swprintf(name, 64, L"halvane-faults-%lu-%d", static_cast<unsigned long>(GetCurrentProcessId()),
+                counter.fetch_add(1));
+  std::wstring base = temp;
+  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  path_ = base + L"\\" + name;
+  output_ = path_ + L".out";
+  ok_ = CreateDirectoryW(path_.c_str(), nullptr) != 0 && CreateDirectoryW((path_ + L"\\log").c_str(), nullptr) != 0;
+}
+
+ScratchFolder::~ScratchFolder() {
+  if (path_.empty()) return;
+  RemoveTree(path_);
+  DeleteFileW(output_.c_str());
+}
+
+std::vector<std::string> ScratchFolder::Tree() const {
+  std::vector<std::string> tree;
+  ListTree(path_, L"", tree);
+  std::sort(tree.begin(), tree.end());
+  return tree;
+}
+
+std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree) {
+  std::vector<std::string> outside;
+  for (const std::string& entry : tree) {
+    if (entry.rfind("log\\", 0) != 0) outside.push_back(entry);
+  }
+  return outside;
+}
+
+// --- The program -----------------------------------------------------------------------------------
+
+::testing::AssertionResult Answers(const HalvaneProcess& halvane, sim::Hwnd linkWindow) {
+  if (!halvane.Running()) return ::testing::AssertionFailure() << "Halvane.exe is no longer running";
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutW(halvane.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result) == 0) {
+    return ::testing::AssertionFailure() << "the main window did not answer WM_NULL within " << kAnswerTimeoutMs
+                                         << " ms";
+  }
+  if (linkWindow != 0 && SendMessageTimeoutW(reinterpret_cast<HWND>(linkWindow), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                                             kAnswerTimeoutMs, &result) == 0) {
+    return ::testing::AssertionFailure() << "the link window did not answer WM_NULL within " << kAnswerTimeoutMs
+                                         << " ms";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::string OutputOf(const ScratchFolder& folder) { return WithoutCr(ReadWholeFile(folder.OutputFile())); }
+
+// --- LogCursor --------------------------------------------------------------------------------------
+
+::testing::AssertionResult LogCursor::Expect(const std::string& text, std::chrono::milliseconds deadline) {
+  std::size_t found = std::string::npos;
+  ::testing::AssertionResult waited = WaitUntil(
+      [&] {
+        found = Text().find(text, at_);
+        return found != std::string::npos;
+      },
+      deadline, "the session log line \"" + text + "\"");
+  if (!waited) {
+    const std::string log = Text();
+    return waited << "\nthe log past the last line found:\n" << (at_ < log.size() ? log.substr(at_) : "");
+  }
+  at_ = found + text.size();
+  return waited;
+}
+
+bool LogCursor::Seen(const std::string& text) const { return Text().find(text, at_) != std::string::npos; }
+
+// --- CallScript ------------------------------------------------------------------------------------
+
+const char* CycleName(Cycle cycle) {
+  switch (cycle) {
+    case Cycle::kTransfer: return "transfer";
+    case Cycle::kBlindTransfer: return "blind transfer";
+    case Cycle::kReturn: return "return to caller";
+    case Cycle::kRefusedReturn: return "second party refuses, return";
+    case Cycle::kMissed: return "missed call";
+  }
+  return "?";
+}
+
+#define HALVANE_STEP(expr, what)                                          \
+  do {                                                                    \
+    ::testing::AssertionResult step_ = (expr);                            \
+    if (!step_) return ::testing::AssertionFailure() << what << ": " << step_.message(); \
+  } while (false)
+
+::testing::AssertionResult CallScript::RingAndAnswer() {
+  first_ = client_->IncomingCall("caller");
+  if (first_.empty()) return ::testing::AssertionFailure() << "ring: the client made no call";
+  HALVANE_STEP(log_.Expect(logline::kRings), "ring");
+  if (!client_->OperatorAnswers(first_)) return ::testing::AssertionFailure() << "answer: the client refused";
+  HALVANE_STEP(log_.Expect(logline::kAnswer), "answer");
+  HALVANE_STEP(log_.Expect(logline::kWaitHold), "answer");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::Hold(bool useTrayMenu) {
+  if (!(useTrayMenu ? halvane_.MenuCommand(kIdMenuHold) : halvane_.Press(kIdHold))) {
+    return ::testing::AssertionFailure() << "hold: the main window did not take the press";
+  }
+  HALVANE_STEP(log_.Expect(logline::kHold), "hold");
+  HALVANE_STEP(log_.Expect(logline::kWaitSecondCall), "hold");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::DialSecond() {
+  second_ = client_->OperatorDials("second");
+  if (second_.empty()) return ::testing::AssertionFailure() << "dial: the client made no call";
+  HALVANE_STEP(log_.Expect(logline::kWaitSecondResponse), "dial");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::SecondAnswers() {
+  if (!client_->FarEndAnswers(second_)) return ::testing::AssertionFailure() << "second answers: no such call";
+  HALVANE_STEP(log_.Expect(logline::kWaitTransfer), "second answers");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::SecondRefuses() {
+  if (!client_->FarEndRefuses(second_)) return ::testing::AssertionFailure() << "second refuses: no such call";
+  HALVANE_STEP(log_.Expect(logline::kWaitSecondCall), "second refuses");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::Transfer(bool blind) {
+  if (!halvane_.Press(blind ? kIdBlindTransfer : kIdTransfer)) {
+    return ::testing::AssertionFailure() << "transfer: the main window did not take the press";
+  }
+  HALVANE_STEP(log_.Expect(logline::kTransferred), "transfer");
+  // The two parties are talking once the client has resumed the held caller.
+  const bool joined = WaitUntil([&] { return client_->CallStatus(first_) == "INPROGRESS"; },
+                                "the held caller resumed in the conference");
+  if (!joined) return ::testing::AssertionFailure() << "transfer: the caller stays " << client_->CallStatus(first_);
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::CallerLeavesConference() {
+  if (!client_->FarEndHangsUp(first_)) return ::testing::AssertionFailure() << "caller leaves: no such call";
+  HALVANE_STEP(log_.Expect(logline::kFinished), "caller leaves");
+  HALVANE_STEP(log_.Expect(logline::kWaitIncoming), "caller leaves");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::ReturnToCaller() {
+  if (!halvane_.Press(kIdReturn)) return ::testing::AssertionFailure() << "return: the press was not taken";
+  HALVANE_STEP(log_.Expect(logline::kReturn), "return");
+  HALVANE_STEP(log_.Expect(logline::kResume), "return");
+  HALVANE_STEP(log_.Expect(logline::kWaitHold), "return");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::CallerHangsUp() {
+  if (!client_->FarEndHangsUp(first_)) return ::testing::AssertionFailure() << "caller hangs up: no such call";
+  HALVANE_STEP(log_.Expect(logline::kWaitIncoming), "caller hangs up");
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CallScript::NoCallsLeft() const {
+  // Halvane's last hang-up is answered after the log line that ends its cycle.
+  const bool done = WaitUntil([&] { return client_->LiveCalls().empty(); }, "every call at the client ended");
+  if (done) return ::testing::AssertionSuccess();
+  std::string live;
+  for (const std::string& id : client_->LiveCalls()) live += " " + id + " " + client_->CallStatus(id);
+  return ::testing::AssertionFailure() << "calls left at the client:" << live;
+}
+
+::testing::AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
+  if (cycle == Cycle::kMissed) {
+    first_ = client_->IncomingCall("caller");
+    HALVANE_STEP(log_.Expect(logline::kRings), "ring");
+    if (!client_->Missed(first_)) return ::testing::AssertionFailure() << "missed: no such call";
+    HALVANE_STEP(log_.Expect(logline::kWaitIncoming), "missed");
+    return NoCallsLeft();
+  }
+  HALVANE_STEP(RingAndAnswer(), CycleName(cycle));
+  HALVANE_STEP(Hold(useTrayMenu), CycleName(cycle));
+  switch (cycle) {
+    case Cycle::kTransfer:
+    case Cycle::kBlindTransfer:
+      HALVANE_STEP(DialSecond(), CycleName(cycle));
+      HALVANE_STEP(SecondAnswers(), CycleName(cycle));
+      HALVANE_STEP(Transfer(cycle == Cycle::kBlindTransfer), CycleName(cycle));
+      HALVANE_STEP(CallerLeavesConference(), CycleName(cycle));
+      break;
+    case Cycle::kRefusedReturn:
+      HALVANE_STEP(DialSecond(), CycleName(cycle));
+      HALVANE_STEP(SecondRefuses(), CycleName(cycle));
+      HALVANE_STEP(ReturnToCaller(), CycleName(cycle));
+      HALVANE_STEP(CallerHangsUp(), CycleName(cycle));
+      break;
+    case Cycle::kReturn:
+      HALVANE_STEP(ReturnToCaller(), CycleName(cycle));
+      HALVANE_STEP(CallerHangsUp(), CycleName(cycle));
+      break;
+    case Cycle::kMissed:
+      break;
+  }
+  return NoCallsLeft();
+}
+
+#undef HALVANE_STEP
+
+// --- Resources and the client's announcement ---------------------------------------------------------
+
+ResourceSample SampleResources(DWORD processId) {
+  ResourceSample sample;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  if (process == nullptr) return sample;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  const bool handles = GetProcessHandleCount(process, &sample.handles) != 0;
+  const bool counted =
+      GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
+  sample.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
+  sample.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+  sample.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+  sample.workingSet = memory.WorkingSetSize;
+  sample.ok = handles && counted;
+  CloseHandle(process);
+  return sample;
+}
+
+bool AnnounceClient(sim::Hwnd apiWindow) {
+  const UINT attach = RegisterWindowMessageW(L"SkypeControlAPIAttach");
+  DWORD_PTR result = 0;
+  return attach != 0 && SendMessageTimeoutW(HWND_BROADCAST, attach, static_cast<WPARAM>(apiWindow),
+                                            static_cast<LPARAM>(sim::kAttachAvailable), SMTO_ABORTIFHUNG, 2000,
+                                            &result) != 0;
+}
+
+}  // namespace halvane::e2e
