@@ -298,7 +298,7 @@ class Session {
         return Fail(std::string("no ") + halvane::sim::KindName(kind) + " \"" + text + "\" within " +
                     std::to_string(kWaitMs) + " ms");
       }
-      Sleep(2);
+      Sleep(5);
     }
   }
 
@@ -335,7 +335,7 @@ class Session {
       }
       if (haveReply) break;
       if (Now() >= end) return Fail("no reply to \"" + command + "\"");
-      Sleep(2);
+      Sleep(5);
     }
     if (!WaitCommand(next, at + 1, second)) return false;
     series.ms.push_back(TicksToMs(second.ticks - reply.ticks));
@@ -356,7 +356,7 @@ class Session {
     const std::int64_t end = Now() + MsToTicks(kWaitMs);
     while (ItemEnabled(id) != enabled) {
       if (Now() >= end) return Fail("item " + std::to_string(id) + " did not become " + (enabled ? "enabled" : "disabled"));
-      Sleep(2);
+      Sleep(5);
     }
     return true;
   }
