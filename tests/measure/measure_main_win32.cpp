@@ -147,6 +147,12 @@ CpuUse CpuBetween(const CpuSample& a, const CpuSample& b) {
   return {used, wall, wall > 0.0 ? used * 100.0 / wall : 0.0, useProcess ? "GetProcessTimes" : "sum of GetThreadTimes"};
 }
 
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
 std::string ReadWholeFile(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -169,8 +175,13 @@ std::string Lower(std::string text) {
 }
 
 // Wine leaves another process's private bytes at 0; the Linux process that runs it knows them. Found
-// through drive Z: by its command line (the newest Halvane.exe that is not this program).
+// through drive Z: by its command line and by this run's own Wine prefix in its environment, since
+// other Halvane.exe processes may run on the same machine.
 std::string UnixStatusOfHalvane() {
+  wchar_t prefix[1024];
+  const DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1024);
+  if (length == 0 || length >= 1024) return std::string();
+  const std::string ownPrefix = "WINEPREFIX=" + Narrow(prefix) + '\0';
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
   if (search == INVALID_HANDLE_VALUE) return std::string();
@@ -178,8 +189,10 @@ std::string UnixStatusOfHalvane() {
   do {
     const std::wstring name = found.cFileName;
     if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-    const std::string command = Lower(ReadWholeFile(L"Z:\\proc\\" + name + L"\\cmdline"));
+    const std::wstring folder = L"Z:\\proc\\" + name;
+    const std::string command = Lower(ReadWholeFile(folder + L"\\cmdline"));
     if (command.find("halvane.exe") == std::string::npos || command.find("halvane_measure") != std::string::npos) continue;
+    if (ReadWholeFile(folder + L"\\environ").find(ownPrefix) == std::string::npos) continue;
     newest = std::max(newest, std::stoul(name));
   } while (FindNextFileW(search, &found));
   FindClose(search);
@@ -224,11 +237,6 @@ std::wstring WindowsPath(const std::string& path) {
   return out;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
 
 class Session {
  public:
