@@ -706,8 +706,8 @@ int main(int argc, char** argv) {
                  "included, and waits for each in turn (at most 2 s each). Under Wine without a window manager the "
                  "main window's thread leaves messages unanswered for about two seconds soon after the window is "
                  "created (the second row), most likely while Wine's X11 driver waits for the window "
-                 "to be mapped and unmapped; the broadcast waits with it. On Windows the window answers at once. "
-                 "Not changed: the broadcast's bound is the product's own.\n\n",
+                 "to be mapped and unmapped; the broadcast waits with it. Windows with its own window manager should not show this wait (not "
+                 "measured here). Product timing left as it is.\n\n",
                  Median(starts.discovery) - Median(starts.window));
   }
 
