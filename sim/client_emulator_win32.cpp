@@ -19,6 +19,12 @@ constexpr UINT_PTR kFlushTimer = 1;
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 
+std::int64_t Ticks() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
 HWND ToHwnd(Hwnd h) { return reinterpret_cast<HWND>(h); }
 Hwnd FromHwnd(HWND h) { return reinterpret_cast<Hwnd>(h); }
 
@@ -224,7 +230,7 @@ void ClientEmulator::AnswerDiscovery(Hwnd link) {
     std::lock_guard<std::mutex> lock(mutex_);
     status = discoveryAnswer_;
     if (!status) {
-      transcript_.push_back({TranscriptEntry::Kind::AttachWithheld, Hex(link)});
+      transcript_.push_back({TranscriptEntry::Kind::AttachWithheld, Hex(link), Ticks()});
       ++version_;
       return;
     }
@@ -237,6 +243,7 @@ void ClientEmulator::AnswerDiscovery(Hwnd link) {
 }
 
 std::intptr_t ClientEmulator::OnCopyData(Hwnd sender, const void* copyData) {
+  const std::int64_t arrived = Ticks();
   const auto* cds = static_cast<const COPYDATASTRUCT*>(copyData);
   std::string text;
   if (cds != nullptr && cds->lpData != nullptr) {
@@ -249,21 +256,21 @@ std::intptr_t ClientEmulator::OnCopyData(Hwnd sender, const void* copyData) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (refuse_) {
-    transcript_.push_back({TranscriptEntry::Kind::CommandRefused, text});
+    transcript_.push_back({TranscriptEntry::Kind::CommandRefused, text, arrived});
     ++version_;
     return 0;
   }
   if (cds == nullptr || sender != link_) {
-    transcript_.push_back({TranscriptEntry::Kind::CommandUndecodable, "from " + Hex(sender) + ": " + text});
+    transcript_.push_back({TranscriptEntry::Kind::CommandUndecodable, "from " + Hex(sender) + ": " + text, arrived});
     ++version_;
     return 0;
   }
   Lines lines;
   if (IsUtf8(text)) {
-    transcript_.push_back({TranscriptEntry::Kind::Command, text});
+    transcript_.push_back({TranscriptEntry::Kind::Command, text, arrived});
     lines = model_.HandleCommand(text);
   } else {
-    transcript_.push_back({TranscriptEntry::Kind::CommandUndecodable, text});
+    transcript_.push_back({TranscriptEntry::Kind::CommandUndecodable, text, arrived});
     lines = {"ERROR 1 General syntax error"};
   }
   ++version_;
@@ -302,8 +309,9 @@ void ClientEmulator::Flush() {
     const std::uint32_t cbData = item.cbData;
     std::string shown = item.bytes.substr(0, cbData);
     if (!shown.empty() && shown.back() == '\0') shown.pop_back();
+    const std::int64_t began = Ticks();
     if (link == 0) {
-      Record(TranscriptEntry::Kind::SendFailed, "(not attached) " + shown);
+      Record(TranscriptEntry::Kind::SendFailed, "(not attached) " + shown, began);
       continue;
     }
     COPYDATASTRUCT cds{};
@@ -313,13 +321,15 @@ void ClientEmulator::Flush() {
     const HWND from = item.foreign ? ToHwnd(foreign_) : api;
     const LRESULT ok = SendMessageTimeoutW(ToHwnd(link), WM_COPYDATA, reinterpret_cast<WPARAM>(from),
                                            reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, kSendTimeoutMs, &result);
-    Record(ok != 0 && result != 0 ? TranscriptEntry::Kind::Sent : TranscriptEntry::Kind::SendFailed, shown);
+    Record(ok != 0 && result != 0 ? TranscriptEntry::Kind::Sent : TranscriptEntry::Kind::SendFailed, shown, began);
   }
 }
 
-void ClientEmulator::Record(TranscriptEntry::Kind kind, std::string text) {
+void ClientEmulator::Record(TranscriptEntry::Kind kind, std::string text) { Record(kind, std::move(text), Ticks()); }
+
+void ClientEmulator::Record(TranscriptEntry::Kind kind, std::string text, std::int64_t ticks) {
   std::lock_guard<std::mutex> lock(mutex_);
-  transcript_.push_back({kind, std::move(text)});
+  transcript_.push_back({kind, std::move(text), ticks});
   ++version_;
 }
 

@@ -40,6 +40,9 @@ struct TranscriptEntry {
   };
   Kind kind;
   std::string text;
+  // QueryPerformanceCounter's count when it happened; for a sent line, when its delivery began (the
+  // link may answer with a command before the delivery returns).
+  std::int64_t ticks = 0;
 };
 
 const char* KindName(TranscriptEntry::Kind kind);
@@ -129,6 +132,7 @@ class ClientEmulator {
   void AnswerDiscovery(Hwnd link);
   std::intptr_t OnCopyData(Hwnd sender, const void* copyData);
   void Record(TranscriptEntry::Kind kind, std::string text);
+  void Record(TranscriptEntry::Kind kind, std::string text, std::int64_t ticks);
   bool Event(Lines (CallModel::*event)(std::string_view), const std::string& id);
 
   // The call model and the transcript, shared between the API thread and callers.

@@ -1,0 +1,774 @@
+// halvane_measure.exe: measures the real Halvane.exe against the in-process client emulator and prints a
+// Markdown report on standard output: idle processor time, memory, time from start to attach, and how
+// long the engine takes from a client status line or an operator request to the command that follows,
+// set against the delay its polling design allows. A measurement, not a test: it fails only when it
+// could not measure (exit code 1), never because a number missed its aim.
+//
+// Usage: halvane_measure.exe [path\to\Halvane.exe [report.md]]
+//   (default: the build's own Halvane.exe; the report goes to standard output without a file)
+
+#include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/call_board.h"
+#include "process_win32.h"
+#include "sim/client_emulator_win32.h"
+
+namespace {
+
+using halvane::e2e::FindProcessWindow;
+using halvane::e2e::Process;
+using halvane::sim::ClientEmulator;
+using halvane::sim::TranscriptEntry;
+using Kind = TranscriptEntry::Kind;
+
+constexpr char kTag[] = "#KALDU ";
+constexpr DWORD kWaitMs = 15000;       // the longest any one step may take before the run gives up
+constexpr DWORD kIdleSeconds = 60;
+constexpr DWORD kSettleMs = 4000;
+constexpr int kStarts = 3;             // start-up measured on this many fresh processes
+constexpr int kCycles = 6;             // whole transfer cycles; odd ones use Blind Transfer
+constexpr double kAimSlackMs = 20.0;   // allowed on top of the design's longest delay
+constexpr double kIdleAimPercent = 0.5;
+
+// --- Time ------------------------------------------------------------------------------------------
+
+std::int64_t Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+double TicksToMs(std::int64_t ticks) {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  return static_cast<double>(ticks) * 1000.0 / frequency;
+}
+
+double FileTimeMs(const FILETIME& t) {
+  ULARGE_INTEGER v;
+  v.LowPart = t.dwLowDateTime;
+  v.HighPart = t.dwHighDateTime;
+  return static_cast<double>(v.QuadPart) / 10000.0;
+}
+
+// --- Results ---------------------------------------------------------------------------------------
+
+struct Series {
+  std::string what;    // the stimulus
+  std::string to;      // the command that follows it
+  std::string design;  // why the engine may take that long
+  double lowMs;        // the design's shortest delay
+  double highMs;       // and its longest
+  std::vector<double> ms;
+  std::string cause;  // the likely reason when the aim is missed
+};
+
+struct Report {
+  std::deque<Series> series;  // a deque: the references Add hands out stay valid
+  std::vector<std::string> notes;
+  std::vector<std::string> failures;
+
+  Series& Add(std::string what, std::string to, std::string design, double low, double high, std::string cause) {
+    series.push_back({std::move(what), std::move(to), std::move(design), low, high, {}, std::move(cause)});
+    return series.back();
+  }
+};
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+std::string Format(const char* format, double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+// --- Halvane's processor time and memory -----------------------------------------------------------
+
+struct CpuSample {
+  double processMs = 0.0;  // GetProcessTimes: kernel + user
+  double threadsMs = 0.0;  // the sum of GetThreadTimes over the process's threads
+  std::int64_t at = 0;
+};
+
+CpuSample SampleCpu(HANDLE process, DWORD processId) {
+  CpuSample s;
+  s.at = Now();
+  FILETIME created, exited, kernel, user;
+  if (GetProcessTimes(process, &created, &exited, &kernel, &user)) s.processMs = FileTimeMs(kernel) + FileTimeMs(user);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return s;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != processId) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) s.threadsMs += FileTimeMs(kernel) + FileTimeMs(user);
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return s;
+}
+
+struct CpuUse {
+  double usedMs;
+  double wallMs;
+  double percent;  // of one core
+  const char* method;
+};
+
+// Wine answers GetProcessTimes for another process with zero kernel and user time; the threads' own
+// times are real there, so their sum stands in when the process total did not move.
+CpuUse CpuBetween(const CpuSample& a, const CpuSample& b) {
+  const double wall = TicksToMs(b.at - a.at);
+  const double process = b.processMs - a.processMs;
+  const double threads = b.threadsMs - a.threadsMs;
+  const bool useProcess = b.processMs > 0.0;
+  const double used = useProcess ? process : threads;
+  return {used, wall, wall > 0.0 ? used * 100.0 / wall : 0.0, useProcess ? "GetProcessTimes" : "sum of GetThreadTimes"};
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (text.size() < (1u << 24) && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    text.append(buffer, got);
+  }
+  CloseHandle(file);
+  return text;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Wine leaves another process's private bytes at 0; the Linux process that runs it knows them. Found
+// through drive Z: by its command line and by this run's own Wine prefix in its environment, since
+// other Halvane.exe processes may run on the same machine.
+std::string UnixStatusOfHalvane() {
+  wchar_t prefix[1024];
+  const DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1024);
+  if (length == 0 || length >= 1024) return std::string();
+  const std::string ownPrefix = "WINEPREFIX=" + Narrow(prefix) + '\0';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) return std::string();
+  unsigned long newest = 0;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+    const std::wstring folder = L"Z:\\proc\\" + name;
+    const std::string command = Lower(ReadWholeFile(folder + L"\\cmdline"));
+    if (command.find("halvane.exe") == std::string::npos || command.find("halvane_measure") != std::string::npos) continue;
+    if (ReadWholeFile(folder + L"\\environ").find(ownPrefix) == std::string::npos) continue;
+    newest = std::max(newest, std::stoul(name));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  if (newest == 0) return std::string();
+  return ReadWholeFile(L"Z:\\proc\\" + std::to_wstring(newest) + L"\\status");
+}
+
+// One "Key:   123 kB" line of /proc/<pid>/status, or "n/a".
+std::string StatusField(const std::string& status, const std::string& key) {
+  const std::size_t at = status.find("\n" + key + ":");
+  if (at == std::string::npos) return "n/a";
+  const std::size_t begin = status.find_first_not_of(" \t", at + key.size() + 2);
+  const std::size_t end = status.find('\n', begin);
+  if (begin == std::string::npos) return "n/a";
+  std::string value = status.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  if (value.size() > 3 && value.compare(value.size() - 3, 3, " kB") == 0) value.replace(value.size() - 3, 3, " KiB");
+  return value;
+}
+
+// One row of the memory table; the working set goes to `workingSet` (0 when unknown).
+std::string MemoryRow(HANDLE process, const char* when, double& workingSet) {
+  workingSet = 0.0;
+  PROCESS_MEMORY_COUNTERS_EX m{};
+  m.cb = sizeof m;
+  if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m)) {
+    return std::string("| ") + when + " | not available | | | | |\n";
+  }
+  const auto kib = [](SIZE_T bytes) { return Format("%.0f KiB", static_cast<double>(bytes) / 1024.0); };
+  workingSet = static_cast<double>(m.WorkingSetSize);
+  const std::string status = UnixStatusOfHalvane();
+  return std::string("| ") + when + " | " + kib(m.PrivateUsage) + " | " + kib(m.WorkingSetSize) + " | " +
+         kib(m.PeakWorkingSetSize) + " | " + StatusField(status, "RssAnon") + " | " + StatusField(status, "VmRSS") +
+         " |\n";
+}
+
+// --- Driving Halvane --------------------------------------------------------------------------------
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The build passes a Unix path; Wine's drive Z: is the Unix root.
+std::wstring WindowsPath(const std::string& path) {
+  std::wstring out = Widen(path);
+  if (!out.empty() && out.front() == L'/') out = L"Z:" + out;
+  std::replace(out.begin(), out.end(), L'/', L'\\');
+  return out;
+}
+
+
+class Session {
+ public:
+  Session(ClientEmulator& client, Report& report, std::wstring program, std::wstring folder)
+      : client_(client), report_(report), program_(std::move(program)), folder_(std::move(folder)) {}
+
+  bool Fail(const std::string& what) {
+    report_.failures.push_back(what);
+    return false;
+  }
+
+  // Starts a fresh Halvane.exe; `started` is the moment just before the process was created.
+  bool Start(std::int64_t& started) {
+    if (process_.Running()) {
+      process_.Terminate();
+      // Wine takes its time to take the ended program's windows down; a start measured meanwhile
+      // would measure that instead of the program.
+      Sleep(kSettleMs);
+    }
+    if (query_ != nullptr) CloseHandle(query_);
+    query_ = nullptr;
+    dialog_ = nullptr;
+    started = Now();
+    if (!process_.Start(program_, folder_)) return Fail("Halvane.exe did not start: " + Narrow(program_));
+    query_ = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_.Id());
+    return true;
+  }
+
+  void Stop() {
+    process_.Terminate();
+    if (query_ != nullptr) CloseHandle(query_);
+    query_ = nullptr;
+  }
+
+  bool FindDialog() {
+    const std::int64_t end = Now() + MsToTicks(kWaitMs);
+    while (Now() < end) {
+      dialog_ = FindProcessWindow(process_.Id(), L"#32770", L"Halvane");
+      if (dialog_ != nullptr) return true;
+      Sleep(5);
+    }
+    return Fail("the main window did not appear");
+  }
+
+  ClientEmulator& Client() { return client_; }
+  HWND Dialog() const { return dialog_; }
+  HANDLE Query() const { return query_; }
+  DWORD Id() const { return process_.Id(); }
+
+  std::size_t Mark() const { return client_.Transcript().size(); }
+  bool Running() const { return process_.Running(); }
+
+  bool HasEntry(Kind kind, std::size_t from) const {
+    const std::vector<TranscriptEntry> t = client_.Transcript();
+    for (std::size_t i = from; i < t.size(); ++i) {
+      if (t[i].kind == kind) return true;
+    }
+    return false;
+  }
+
+  // The first entry of this kind and text at or after `from`; its index goes to `index`.
+  bool WaitEntry(Kind kind, const std::string& text, std::size_t from, TranscriptEntry& found,
+                 std::size_t* index = nullptr) {
+    const std::int64_t end = Now() + MsToTicks(kWaitMs);
+    for (;;) {
+      const std::vector<TranscriptEntry> t = client_.Transcript();
+      for (std::size_t i = from; i < t.size(); ++i) {
+        // An empty text takes any entry of the kind (a discovery names a window not known beforehand).
+        if (t[i].kind == kind && (text.empty() || t[i].text == text)) {
+          found = t[i];
+          if (index != nullptr) *index = i;
+          return true;
+        }
+      }
+      if (Now() >= end || !process_.Running()) {
+        return Fail(std::string("no ") + halvane::sim::KindName(kind) + " \"" + text + "\" within " +
+                    std::to_string(kWaitMs) + " ms");
+      }
+      Sleep(5);
+    }
+  }
+
+  bool WaitCommand(const std::string& words, std::size_t from, TranscriptEntry& found, std::size_t* index = nullptr) {
+    return WaitEntry(Kind::Command, kTag + words, from, found, index);
+  }
+  bool WaitSent(const std::string& line, std::size_t from, TranscriptEntry& found) {
+    return WaitEntry(Kind::Sent, line, from, found);
+  }
+
+  // Delay from the line the client sent to the command that followed it, into `series`.
+  bool Reaction(Series& series, const std::string& line, std::size_t from, const std::string& command) {
+    TranscriptEntry sent, received;
+    if (!WaitSent(line, from, sent) || !WaitCommand(command, from, received)) return false;
+    series.ms.push_back(TicksToMs(received.ticks - sent.ticks));
+    return true;
+  }
+
+  // Delay from the tagged reply to `command` (found at or after `from`) to the next command `next`.
+  bool ReplyGap(Series& series, const std::string& command, std::size_t from, const std::string& next) {
+    TranscriptEntry first, reply, second;
+    std::size_t at = 0;
+    if (!WaitCommand(command, from, first, &at)) return false;
+    const std::int64_t end = Now() + MsToTicks(kWaitMs);
+    for (;;) {
+      const std::vector<TranscriptEntry> t = client_.Transcript();
+      bool haveReply = false;
+      for (std::size_t i = at + 1; i < t.size(); ++i) {
+        if (t[i].kind == Kind::Sent && t[i].text.rfind(kTag, 0) == 0) {
+          reply = t[i];
+          haveReply = true;
+          break;
+        }
+      }
+      if (haveReply) break;
+      if (Now() >= end) return Fail("no reply to \"" + command + "\"");
+      Sleep(5);
+    }
+    if (!WaitCommand(next, at + 1, second)) return false;
+    series.ms.push_back(TicksToMs(second.ticks - reply.ticks));
+    return true;
+  }
+
+  // Presses a button as a click would; the moment of the press.
+  std::int64_t Press(int id) {
+    const std::int64_t at = Now();
+    PostMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog_, id)));
+    return at;
+  }
+
+  bool ItemEnabled(int id) const { return IsWindowEnabled(GetDlgItem(dialog_, id)) != FALSE; }
+
+  bool WaitItem(int id, bool enabled) {
+    const std::int64_t end = Now() + MsToTicks(kWaitMs);
+    while (ItemEnabled(id) != enabled) {
+      if (Now() >= end) return Fail("item " + std::to_string(id) + " did not become " + (enabled ? "enabled" : "disabled"));
+      Sleep(5);
+    }
+    return true;
+  }
+
+  // The session log tells which state the engine has entered: each state writes its own line.
+  int LogCount(const std::string& phrase) const {
+    const std::string text = ReadWholeFile(LogPath());
+    int count = 0;
+    for (std::size_t at = text.find(phrase); at != std::string::npos; at = text.find(phrase, at + phrase.size())) {
+      ++count;
+    }
+    return count;
+  }
+
+  // Waits until the phrase has been logged more than `before` times.
+  bool WaitLog(const std::string& phrase, int before) {
+    const std::int64_t end = Now() + MsToTicks(kWaitMs);
+    while (LogCount(phrase) <= before) {
+      if (Now() >= end || !process_.Running()) return Fail("the engine did not log \"" + phrase + "\"");
+      Sleep(5);
+    }
+    return true;
+  }
+
+  std::wstring LogPath() const { return folder_ + L"\\log\\log(operator1).txt"; }
+
+  static std::int64_t MsToTicks(double ms) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<std::int64_t>(ms * static_cast<double>(f.QuadPart) / 1000.0);
+  }
+
+ private:
+  ClientEmulator& client_;
+  Report& report_;
+  std::wstring program_;
+  std::wstring folder_;
+  Process process_;
+  HANDLE query_ = nullptr;
+  HWND dialog_ = nullptr;
+};
+
+std::string CallLine(const std::string& id, const char* status) { return "CALL " + id + " STATUS " + status; }
+
+// --- The measurements -------------------------------------------------------------------------------
+
+struct StartTimes {
+  std::vector<double> window;     // the main window exists
+  std::vector<double> stall;      // the longest a message sent to it waited before the discovery
+  std::vector<double> discovery;  // the link's discovery broadcast reached the client
+  std::vector<double> attached;   // the first command after attach arrived
+};
+
+bool MeasureStart(Session& s, StartTimes& times, Series& replyGap) {
+  std::int64_t started = 0;
+  const std::size_t mark = s.Mark();
+  // The log file is kept across starts: count what earlier runs left.
+  const int idle = s.LogCount("=>wait for incoming call");
+  if (!s.Start(started) || !s.FindDialog()) return false;
+  times.window.push_back(TicksToMs(Now() - started));
+  // How long the window's thread leaves a message waiting until the link is up: the discovery
+  // broadcast has to wait for this window too. A message every 20 ms, each timed on its own.
+  double longest = 0.0;
+  while (!s.HasEntry(Kind::Discovery, mark) && s.Running()) {
+    const std::int64_t sent = Now();
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(s.Dialog(), WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &result) == 0) break;
+    longest = std::max(longest, TicksToMs(Now() - sent));
+    if (TicksToMs(Now() - started) > kWaitMs) break;
+    Sleep(20);
+  }
+  times.stall.push_back(longest);
+  TranscriptEntry discovery, handle;
+  if (!s.WaitEntry(Kind::Discovery, "", mark, discovery)) return false;
+  if (!s.WaitCommand("get currentuserhandle", mark, handle)) return false;
+  times.discovery.push_back(TicksToMs(discovery.ticks - started));
+  times.attached.push_back(TicksToMs(handle.ticks - started));
+  if (!s.ReplyGap(replyGap, "get currentuserhandle", mark, "open contacts")) return false;
+  return s.WaitLog("=>wait for incoming call", idle);
+}
+
+struct Reactions {
+  Series* answer;
+  Series* hold;
+  Series* holdToContacts;
+  Series* returnToCaller;
+  Series* refused;
+  Series* transfer;
+  Series* blind;
+  Series* refuseInConference;
+  Series* conferenceEnd;
+  Series* replyGap;
+};
+
+// One whole transfer cycle with every reaction the engine has on the way. Random pauses before each
+// stimulus spread it over the phase of the engine's poll, so the maximum approaches the worst case.
+bool Cycle(Session& s, const Reactions& r, bool blind, std::minstd_rand& rng) {
+  const auto pause = [&rng](int upToMs) {
+    std::uniform_int_distribution<int> d(0, upToMs);
+    Sleep(static_cast<DWORD>(d(rng)));
+  };
+  ClientEmulator& c = s.Client();
+  TranscriptEntry got;
+
+  // Incoming call, answered while the engine polls every 100 ms after its first second of ringing.
+  int rings = s.LogCount("=>incoming call rings");
+  std::size_t mark = s.Mark();
+  const std::string first = c.IncomingCall("caller");
+  if (!s.WaitLog("=>incoming call rings", rings)) return false;
+  Sleep(1200);
+  pause(100);
+  mark = s.Mark();
+  int holdWaits = s.LogCount("=>wait for hold button pressing");
+  c.OperatorAnswers(first);
+  if (!s.Reaction(*r.answer, CallLine(first, "INPROGRESS"), mark, "set AGC on")) return false;
+
+  // Hold, Return, Hold again.
+  for (int round = 0; round < 2; ++round) {
+    const int seconds = s.LogCount("=>wait for placing 2nd call");
+    if (!s.WaitLog("=>wait for hold button pressing", holdWaits)) return false;
+    pause(100);
+    mark = s.Mark();
+    const std::int64_t pressed = s.Press(halvane::kIdHold);
+    if (!s.WaitCommand("set call " + first + " status onhold", mark, got)) return false;
+    r.hold->ms.push_back(TicksToMs(got.ticks - pressed));
+    if (!s.ReplyGap(*r.holdToContacts, "set call " + first + " status onhold", mark, "open contacts")) return false;
+    if (!s.WaitLog("=>wait for placing 2nd call", seconds)) return false;
+    if (round == 1) break;
+    pause(100);
+    mark = s.Mark();
+    holdWaits = s.LogCount("=>wait for hold button pressing");
+    const std::int64_t returned = s.Press(halvane::kIdReturn);
+    if (!s.WaitCommand("set call " + first + " status inprogress", mark, got)) return false;
+    r.returnToCaller->ms.push_back(TicksToMs(got.ticks - returned));
+    if (!s.WaitLog("=>wait for hold button pressing", holdWaits)) return false;
+  }
+
+  // A second call that the far end refuses.
+  int responses = s.LogCount("=>wait for 2nd call response");
+  int seconds = s.LogCount("=>wait for placing 2nd call");
+  const std::string refusing = c.OperatorDials("busy party");
+  if (!s.WaitLog("=>wait for 2nd call response", responses)) return false;
+  pause(1000);
+  mark = s.Mark();
+  c.FarEndRefuses(refusing);
+  if (!s.Reaction(*r.refused, CallLine(refusing, "REFUSED"), mark, "btn_released no")) return false;
+  if (!s.WaitLog("=>wait for placing 2nd call", seconds)) return false;
+
+  // The second call that is answered and joined.
+  responses = s.LogCount("=>wait for 2nd call response");
+  const std::string second = c.OperatorDials("target");
+  if (!s.WaitLog("=>wait for 2nd call response", responses)) return false;
+  const std::string join = "set call " + first + " join_conference " + second;
+  if (blind) {
+    s.Press(halvane::kIdBlindTransfer);
+    pause(1000);
+    mark = s.Mark();
+    c.FarEndAnswers(second);
+    if (!s.Reaction(*r.blind, CallLine(second, "INPROGRESS"), mark, join)) return false;
+  } else {
+    const int transfers = s.LogCount("=>wait for transfer button pressing");
+    c.FarEndAnswers(second);
+    if (!s.WaitLog("=>wait for transfer button pressing", transfers)) return false;
+    pause(100);
+    mark = s.Mark();
+    const std::int64_t pressed = s.Press(halvane::kIdTransfer);
+    if (!s.WaitCommand(join, mark, got)) return false;
+    r.transfer->ms.push_back(TicksToMs(got.ticks - pressed));
+  }
+  if (!s.ReplyGap(*r.replyGap, join, mark, "set AGC off")) return false;
+  // The conference pattern is the engine's last step before its one-second poll.
+  if (!s.WaitItem(halvane::kIdTransfer, false)) return false;
+
+  // A third caller during the conference is refused.
+  pause(1000);
+  mark = s.Mark();
+  const std::string third = c.IncomingCall("third party");
+  if (!s.Reaction(*r.refuseInConference, CallLine(third, "RINGING"), mark, "set call " + third + " status finished")) {
+    return false;
+  }
+
+  // The transfer target hangs up: the engine ends the caller's call and finishes the cycle.
+  const int idle = s.LogCount("=>wait for incoming call");
+  pause(1000);
+  mark = s.Mark();
+  c.FarEndHangsUp(second);
+  const std::string hangUp = "set call " + first + " status finished";
+  if (!s.Reaction(*r.conferenceEnd, CallLine(second, "FINISHED"), mark, hangUp)) return false;
+  if (!s.ReplyGap(*r.replyGap, hangUp, mark, "set AGC on")) return false;
+  if (!s.WaitCommand("minimize", mark, got)) return false;
+  return s.WaitLog("=>wait for incoming call", idle);
+}
+
+void PrintSeriesTable(std::FILE* out, const Report& report) {
+  std::fprintf(out, "| From | To | Engine's design | Design delay (ms) | Aim (ms) | n | Min (ms) | Median (ms) | Max (ms) | Aim met |\n");
+  std::fprintf(out, "|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const Series& s : report.series) {
+    const double aim = s.highMs + kAimSlackMs;
+    if (s.ms.empty()) {
+      std::fprintf(out, "| %s | %s | %s | %.0f to %.0f | %.0f | 0 | | | | not measured |\n", s.what.c_str(), s.to.c_str(),
+                   s.design.c_str(), s.lowMs, s.highMs, aim);
+      continue;
+    }
+    const double mn = *std::min_element(s.ms.begin(), s.ms.end());
+    const double mx = *std::max_element(s.ms.begin(), s.ms.end());
+    std::fprintf(out, "| %s | %s | %s | %.0f to %.0f | %.0f | %zu | %.1f | %.1f | %.1f | %s |\n", s.what.c_str(), s.to.c_str(),
+                 s.design.c_str(), s.lowMs, s.highMs, aim, s.ms.size(), mn, Median(s.ms), mx, mx <= aim ? "yes" : "**no**");
+  }
+}
+
+std::string Stats(const std::vector<double>& v) {
+  if (v.empty()) return "not measured";
+  return Format("%.0f", *std::min_element(v.begin(), v.end())) + " / " + Format("%.0f", Median(v)) + " / " +
+         Format("%.0f", *std::max_element(v.begin(), v.end()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::wstring program = WindowsPath(argc > 1 ? argv[1] : HALVANE_EXE_PATH);
+
+  // A working folder of its own, with the log folder the program never creates.
+  wchar_t temp[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) {
+    std::fprintf(stderr, "halvane_measure: no temporary folder\n");
+    return 1;
+  }
+  const std::wstring folder = std::wstring(temp) + L"halvane-measure-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\log").c_str(), nullptr);
+
+  ClientEmulator client;
+  if (!client.Start()) {
+    std::fprintf(stderr, "halvane_measure: the client emulator did not start\n");
+    return 1;
+  }
+
+  Report report;
+  Session session(client, report, program, folder);
+  std::minstd_rand rng(20261207);
+
+  const std::string late = "The engine woke late from a sleep: under Wine a sleep lasts its time or longer, and the two "
+                           "processors of this machine are shared with other work.";
+  const std::string lateReply = "The reply wait polls with 1 ms sleeps, which Wine rounds up, and the reply crosses "
+                                "two processes and the link thread first.";
+  Series& startGap = report.Add("reply to \"get currentuserhandle\"", "\"open contacts\"", "1 ms reply poll", 0, 1, lateReply);
+  Series& answer = report.Add("incoming call INPROGRESS (operator answers)", "\"set AGC on\"",
+                              "100 ms ringing poll, then a 1000 ms pause", 1000, 1100, late);
+  Series& hold = report.Add("Hold pressed", "\"set call &lt;first&gt; status onhold\"",
+                            "100 ms poll of the request, then a 1000 ms pause", 1000, 1100, late);
+  Series& holdToContacts = report.Add("reply to the hold command", "\"open contacts\"", "1 ms reply poll, then a 1000 ms pause",
+                                      1000, 1001, late);
+  Series& returnToCaller = report.Add("Return pressed", "\"set call &lt;first&gt; status inprogress\"",
+                                      "100 ms poll while waiting for the second call", 0, 100, late);
+  Series& refused = report.Add("second call REFUSED", "\"btn_released no\"", "1000 ms poll while the second call rings", 0,
+                               1000, late);
+  Series& transfer = report.Add("Transfer pressed", "\"set call &lt;first&gt; join_conference &lt;second&gt;\"",
+                                "100 ms poll of the request", 0, 100, late);
+  Series& blind = report.Add("second call INPROGRESS, Blind Transfer already pressed", "the same join command",
+                             "1000 ms poll for the answer, then 100 ms poll of the request", 0, 1100, late);
+  Series& refuse = report.Add("third call RINGING during the conference", "\"set call &lt;third&gt; status finished\"",
+                              "1000 ms conference poll", 0, 1000, late);
+  Series& conferenceEnd = report.Add("second (joined) call FINISHED", "\"set call &lt;first&gt; status finished\"",
+                                     "1000 ms conference poll", 0, 1000, late);
+  Series& replyGap = report.Add("reply to the join; to the closing hang-up", "\"set AGC off\"; \"set AGC on\"",
+                                "1 ms reply poll", 0, 1, lateReply);
+  const Reactions reactions{&answer, &hold, &holdToContacts, &returnToCaller, &refused, &transfer, &blind, &refuse, &conferenceEnd, &replyGap};
+
+  StartTimes starts;
+  bool ok = true;
+  for (int i = 0; ok && i < kStarts; ++i) ok = MeasureStart(session, starts, startGap);
+
+  CpuUse idle{0, 0, 0, ""};
+  CpuUse busy{0, 0, 0, ""};
+  std::string memory;
+  double ignored = 0.0;
+  double afterFirstCycle = 0.0;
+  double afterAllCycles = 0.0;
+  int cycles = 0;
+  if (ok) {
+    // Let the start-up settle, then leave the engine alone in its wait for a call.
+    Sleep(2000);
+    memory += MemoryRow(session.Query(), "after start-up", ignored);
+    const CpuSample a = SampleCpu(session.Query(), session.Id());
+    Sleep(kIdleSeconds * 1000);
+    const CpuSample b = SampleCpu(session.Query(), session.Id());
+    idle = CpuBetween(a, b);
+    memory += MemoryRow(session.Query(), "after 60 s idle", ignored);
+
+    const CpuSample c = SampleCpu(session.Query(), session.Id());
+    for (; ok && cycles < kCycles; ++cycles) {
+      ok = Cycle(session, reactions, cycles % 2 == 1, rng);
+      // The first call loads the audio drivers; later rows tell whether anything grows per call.
+      if (ok && cycles == 0) memory += MemoryRow(session.Query(), "after the first transfer cycle", afterFirstCycle);
+    }
+    const CpuSample d = SampleCpu(session.Query(), session.Id());
+    busy = CpuBetween(c, d);
+    memory += MemoryRow(session.Query(), (std::to_string(cycles) + " transfer cycles later").c_str(), afterAllCycles);
+  }
+  session.Stop();
+  client.Stop();
+
+  // Halvane.exe inherits this console, and its own start-up report would land in the middle of ours.
+  std::FILE* out = argc > 2 ? _wfopen(WindowsPath(argv[2]).c_str(), L"w") : stdout;
+  if (out == nullptr) {
+    std::fprintf(stderr, "halvane_measure: cannot write %s\n", argv[2]);
+    out = stdout;
+  }
+
+  std::fprintf(out, "## Start-up\n\n");
+  std::fprintf(out, "Measured on %d fresh starts of Halvane.exe (min / median / max in ms, counted from CreateProcess "
+               "except the second row, a duration):\n\n", kStarts);
+  std::fprintf(out, "| Milestone | ms |\n|---|---|\n");
+  std::fprintf(out, "| main window exists | %s |\n", Stats(starts.window).c_str());
+  std::fprintf(out, "| longest wait of a message sent to the main window (every 20 ms) until the discovery | %s |\n",
+               Stats(starts.stall).c_str());
+  std::fprintf(out, "| discovery broadcast reaches the client (tray icon added, window hidden) | %s |\n", Stats(starts.discovery).c_str());
+  std::fprintf(out, "| first command after attach (\"get currentuserhandle\") | %s |\n\n", Stats(starts.attached).c_str());
+  std::fprintf(out, "The notification icon is added and the window's hiding is requested before the link thread "
+               "broadcasts its discovery, so the arrival of the discovery at the client is the observable moment "
+               "\"start to icon\" is over (Wine under Xvfb has no notification area to look at). Each start after the "
+               "first follows %lu ms after the previous copy was ended.\n\n", static_cast<unsigned long>(kSettleMs));
+  if (!starts.window.empty() && !starts.discovery.empty() && Median(starts.discovery) - Median(starts.window) > 1000.0) {
+    std::fprintf(out, "**Most of the start-up is a wait of about %.0f ms between the window's appearance and the "
+                 "discovery.** The discovery is broadcast to every top-level window, Halvane's own main window "
+                 "included, and waits for each in turn (at most 2 s each). Under Wine without a window manager the "
+                 "main window's thread leaves messages unanswered for about two seconds soon after the window is "
+                 "created (the second row), most likely while Wine's X11 driver waits for the window "
+                 "to be mapped and unmapped; the broadcast waits with it. Windows with its own window manager should not show this wait (not "
+                 "measured here). Product timing left as it is.\n\n",
+                 Median(starts.discovery) - Median(starts.window));
+  }
+
+  std::fprintf(out, "## Idle processor time\n\n");
+  std::fprintf(out, "| Phase | Wall time (s) | Processor time used (ms) | %% of one core | Method | Aim |\n|---|---|---|---|---|---|\n");
+  std::fprintf(out, "| waiting for a call | %.1f | %.0f | %.3f | %s | under %.1f %%: %s |\n", idle.wallMs / 1000.0, idle.usedMs,
+               idle.percent, idle.method, kIdleAimPercent,
+               idle.wallMs > 0 ? (idle.percent < kIdleAimPercent ? "met" : "**missed**") : "not measured");
+  std::fprintf(out, "| %d transfer cycles | %.1f | %.0f | %.3f | %s | (for comparison) |\n\n", cycles, busy.wallMs / 1000.0,
+               busy.usedMs, busy.percent, busy.method);
+  std::fprintf(out, "Wine counts processor time in 10 ms steps, so \"0\" means less than 10 ms over the whole phase "
+               "(under %.3f %% of one core). While waiting for a call the engine wakes once a second and the link "
+               "thread sleeps in its message loop.\n\n", idle.wallMs > 0 ? 10.0 * 100.0 / idle.wallMs : 0.0);
+
+  std::fprintf(out, "## Memory\n\n");
+  std::fprintf(out, "| When | PrivateUsage | Working set | Peak working set | Linux RssAnon | Linux VmRSS |\n|---|---|---|---|---|---|\n%s\n", memory.c_str());
+  if (memory.find("| 0 KiB |") != std::string::npos) {
+    std::fprintf(out, "Wine reads another process's PrivateUsage as 0 (it reports swap use there). The Linux process "
+                 "that runs Halvane.exe gives the nearer figure: RssAnon, its anonymous resident memory, holds the "
+                 "program's heap and stacks together with Wine's own; VmRSS, which Wine also reports as the working "
+                 "set, adds the mapped Wine libraries. On Windows both would be smaller.\n\n");
+  }
+  if (afterFirstCycle > 0.0 && afterAllCycles > 0.0 && cycles > 1) {
+    std::fprintf(out, "The step at the first transfer cycle is most likely the first use of the mixer, which loads "
+                 "Wine's audio driver and its sound-server client; the %d cycles after it changed the working set "
+                 "by %+.0f KiB in all.\n\n", cycles - 1, (afterAllCycles - afterFirstCycle) / 1024.0);
+  }
+
+  std::fprintf(out, "## Reactions\n\n");
+  std::fprintf(out, "Delay from the moment the client began delivering a line, or the operator's button was pressed, to the moment "
+              "the engine's command reached the client. Aim: within the design's longest delay plus %.0f ms.\n\n", kAimSlackMs);
+  PrintSeriesTable(out, report);
+  std::fprintf(out, "\n");
+  for (const Series& s : report.series) {
+    if (s.ms.empty() || *std::max_element(s.ms.begin(), s.ms.end()) <= s.highMs + kAimSlackMs) continue;
+    std::fprintf(out, "- **Missed: %s.** %s\n", s.what.c_str(), s.cause.c_str());
+  }
+  std::fprintf(out, "\nThe engine polls the call board with sleeps: 100 ms while it waits for an operator's request or "
+               "an answer, 1000 ms while it waits for a call, for the second party and during the conference, 1 ms "
+               "for a command's reply; fixed pauses of 1000 ms come before the hold command, before \"open "
+               "contacts\" and before the answer's \"set AGC on\". A sleep of n ms under Wine lasts n ms or a "
+               "little longer, and this machine's two processors are shared with other work, so a delay a few ms "
+               "over the design's longest is the expected case, not a fault.\n\n");
+
+  if (!report.failures.empty()) {
+    std::fprintf(out, "## Could not measure\n\n");
+    for (const std::string& f : report.failures) std::fprintf(out, "- %s\n", f.c_str());
+    std::fprintf(out, "\n");
+  }
+
+  // The working folder and its log go; the report keeps what was learnt.
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\log\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) DeleteFileW((folder + L"\\log\\" + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW((folder + L"\\log").c_str());
+  RemoveDirectoryW(folder.c_str());
+  if (out != stdout) std::fclose(out);
+  return ok ? 0 : 1;
+}
