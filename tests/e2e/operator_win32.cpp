@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/call_board.h"
+#include "process_win32.h"
 
 namespace halvane::e2e {
 namespace {
@@ -22,35 +23,6 @@ std::string Narrow(const std::wstring& text) {
   out.reserve(text.size());
   for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
   return out;
-}
-
-struct Search {
-  DWORD processId;
-  const std::wstring* className;
-  const std::wstring* title;
-  HWND found;
-};
-
-BOOL CALLBACK Visit(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId) return TRUE;
-  wchar_t text[256];
-  if (!search->className->empty()) {
-    if (GetClassNameW(window, text, 256) == 0 || *search->className != text) return TRUE;
-  }
-  if (!search->title->empty()) {
-    if (GetWindowTextW(window, text, 256) == 0 || *search->title != text) return TRUE;
-  }
-  search->found = window;
-  return FALSE;
-}
-
-HWND FindWindowOf(DWORD processId, const std::wstring& className, const std::wstring& title) {
-  Search search{processId, &className, &title, nullptr};
-  EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 }  // namespace
@@ -173,7 +145,7 @@ bool HalvaneProcess::Start(const std::wstring& workDir, bool withLogFolder, cons
   }
   if (!WaitFor(
           [&] {
-            main_ = FindWindowOf(info_.dwProcessId, kDialogClass, kMainTitle);
+            main_ = FindProcessWindow(info_.dwProcessId, kDialogClass, kMainTitle);
             return main_ != nullptr || !Running();
           },
           kStartDeadline) ||
@@ -237,7 +209,7 @@ std::string HalvaneProcess::ButtonPattern() const {
 }
 
 HWND HalvaneProcess::FindWindowTitled(const std::wstring& title) const {
-  return FindWindowOf(info_.dwProcessId, std::wstring(), title);
+  return FindProcessWindow(info_.dwProcessId, std::wstring(), title);
 }
 
 std::wstring HalvaneProcess::LogPath(const std::string& handle) const {

@@ -67,8 +67,7 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     if (GetClassNameW(window, text, 256) == 0 || *search->className != text) return TRUE;
   }
   if (!search->title->empty()) {
-    GetWindowTextW(window, text, 256);
-    if (*search->title != text) return TRUE;
+    if (GetWindowTextW(window, text, 256) == 0 || *search->title != text) return TRUE;
   }
   search->found = window;
   return FALSE;
