@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "ui/halvane_dlg_win32.h"
 
 namespace halvane {

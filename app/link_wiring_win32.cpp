@@ -2,13 +2,14 @@
 
 #include "audio/mixer_port.h"
 #include "audio/routing_steps.h"
-#include "engine/clock.h"
+#include "base/clock.h"
 #include "engine/session_log.h"
 #include "engine/transfer_engine.h"
 #include "link/api_link.h"
 #include "link/codepage.h"
 #include "link/protocol.h"
 #include "link/window_system.h"
+#include "ui/main_window_requests.h"
 
 namespace halvane {
 namespace {
@@ -35,6 +36,7 @@ struct Wiring {
 
 LinkThreadStarter MakeLinkThreadStarter(CallBoard& board, DialogItems& items) {
   return [&board, &items]() {
+    SetMainWindowHider(&RequestHideMainWindow);
     static Wiring* const wiring = new Wiring(board, items);
     return wiring->link.Start();
   };

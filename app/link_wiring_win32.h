@@ -2,7 +2,7 @@
 // The one place where the link, the engine, the session log and the audio routing are put together
 // behind the main window's "start the link thread" step.
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "ui/halvane_dlg_win32.h"
 
 namespace halvane {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 
 namespace halvane {
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "audio/audio_routing.h"
 #include "audio/mixer_port.h"
-#include "engine/log_writer.h"
+#include "base/log_writer.h"
+#include "engine/audio_routing.h"
 
 namespace halvane {
 

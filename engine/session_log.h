@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/call_board.h"
-#include "engine/log_writer.h"
+#include "base/call_board.h"
+#include "base/log_writer.h"
 
 namespace halvane {
 

@@ -1,6 +1,6 @@
 #include "engine/transfer_engine.h"
 
-#include "audio/presets.h"
+#include "engine/presets.h"
 #include "link/protocol.h"
 
 namespace halvane {

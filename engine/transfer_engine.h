@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/audio_routing.h"
-#include "engine/call_board.h"
-#include "engine/clock.h"
-#include "engine/log_writer.h"
+#include "base/call_board.h"
+#include "base/clock.h"
+#include "base/log_writer.h"
+#include "engine/audio_routing.h"
+#include "engine/dialog_items.h"
 #include "link/command_sender.h"
 #include "link/protocol.h"
 

@@ -15,8 +15,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/call_board.h"
-#include "engine/log_writer.h"
+#include "base/call_board.h"
+#include "base/log_writer.h"
 #include "link/codepage.h"
 #include "link/protocol.h"
 #include "link/window_system.h"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "link/codepage.h"
 #include "link/command_sender.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 
 namespace halvane {
 
@@ -35,7 +35,7 @@ class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
 
-  // ShowWindow(window, SW_HIDE).
+  // Hides the main window at the link thread's start (see SetMainWindowHider).
   virtual void HideWindow(WindowHandle window) = 0;
   // RegisterWindowMessageA: the same name gives the same id in every process; 0 on failure.
   virtual unsigned RegisterMessage(const char* name) = 0;
@@ -76,5 +76,11 @@ class WindowSystem {
 // Windows program only; its composition root is their one user.
 WindowSystem& PlatformWindowSystem();
 Delivery& PlatformDelivery();
+
+// How the real HideWindow reaches the main window: the user interface owns that window and knows how to
+// hide it from another thread, so the composition root hands its request in here before the link starts.
+// Until then HideWindow is ShowWindow(window, SW_HIDE).
+using MainWindowHider = bool (*)(WindowHandle mainWindow);
+void SetMainWindowHider(MainWindowHider hider);
 
 }  // namespace halvane

@@ -5,12 +5,12 @@
 #include <rpc.h>
 
 #include <cstring>
+#include <atomic>
 #include <memory>
 #include <utility>
 
 #include "link/protocol.h"
 #include "link/window_system.h"
-#include "ui/main_window_requests.h"
 
 namespace halvane {
 namespace {
@@ -26,6 +26,8 @@ constexpr DWORD kLinkClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
 constexpr DWORD kLinkWindowExStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
 constexpr DWORD kLinkWindowStyle = WS_BORDER | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kLinkWindowSize = 128;
+
+std::atomic<MainWindowHider> mainWindowHider{nullptr};
 
 HWND ToHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 HANDLE ToHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -63,9 +65,16 @@ void __cdecl ThreadEntry(void* argument) {
 
 class Win32WindowSystem final : public WindowSystem {
  public:
-  // Posted to the window's own thread: a hide done from here while the dialog is still starting would be
-  // undone by the dialog manager's first show.
-  void HideWindow(WindowHandle window) override { RequestHideMainWindow(window); }
+  // The program hands in a request posted to the window's own thread: a hide done from here while the
+  // dialog is still starting would be undone by the dialog manager's first show.
+  void HideWindow(WindowHandle window) override {
+    const MainWindowHider hider = mainWindowHider.load();
+    if (hider != nullptr) {
+      hider(window);
+    } else {
+      ShowWindow(ToHwnd(window), SW_HIDE);
+    }
+  }
 
   unsigned RegisterMessage(const char* name) override { return RegisterWindowMessageA(name); }
 
@@ -179,5 +188,7 @@ Delivery& PlatformDelivery() {
   static Win32Delivery delivery;
   return delivery;
 }
+
+void SetMainWindowHider(MainWindowHider hider) { mainWindowHider.store(hider); }
 
 }  // namespace halvane

@@ -2,7 +2,8 @@
 // Enabling and disabling the main window's items on Windows. The interface is the portable one, so
 // this header needs no platform header.
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
+#include "engine/dialog_items.h"
 
 namespace halvane {
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/operator_requests.h"
 #include "res/resource.h"
 #include "ui/about_box_dlg_win32.h"
 #include "ui/main_window_rules.h"

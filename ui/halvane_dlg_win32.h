@@ -6,7 +6,8 @@
 
 #include <functional>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
+#include "engine/dialog_items.h"
 #include "ui/tray_icon_dlg_win32.h"
 
 namespace halvane {

@@ -3,7 +3,7 @@
 // take effect in order with the window's other messages (a hide asked for while the dialog is still
 // being set up comes after the dialog manager's first show, not before it).
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 
 namespace halvane {
 

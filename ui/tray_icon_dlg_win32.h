@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "ui/dialog_win32.h"
 
 namespace halvane {

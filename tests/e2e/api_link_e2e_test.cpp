@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/call_board.h"
-#include "engine/log_writer.h"
+#include "base/call_board.h"
+#include "base/log_writer.h"
 #include "link/api_link.h"
 #include "link/codepage.h"
 #include "link/protocol.h"

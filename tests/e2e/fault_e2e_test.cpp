@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "fault_support_win32.h"
 #include "sim/client_emulator_win32.h"
 #include "wait.h"

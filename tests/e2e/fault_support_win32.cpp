@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "wait.h"
 
 namespace halvane::e2e {

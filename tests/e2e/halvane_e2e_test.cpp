@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "operator_win32.h"
 #include "sim/client_emulator_win32.h"
 #include "wait.h"

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "process_win32.h"
 
 namespace halvane::e2e {

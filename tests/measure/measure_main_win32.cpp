@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "process_win32.h"
 #include "sim/client_emulator_win32.h"
 

@@ -8,10 +8,10 @@
 
 #include "audio/mixer_access.h"
 #include "audio/mixer_port.h"
-#include "audio/presets.h"
 #include "audio/routing_steps.h"
-#include "engine/clock.h"
-#include "engine/log_writer.h"
+#include "base/clock.h"
+#include "base/log_writer.h"
+#include "engine/presets.h"
 
 namespace {
 

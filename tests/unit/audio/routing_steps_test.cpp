@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/presets.h"
+#include "engine/presets.h"
 #include "fake_mixer.h"
 
 namespace halvane::test {

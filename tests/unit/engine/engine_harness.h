@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_routing.h"
-#include "engine/call_board.h"
-#include "engine/clock.h"
-#include "engine/log_writer.h"
+#include "base/call_board.h"
+#include "base/clock.h"
+#include "base/log_writer.h"
+#include "engine/audio_routing.h"
+#include "engine/operator_requests.h"
 #include "engine/transfer_engine.h"
 #include "link/command_sender.h"
 #include "link/protocol.h"

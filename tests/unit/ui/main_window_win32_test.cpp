@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/call_board.h"
+#include "base/call_board.h"
 #include "res/resource.h"
 #include "ui/dialog_items_win32.h"
 #include "ui/halvane_dlg_win32.h"

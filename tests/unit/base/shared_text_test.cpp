@@ -1,4 +1,4 @@
-#include "engine/shared_text.h"
+#include "base/shared_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,12 @@
 #pragma once
 // The call board: the one place where the user-interface, link and worker threads meet. Every item is
 // a one-byte atomic flag, a window handle, or a short text published whole; nothing is queued.
+// The ground floor: it includes nothing of the program's own but the whole-text publication.
 
 #include <atomic>
 #include <cstdint>
 
-#include "engine/shared_text.h"
+#include "base/shared_text.h"
 
 namespace halvane {
 
@@ -45,7 +46,7 @@ struct CallBoard {
   Flag callActive{false};
   Flag transferAllowed{false};
 
-  // Operator requests: set by the handlers below, cleared by the engine.
+  // Operator requests: set by the operator's request handlers, cleared by the engine.
   Flag holdRequest{false};
   Flag transferRequest{false};
   Flag returnRequest{false};
@@ -55,19 +56,5 @@ struct CallBoard {
   CallIdText firstCallId;
   CallIdText secondCallId;
 };
-
-// Enables or disables one item of a dialog: EnableWindow(GetDlgItem(dialog, id), enable) on Windows.
-class DialogItems {
- public:
-  virtual ~DialogItems() = default;
-  virtual void EnableItem(WindowHandle dialog, int id, bool enable) = 0;
-};
-
-// The operator's four requests, run on the user-interface thread for the buttons and the tray menu.
-// A request whose condition does not hold is dropped silently.
-void OnHold(CallBoard& board, DialogItems& items);
-void OnTransfer(CallBoard& board);
-void OnReturn(CallBoard& board);
-void OnBlindTransfer(CallBoard& board);
 
 }  // namespace halvane

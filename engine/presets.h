@@ -2,8 +2,8 @@
 // The two fixed sequences of routing steps the engine applies: a 100 ms pause, then three steps in order.
 // Results are not examined: every step runs whatever the one before it returned.
 
-#include "audio/audio_routing.h"
-#include "engine/clock.h"
+#include "base/clock.h"
+#include "engine/audio_routing.h"
 
 namespace halvane {
 

@@ -1,4 +1,4 @@
-#include "engine/call_board.h"
+#include "engine/operator_requests.h"
 
 #include <gtest/gtest.h>
 
