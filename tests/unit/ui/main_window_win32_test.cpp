@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/call_board.h"
 #include "res/resource.h"
@@ -29,6 +32,7 @@ struct Harness {
   IdleCheck check;
   CHalvaneDlg* dialog = nullptr;
   bool checked = false;
+  int soundRestores = 0;
 };
 
 LRESULT CALLBACK OwnerProc(HWND owner, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -58,9 +62,11 @@ void RunMainWindow(Harness& harness) {
   ASSERT_NE(owner, nullptr);
   SetWindowLongPtrA(owner, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&harness));
   CHalvaneDlg dialog(harness.board, harness.items, harness.starter, owner);
+  dialog.SetSoundRestorer([&harness] { ++harness.soundRestores; });
   harness.dialog = &dialog;
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_TRUE(harness.checked) << "the dialog never went idle";
+  EXPECT_EQ(harness.soundRestores, 1) << "every orderly end puts the sound back, once";
   DestroyWindow(owner);
 }
 
@@ -191,6 +197,27 @@ void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND windo
   EXPECT_EQ(std::string(record.szTip), FormatTrayTip(std::string(255, 'h')));
 }
 
+// Esc and Enter as the dialog manager delivers them (from the Cancel and default buttons) and an
+// accelerator's Cancel: none may end the hidden window.
+void CheckStrayKeysWhileHidden(const Harness& harness, HWND window) {
+  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
+  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), 0);
+  SendMessageA(window, WM_ENDSESSION, FALSE, 0);
+  EXPECT_EQ(harness.soundRestores, 0) << "the hidden window ended";
+}
+
+void CheckCentredOnTheWorkArea(HWND window) {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  const RECT& work = monitor.rcWork;
+  EXPECT_LE(std::abs((rect.left + rect.right) - (work.left + work.right)), 1) << rect.left;
+  EXPECT_LE(std::abs((rect.top + rect.bottom) - (work.top + work.bottom)), 1) << rect.top;
+}
+
 TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
   Harness harness;
   // As the link thread does first: hide the window, asked while the dialog is still being set up.
@@ -198,6 +225,8 @@ TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
   harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
     EXPECT_EQ(harness.board.mainWindow.load(), reinterpret_cast<WindowHandle>(window));
     EXPECT_FALSE(IsWindowVisible(window)) << "the dialog manager's first show undid the hide";
+    CheckStrayKeysWhileHidden(harness, window);
+    CheckCentredOnTheWorkArea(window);
     {
       SCOPED_TRACE("items");
       CheckItemsStartAsTheTemplateSays(window);
@@ -225,6 +254,86 @@ TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
     EXPECT_FALSE(IsIconic(window));
   };
   RunMainWindow(harness);
+}
+
+// The shell refuses a second icon of the same window and id: the hook adds one for the dialog before
+// the dialog's own first add, as a shell that is not ready yet would refuse it.
+HHOOK g_hook = nullptr;
+
+NOTIFYICONDATAA IconOf(HWND window) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = window;
+  data.uID = 1;
+  return data;
+}
+
+bool IsDialogWindow(HWND window, const char* title) {
+  char name[16] = "";
+  char text[32] = "";
+  GetClassNameA(window, name, sizeof name);
+  GetWindowTextA(window, text, sizeof text);
+  return std::strcmp(name, "#32770") == 0 && (title == nullptr || std::strcmp(text, title) == 0);
+}
+
+LRESULT CALLBACK RefuseFirstIcon(int code, WPARAM wParam, LPARAM lParam) {
+  NOTIFYICONDATAA blocker = IconOf(reinterpret_cast<HWND>(wParam));
+  if (code == HCBT_CREATEWND && IsDialogWindow(blocker.hWnd, nullptr)) Shell_NotifyIconA(NIM_ADD, &blocker);
+  return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+TEST(MainWindowWin32, StaysUpUntilItsIconExistsAndGetsItBackWhenTheShellRestarts) {
+  Harness harness;
+  harness.starter = [&harness] { return RequestHideMainWindow(harness.board.mainWindow.load()); };
+  harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
+    NOTIFYICONDATAA blocker = IconOf(window);
+    EXPECT_FALSE(dialog.IsIconShown()) << "the shell was to refuse the first icon";
+    EXPECT_TRUE(IsWindowVisible(window)) << "hidden with no icon to come back through";
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &blocker));
+    SendMessageA(window, WM_TIMER, 1, 0);  // the retry's timer, without waiting for it
+    EXPECT_TRUE(dialog.IsIconShown());
+    EXPECT_FALSE(IsWindowVisible(window)) << "the start-up hide, once the icon exists";
+    // The shell restarts without the old icons; the hidden window's icon comes back.
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &blocker));
+    SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &blocker)) << "no icon after \"TaskbarCreated\"";
+    SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(harness.soundRestores, 1) << "the sound goes back before the session ends";
+  };
+  g_hook = SetWindowsHookExA(WH_CBT, &RefuseFirstIcon, nullptr, GetCurrentThreadId());
+  RunMainWindow(harness);
+  UnhookWindowsHookEx(g_hook);
+}
+
+// The message box's texts as it is activated (they are set by then); then it is closed with OK.
+std::vector<std::string> g_boxTexts;
+
+BOOL CALLBACK ReadBoxItem(HWND item, LPARAM /*unused*/) {
+  char text[128] = "";
+  GetWindowTextA(item, text, sizeof text);
+  if (text[0] != '\0') g_boxTexts.emplace_back(text);
+  return TRUE;
+}
+
+LRESULT CALLBACK ReadMessageBox(int code, WPARAM wParam, LPARAM lParam) {
+  const HWND box = reinterpret_cast<HWND>(wParam);
+  if (code == HCBT_ACTIVATE && IsDialogWindow(box, "Message") && g_boxTexts.empty()) {
+    g_boxTexts.emplace_back("Message");
+    EnumChildWindows(box, &ReadBoxItem, 0);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  }
+  return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+TEST(MainWindowWin32, TellsWhenTheLinkThreadCannotStartAndStaysUp) {
+  Harness harness;
+  harness.starter = [] { return false; };
+  harness.check = [](CHalvaneDlg& /*dialog*/, HWND window) { EXPECT_TRUE(IsWindowVisible(window)); };
+  g_boxTexts.clear();
+  g_hook = SetWindowsHookExA(WH_CBT, &ReadMessageBox, nullptr, GetCurrentThreadId());
+  RunMainWindow(harness);
+  UnhookWindowsHookEx(g_hook);
+  EXPECT_EQ(g_boxTexts, (std::vector<std::string>{"Message", "OK", "Initialize skypeAnswerCall Thread failed!"}));
 }
 
 }  // namespace
