@@ -289,6 +289,9 @@ TEST(MainWindowWin32, StaysUpUntilItsIconExistsAndGetsItBackWhenTheShellRestarts
     NOTIFYICONDATAA blocker = IconOf(window);
     EXPECT_FALSE(dialog.IsIconShown()) << "the shell was to refuse the first icon";
     EXPECT_TRUE(IsWindowVisible(window)) << "hidden with no icon to come back through";
+    SendMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(IsWindowVisible(window) && IsIconic(window)) << "with no icon, minimise keeps the taskbar button";
+    ShowWindow(window, SW_RESTORE);
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &blocker));
     SendMessageA(window, WM_TIMER, 1, 0);  // the retry's timer, without waiting for it
     EXPECT_TRUE(dialog.IsIconShown());
