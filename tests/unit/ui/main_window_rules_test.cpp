@@ -90,10 +90,6 @@ TEST(CentredWindowOrigin, CentresOverTheReferenceAndStaysInTheWorkArea) {
     EXPECT_EQ(at.x, row.x) << row.over.left;
     EXPECT_EQ(at.y, row.y) << row.over.left;
   }
-  // A second monitor's work area left of the first.
-  const Point left = CentredWindowOrigin({-1280, 0, 0, 984}, 336, 196, {-1280, 0, 0, 984});
-  EXPECT_EQ(left.x, -808);
-  EXPECT_EQ(left.y, 394);
 }
 
 TEST(IconRetryDelayMs, DoublesFromHalfASecondUpToThirtySeconds) {
