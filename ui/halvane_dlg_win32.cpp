@@ -135,6 +135,8 @@ bool CHalvaneDlg::OnSysCommand(UINT commandId, LPARAM argument) {
     about.DoModal();
     return true;
   }
+  // No hidden system menu can be clicked: a close command now is a stray Alt+F4.
+  if ((commandId & 0xFFF0) == SC_CLOSE && !IsWindowVisible(m_hWnd)) return true;
   return CTrayIconDlg::OnSysCommand(commandId, argument);
 }
 

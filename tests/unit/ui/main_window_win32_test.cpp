@@ -205,10 +205,11 @@ TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
   harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
     EXPECT_EQ(harness.board.mainWindow.load(), reinterpret_cast<WindowHandle>(window));
     EXPECT_FALSE(IsWindowVisible(window)) << "the dialog manager's first show undid the hide";
-    // Esc and Enter as the dialog manager delivers them, an accelerator's Cancel: none ends it hidden.
+    // Esc and Enter as the dialog manager delivers them, an accelerator's Cancel, Alt+F4: none ends it hidden.
     SendMessageA(window, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
     SendMessageA(window, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), 0);
+    SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // Alt+F4
     SendMessageA(window, WM_ENDSESSION, FALSE, 0);
     EXPECT_EQ(harness.soundRestores, 0) << "the hidden window ended";
     {
