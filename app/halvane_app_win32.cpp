@@ -14,6 +14,7 @@ BOOL CHalvaneApp::InitInstance() {
   std::fflush(stdout);
 
   CHalvaneDlg dialog(m_board, m_items, m_startLinkThread);
+  dialog.SetSoundRestorer(m_restoreSound);
   dialog.DoModal();
   return FALSE;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "base/call_board.h"
 #include "ui/halvane_dlg_win32.h"
 
@@ -14,6 +16,9 @@ inline constexpr char kProgramFileName[] = "Halvane.exe";
 class CHalvaneApp {
  public:
   CHalvaneApp(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread);
+
+  // Handed to the main window: run before the program ends in order.
+  void SetSoundRestorer(SoundRestorer restoreSound) { m_restoreSound = std::move(restoreSound); }
 
   // Ends the other copies, runs the main window modally, and returns FALSE when it has closed: there
   // is no message loop of the application's own.
@@ -29,6 +34,7 @@ class CHalvaneApp {
   CallBoard& m_board;
   DialogItems& m_items;
   LinkThreadStarter m_startLinkThread;
+  SoundRestorer m_restoreSound;
 };
 
 }  // namespace halvane

@@ -3,6 +3,7 @@
 #include "audio/mixer_port.h"
 #include "audio/routing_steps.h"
 #include "base/clock.h"
+#include "engine/presets.h"
 #include "engine/session_log.h"
 #include "engine/transfer_engine.h"
 #include "link/api_link.h"
@@ -32,14 +33,26 @@ struct Wiring {
   ApiLink link;
 };
 
+// The one wiring of the process, made at its first use.
+Wiring& SharedWiring(CallBoard& board, DialogItems& items) {
+  static Wiring* const wiring = new Wiring(board, items);
+  return *wiring;
+}
+
 }  // namespace
 
 LinkThreadStarter MakeLinkThreadStarter(CallBoard& board, DialogItems& items) {
   return [&board, &items]() {
     SetMainWindowHider(&RequestHideMainWindow);
-    static Wiring* const wiring = new Wiring(board, items);
-    return wiring->link.Start();
+    return SharedWiring(board, items).link.Start();
   };
 }
+
+SoundRestorer MakeSoundRestorer(CallBoard& board, DialogItems& items) {
+  // The engine's own routing, so a failure lands in the same session log.
+  return [&board, &items]() { RestoreSound(SharedWiring(board, items).routing); };
+}
+
+void RestoreSound(AudioRouting& routing) { ApplyAnswerPreset(routing, SystemClock()); }
 
 }  // namespace halvane

@@ -15,6 +15,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   static halvane::Win32DialogItems items;
 
   halvane::CHalvaneApp app(board, items, halvane::MakeLinkThreadStarter(board, items));
+  app.SetSoundRestorer(halvane::MakeSoundRestorer(board, items));
   app.InitInstance();
 
   // The other threads are not told to stop; they end with the process, before any static object goes.

@@ -64,7 +64,7 @@ int EndOtherInstances(ProcessTable& table, const char* exeName) {
     if (table.Open(entry.processId)) {
       priorityClass = table.PriorityClass();
       if (priorityClass == 0) table.Warn("GetPriorityClass");
-      if (entry.processId != self) table.Terminate();
+      if (entry.processId != self && !table.RequestClose()) table.Terminate();
       table.CloseProcess();
     } else {
       table.Warn("OpenProcess");

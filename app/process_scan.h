@@ -29,6 +29,9 @@ class ProcessTable {
   virtual bool Open(std::uint32_t processId) = 0;
   // 0 when it cannot be read.
   virtual std::uint32_t PriorityClass() = 0;
+  // Asks the opened process to end in order (its windows get the close request) and waits a bounded
+  // time; true when it has ended.
+  virtual bool RequestClose() = 0;
   // Ends the opened process with exit code 0; does not wait for it.
   virtual void Terminate() = 0;
   virtual void CloseProcess() = 0;
@@ -41,6 +44,7 @@ class ProcessTable {
 
 // Ends every process whose executable name equals `exeName` (ASCII letters compared without case),
 // except the current one, and prints a report block for every match, the current process included.
+// Each is first asked to close, so it can put the sound back; one that does not end in time is terminated.
 // 1 when the list was walked, 0 when it could not be read at all.
 int EndOtherInstances(ProcessTable& table, const char* exeName);
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "ui/halvane_dlg_win32.h"
+
 namespace halvane {
 namespace {
 
@@ -12,6 +14,25 @@ namespace {
 constexpr DWORD kMessageTextSize = 256;
 
 void Print(const std::string& text) { std::fputs(text.c_str(), stdout); }
+
+// How long an older copy gets to put the sound back and end before it is terminated.
+constexpr DWORD kCloseWaitMs = 5000;
+
+struct CloseRequest {
+  DWORD processId;
+  UINT message;
+  int posted;
+};
+
+// BOOL EnumWindowsProc(HWND, LPARAM): posts the close request to each top-level window of the process;
+// only its main window knows the message, the others pass it by.
+BOOL CALLBACK PostCloseRequest(HWND window, LPARAM context) {
+  auto& request = *reinterpret_cast<CloseRequest*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == request.processId && PostMessageA(window, request.message, 0, 0)) ++request.posted;
+  return TRUE;
+}
 
 class ToolhelpProcessTable final : public ProcessTable {
  public:
@@ -43,7 +64,15 @@ class ToolhelpProcessTable final : public ProcessTable {
 
   bool Open(std::uint32_t processId) override {
     process_ = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+    processId_ = processId;
     return process_ != nullptr;
+  }
+
+  bool RequestClose() override {
+    CloseRequest request{processId_, RegisterWindowMessageA(kCloseRequestMessageName), 0};
+    if (request.message == 0) return false;
+    EnumWindows(&PostCloseRequest, reinterpret_cast<LPARAM>(&request));
+    return request.posted > 0 && WaitForSingleObject(process_, kCloseWaitMs) == WAIT_OBJECT_0;
   }
 
   std::uint32_t PriorityClass() override { return GetPriorityClass(process_); }
@@ -75,6 +104,7 @@ class ToolhelpProcessTable final : public ProcessTable {
 
   HANDLE snapshot_ = INVALID_HANDLE_VALUE;
   HANDLE process_ = nullptr;
+  DWORD processId_ = 0;
 };
 
 }  // namespace

@@ -4,6 +4,13 @@
 
 namespace halvane {
 
-CAboutBoxDlg::CAboutBoxDlg(HWND parent) : CTrayIconDlg(IDD_ABOUTBOX, parent) {}
+CAboutBoxDlg::CAboutBoxDlg(HWND parent, HWND centreOver)
+    : CTrayIconDlg(IDD_ABOUTBOX, parent), m_centreOver(centreOver) {}
+
+BOOL CAboutBoxDlg::OnInitDialog() {
+  CTrayIconDlg::OnInitDialog();
+  CentreOver(m_centreOver);
+  return TRUE;
+}
 
 }  // namespace halvane

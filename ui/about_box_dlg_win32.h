@@ -7,7 +7,14 @@ namespace halvane {
 
 class CAboutBoxDlg final : public CTrayIconDlg {
  public:
-  explicit CAboutBoxDlg(HWND parent = nullptr);
+  // centreOver: the window the box opens over (the main window); its monitor's work area when null.
+  explicit CAboutBoxDlg(HWND parent = nullptr, HWND centreOver = nullptr);
+
+ protected:
+  BOOL OnInitDialog() override;
+
+ private:
+  HWND m_centreOver;
 };
 
 }  // namespace halvane

@@ -1,5 +1,7 @@
 #include "ui/dialog_win32.h"
 
+#include "ui/main_window_rules.h"
+
 namespace halvane {
 
 CDialog::CDialog(UINT templateId, HWND parent) : m_templateId(templateId), m_parent(parent) {}
@@ -31,6 +33,20 @@ bool CDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/, INT_PTR&
     default:
       return false;
   }
+}
+
+void CDialog::CentreOver(HWND over) {
+  HMONITOR monitor = MonitorFromWindow(over != nullptr ? over : m_hWnd, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  RECT window{};
+  if (!GetMonitorInfoA(monitor, &info) || !GetWindowRect(m_hWnd, &window)) return;
+  RECT reference = info.rcWork;
+  if (over != nullptr) GetWindowRect(over, &reference);
+  const Rect area{info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+  const Point at = CentredWindowOrigin({reference.left, reference.top, reference.right, reference.bottom},
+                                       window.right - window.left, window.bottom - window.top, area);
+  SetWindowPos(m_hWnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // INT_PTR DialogProc(HWND, UINT, WPARAM, LPARAM): finds the object, lets its message map answer.

@@ -36,6 +36,10 @@ class CDialog {
   virtual void OnOK() { EndDialog(m_hWnd, IDOK); }
   virtual void OnCancel() { EndDialog(m_hWnd, IDCANCEL); }
 
+  // Moves the dialog to the centre of `over`, or of its monitor's work area when `over` is null,
+  // keeping it inside that work area. The templates place every dialog at the screen's corner.
+  void CentreOver(HWND over);
+
   HWND m_hWnd = nullptr;
 
  private:

@@ -21,10 +21,24 @@ CHalvaneDlg::CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter
       m_board(board),
       m_items(items),
       m_startLinkThread(std::move(startLinkThread)),
-      m_hMainIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+      m_hMainIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_closeRequestMessage(RegisterWindowMessageA(kCloseRequestMessageName)) {}
 
 bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  if (message == m_closeRequestMessage && m_closeRequestMessage != 0) {
+    OnClose();
+    result = TRUE;
+    return true;
+  }
   switch (message) {
+    case WM_CLOSE:
+      OnClose();
+      result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      OnEndSession(wParam != FALSE);
+      result = 0;
+      return true;
     case WM_SYSCOMMAND:
       result = TRUE;
       return OnSysCommand(static_cast<UINT>(wParam), lParam);
@@ -36,6 +50,10 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
       result = reinterpret_cast<INT_PTR>(m_hMainIcon);
       return true;
     case WM_COMMAND:
+      if (IsStrayKeyWhileHidden(wParam, lParam)) {
+        result = TRUE;
+        return true;
+      }
       if (OnCommand(LOWORD(wParam))) {
         result = TRUE;
         return true;
@@ -49,6 +67,7 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
 
 BOOL CHalvaneDlg::OnInitDialog() {
   CTrayIconDlg::OnInitDialog();
+  CentreOver(nullptr);
 
   HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
   if (systemMenu != nullptr) {
@@ -66,7 +85,7 @@ BOOL CHalvaneDlg::OnInitDialog() {
   AssignIcon(IDR_MAINFRAME);
   AssignTip("Halvane");
   AssignMenu(IDR_TRAY_MENU, 0);
-  AddIcon();
+  AddIconOrRetry();
 
   FillInstructions();
 
@@ -79,6 +98,30 @@ BOOL CHalvaneDlg::OnInitDialog() {
   return TRUE;
 }
 
+void CHalvaneDlg::OnOK() { EndInOrder(IDOK); }
+void CHalvaneDlg::OnCancel() { EndInOrder(IDCANCEL); }
+void CHalvaneDlg::OnClose() { EndInOrder(IDCANCEL); }
+
+void CHalvaneDlg::OnEndSession(bool ending) {
+  if (ending) EndInOrder(IDCANCEL);
+}
+
+bool CHalvaneDlg::IsStrayKeyWhileHidden(WPARAM wParam, LPARAM lParam) const {
+  const UINT id = LOWORD(wParam);
+  if (id != IDOK && id != IDCANCEL) return false;
+  const bool fromKeys = HIWORD(wParam) == 1 || lParam != 0;
+  return fromKeys && !IsWindowVisible(m_hWnd);
+}
+
+void CHalvaneDlg::EndInOrder(INT_PTR result) {
+  if (!m_bEnding) {
+    m_bEnding = true;
+    // Closing during a conference would otherwise leave the speakers muted and the microphone at 0.
+    if (m_restoreSound) m_restoreSound();
+  }
+  EndDialog(m_hWnd, result);
+}
+
 void CHalvaneDlg::FillInstructions() {
   SendDlgItemMessageA(m_hWnd, IDC_INSTRUCTIONS, LB_RESETCONTENT, 0, 0);
   for (const char* line : kInstructionLines) {
@@ -88,10 +131,12 @@ void CHalvaneDlg::FillInstructions() {
 
 bool CHalvaneDlg::OnSysCommand(UINT commandId, LPARAM argument) {
   if (IsAboutCommand(commandId)) {
-    CAboutBoxDlg about;
+    CAboutBoxDlg about(nullptr, m_hWnd);
     about.DoModal();
     return true;
   }
+  // No hidden system menu can be clicked: a close command now is a stray Alt+F4.
+  if ((commandId & 0xFFF0) == SC_CLOSE && !IsWindowVisible(m_hWnd)) return true;
   return CTrayIconDlg::OnSysCommand(commandId, argument);
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <utility>
 
 #include "base/call_board.h"
 #include "engine/dialog_items.h"
@@ -15,13 +16,24 @@ namespace halvane {
 // Starts the link thread (which in turn starts the engine); false when the thread could not start.
 using LinkThreadStarter = std::function<bool()>;
 
+// Puts the sound card back as after an answered call, before the program ends; may be empty.
+using SoundRestorer = std::function<void()>;
+
+// A newer copy posts this registered message to the older copy's windows to have it end in order.
+inline constexpr char kCloseRequestMessageName[] = "Halvane.CloseRequest";
+
 class CHalvaneDlg final : public CTrayIconDlg {
  public:
   CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread, HWND parent = nullptr);
 
+  // Run once by every orderly end: OK, Cancel, close, the session's end, a newer copy's request.
+  void SetSoundRestorer(SoundRestorer restoreSound) { m_restoreSound = std::move(restoreSound); }
+
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
   BOOL OnInitDialog() override;
+  void OnOK() override;
+  void OnCancel() override;
 
  private:
   // WM_SYSCOMMAND: the About entry, else the tray base (hide on minimise). True when handled.
@@ -38,10 +50,23 @@ class CHalvaneDlg final : public CTrayIconDlg {
 
   void FillInstructions();
 
+  // WM_COMMAND IDOK or IDCANCEL from a control or an accelerator while the window is hidden: the
+  // dialog manager's Esc or Enter, since no hidden control can be clicked. Such a key is ignored.
+  bool IsStrayKeyWhileHidden(WPARAM wParam, LPARAM lParam) const;
+  // WM_CLOSE (close box, system menu, another program) and the close request: end in order.
+  void OnClose();
+  // WM_ENDSESSION: the process may go as soon as this returns, so the sound is put back now.
+  void OnEndSession(bool ending);
+  // Restores the sound once, then ends the dialog.
+  void EndInOrder(INT_PTR result);
+
   CallBoard& m_board;
   DialogItems& m_items;
   LinkThreadStarter m_startLinkThread;
   HICON m_hMainIcon;
+  SoundRestorer m_restoreSound;
+  bool m_bEnding = false;
+  UINT m_closeRequestMessage;
 };
 
 }  // namespace halvane

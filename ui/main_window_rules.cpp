@@ -16,6 +16,16 @@ constexpr std::uintptr_t kSystemCommandMask = 0xFFF0;
 constexpr std::uintptr_t kMinimize = 0xF020;
 constexpr std::uintptr_t kAboutCommand = 0x0010;
 
+constexpr unsigned kFirstIconRetryMs = 500;
+constexpr unsigned kLastIconRetryMs = 30000;
+
+// The start that keeps a span of `size` inside [low, high); a span too large starts at low.
+int Inside(int start, int size, int low, int high) {
+  if (start + size > high) start = high - size;
+  if (start < low) start = low;
+  return start;
+}
+
 constexpr std::string_view kTipPrefix = "Halvane(";
 constexpr std::string_view kTipSuffix = ")";
 
@@ -58,6 +68,18 @@ bool IsMinimizeCommand(std::uintptr_t commandId) { return (commandId & kSystemCo
 
 Point CenteredIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
   return Point{(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
+}
+
+Point CentredWindowOrigin(const Rect& over, int width, int height, const Rect& area) {
+  const int x = over.left + (over.right - over.left - width) / 2;
+  const int y = over.top + (over.bottom - over.top - height) / 2;
+  return Point{Inside(x, width, area.left, area.right), Inside(y, height, area.top, area.bottom)};
+}
+
+unsigned IconRetryDelayMs(unsigned failedTries) {
+  unsigned delay = kFirstIconRetryMs;
+  for (unsigned i = 1; i < failedTries && delay < kLastIconRetryMs; ++i) delay *= 2;
+  return delay < kLastIconRetryMs ? delay : kLastIconRetryMs;
 }
 
 }  // namespace halvane

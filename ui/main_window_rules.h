@@ -59,4 +59,21 @@ struct Point {
 // and down; each half is truncated toward zero).
 Point CenteredIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
+// A screen rectangle, right and bottom exclusive.
+struct Rect {
+  int left;
+  int top;
+  int right;
+  int bottom;
+};
+
+// Top-left corner of a window of the given size centred over `over`, then moved into `area` (the
+// monitor's work area) where it would stick out. A window larger than the area keeps its top-left
+// corner in it, so its caption stays reachable.
+Point CentredWindowOrigin(const Rect& over, int width, int height, const Rect& area);
+
+// How long to wait before the next try to add the notification icon after `failedTries` failed
+// tries: doubling from half a second, never more than 30 seconds.
+unsigned IconRetryDelayMs(unsigned failedTries);
+
 }  // namespace halvane

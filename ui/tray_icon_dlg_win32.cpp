@@ -10,6 +10,9 @@ namespace {
 // Restoring waits this long so that the button's release lands on the icon, not on the window.
 constexpr DWORD kRestoreDelayMs = 500;
 
+// The timer that tries the icon again after the shell refused it.
+constexpr UINT_PTR kIconRetryTimer = 1;
+
 // The first form of the record: no balloon fields, a 64-byte tooltip.
 constexpr std::size_t kFirstFormTipSize = 64;
 static_assert(kFirstFormTipSize == kTrayTipSize, "the tooltip rule and the record agree");
@@ -94,6 +97,11 @@ bool CTrayIconDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR
       OnIconNotify(wParam, lParam);
       result = TRUE;
       return true;
+    case WM_TIMER:
+      if (wParam != kIconRetryTimer) return CDialog::OnMessage(message, wParam, lParam, result);
+      OnIconRetry();
+      result = TRUE;
+      return true;
     default:
       return CDialog::OnMessage(message, wParam, lParam, result);
   }
@@ -112,23 +120,55 @@ void CTrayIconDlg::OnDestroy() {
 
 void CTrayIconDlg::OnHideRequest() {
   m_bHideRequested = true;
-  ShowWindow(m_hWnd, SW_HIDE);
+  HideIfReachable();
+}
+
+bool CTrayIconDlg::MayStayHidden() const { return m_bHideRequested && (m_bIconShown || !m_bIconWanted); }
+
+void CTrayIconDlg::HideIfReachable() {
+  // Without an icon a hidden window could not be brought back; it stays up until the icon exists.
+  if (MayStayHidden()) ShowWindow(m_hWnd, SW_HIDE);
+}
+
+void CTrayIconDlg::AddIconOrRetry() {
+  m_bIconWanted = true;
+  if (AddIcon() || m_bIconShown) {
+    KillTimer(m_hWnd, kIconRetryTimer);
+    m_iconRetries = 0;
+    HideIfReachable();
+    return;
+  }
+  ++m_iconRetries;
+  SetTimer(m_hWnd, kIconRetryTimer, IconRetryDelayMs(m_iconRetries), nullptr);
+  // Until the icon takes, the window is the only way back in.
+  if (!IsWindowVisible(m_hWnd)) ShowWindow(m_hWnd, SW_SHOW);
+}
+
+void CTrayIconDlg::OnIconRetry() {
+  KillTimer(m_hWnd, kIconRetryTimer);
+  AddIconOrRetry();
 }
 
 void CTrayIconDlg::OnWindowPosChanging(WINDOWPOS& position) {
   // A modal dialog is shown when its message queue first runs empty, which may come after a hide
   // request from another thread; that show must not undo the request.
-  if (m_bHideRequested) position.flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+  if (MayStayHidden()) position.flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
 }
 
 void CTrayIconDlg::OnTaskbarCreated() {
-  if (!m_bIconShown) return;
-  if (!Shell_NotifyIconA(NIM_ADD, &m_iconData)) m_bIconShown = FALSE;
+  if (!m_bIconWanted) return;
+  const bool reachableOnlyByIcon = !IsWindowVisible(m_hWnd) || m_bHideRequested;
+  if (!m_bIconShown && !reachableOnlyByIcon) return;
+  // The new shell has none of the old icons.
+  m_bIconShown = FALSE;
+  AddIconOrRetry();
 }
 
 bool CTrayIconDlg::OnSysCommand(UINT commandId, LPARAM /*argument*/) {
   if (!m_bHideOnMinimize || !IsMinimizeCommand(commandId)) return false;
-  AddIcon();
+  AddIconOrRetry();
+  // With no icon to come back through, an ordinary minimise keeps the taskbar button.
+  if (!m_bIconShown) return false;
   ShowWindow(m_hWnd, SW_HIDE);
   return true;
 }
@@ -152,6 +192,7 @@ void CTrayIconDlg::OnIconLeftDown(POINT /*point*/) {
   Sleep(kRestoreDelayMs);
   if (m_bHideOnMinimize && RemoveIcon()) {
     m_bHideRequested = false;
+    KillTimer(m_hWnd, kIconRetryTimer);
     ShowWindow(m_hWnd, SW_SHOW);
   }
 }

@@ -45,6 +45,10 @@ class CTrayIconDlg : public CDialog {
   // The icon's callback (WM_USER+1): wParam the icon id, lParam the mouse message.
   void OnIconNotify(WPARAM wParam, LPARAM lParam);
 
+  // Adds the icon; when the shell refuses, tries again later with a growing pause until it takes,
+  // so a start before the shell is ready still ends with an icon.
+  void AddIconOrRetry();
+
   // The five reactions; the point is the cursor in screen coordinates.
   virtual void OnIconLeftDown(POINT point);
   virtual void OnIconLeftDouble(POINT /*point*/) {}
@@ -65,11 +69,20 @@ class CTrayIconDlg : public CDialog {
   void OnHideRequest();
   // WM_WINDOWPOSCHANGING: no show slips in while a hide request stands.
   void OnWindowPosChanging(WINDOWPOS& position);
-  // The shell (Explorer) restarted: an icon that was shown must be added again.
+  // The shell (Explorer) restarted: the icon is added again if it was shown or the window is hidden.
   void OnTaskbarCreated();
+  // WM_TIMER of the icon's retry.
+  void OnIconRetry();
+  // A hide request stands and an icon exists to bring the window back.
+  bool MayStayHidden() const;
+  // Hides the window for a standing hide request, once an icon exists to bring it back.
+  void HideIfReachable();
 
   const CallBoard* m_board;
   bool m_bHideRequested = false;
+  // The dialog has asked for an icon at least once (the About box never does).
+  bool m_bIconWanted = false;
+  unsigned m_iconRetries = 0;
   UINT m_taskbarCreatedMessage;
 };
 

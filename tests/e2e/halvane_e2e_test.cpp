@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <mmsystem.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -180,6 +182,77 @@ TEST_F(HalvaneE2eTest, WindowAndIconTakeTurnsRequestsWithoutACallAboutBoxAndClos
   }
 }
 
+// The popup's items in order, from the program's own menu resource: Wine lets no other process read
+// the items of an open menu.
+std::vector<std::string> PopupItems() {
+  std::vector<std::string> items;
+  HMODULE image = LoadLibraryExW(HalvaneExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMENU menu = image != nullptr ? LoadMenuW(image, MAKEINTRESOURCEW(129)) : nullptr;
+  HMENU popup = menu != nullptr ? GetSubMenu(menu, 0) : nullptr;
+  for (int i = 0; popup != nullptr && i < GetMenuItemCount(popup); ++i) {
+    char text[32] = "";
+    GetMenuStringA(popup, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+    items.push_back(std::to_string(GetMenuItemID(popup, i)) + " " + text);
+  }
+  if (menu != nullptr) DestroyMenu(menu);
+  if (image != nullptr) FreeLibrary(image);
+  return items;
+}
+
+// The operator's desk: the real popup menu (Esc closes it; its Hold and Transfer drive a transfer),
+// stray keys on the hidden window, the icon after the shell restarts, where the window shows, and Esc
+// on the shown window during a conference, which ends Halvane after the answer preset.
+TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConference) {
+  ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
+  ASSERT_TRUE(IconsShown(1));
+  EXPECT_EQ(PopupItems(), (std::vector<std::string>{"32771 Hold", "32772 Return", "32773 Transfer"}));
+
+  EXPECT_EQ(halvane_.UsePopupMenu(0), "");
+  // The popup leaves the hidden window active: keys now reach it.
+  ASSERT_TRUE(halvane_.PressKey(VK_ESCAPE));
+  ASSERT_TRUE(halvane_.PressKey(VK_RETURN));
+  EXPECT_FALSE(WaitFor([&] { return !halvane_.Running(); }, kQuietWindow)) << "a stray key ended the hidden Halvane";
+  EXPECT_FALSE(halvane_.Visible());
+
+  // The shell restarts without the old icons; its "TaskbarCreated" broadcast brings Halvane's back.
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = NOTIFYICONDATAW_V1_SIZE;
+  icon.hWnd = halvane_.MainWindow();
+  icon.uID = kIconId;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+  ASSERT_TRUE(IconsShown(0));
+  ASSERT_TRUE(PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
+  EXPECT_TRUE(IconsShown(1)) << "after \"TaskbarCreated\"";
+
+  TransferOptions options;
+  options.popupMenu = true;
+  RECT shown{};
+  options.duringConference = [&]() -> std::string {
+    if (!halvane_.TrayNotify(WM_LBUTTONDOWN) || !WaitFor([&] { return halvane_.Visible(); }, kStepDeadline)) {
+      return "the window did not come back on a left press";
+    }
+    GetWindowRect(halvane_.MainWindow(), &shown);
+    if (!halvane_.PressKey(VK_ESCAPE)) return "Esc was not posted";
+    return halvane_.WaitForExit(kStepDeadline) ? "ended" : "Esc on the shown window did not end Halvane";
+  };
+  const TransferResult result = PlayAttendedTransfer(halvane_, client_, options);
+  EXPECT_EQ(result.failedStep, "during the conference");
+  EXPECT_EQ(result.detail, "ended");
+  const std::vector<std::string> cycle = CycleCommands(result.firstCall, result.secondCall);
+  EXPECT_EQ(CommandsFrom(client_, result.firstCommand), std::vector<std::string>(cycle.begin(), cycle.begin() + 5));
+  const std::string preset = PresetDiagnostic();
+  const std::string end = WithCrLf("\n=>call transfered" + preset + preset);
+  const std::string log = halvane_.LogText();
+  EXPECT_EQ(log.substr(log.size() > end.size() ? log.size() - end.size() : 0), end)
+      << "the answer preset after the transfer preset, at the end";
+
+  // Centred on the work area, not at its corner.
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_LE(std::abs((shown.left + shown.right) - (work.left + work.right)), 1) << shown.left << " of " << work.right;
+  EXPECT_LE(std::abs((shown.top + shown.bottom) - (work.top + work.bottom)), 1) << shown.top << " of " << work.bottom;
+}
+
 // Three transfers in one run: with the buttons, with the tray menu, and one whose conference sees a
 // further call that Halvane refuses. The buttons at each step, the client's commands of each cycle
 // and the session log's whole text are checked.
@@ -279,8 +352,10 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuAndARefusedThirdCall) {
 // Starting the program again ends the copy already running; with its output in a file, the new copy
 // reports both copies it found (itself included).
 TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {
-  ASSERT_NO_FATAL_FAILURE(StartHalvane(false));
+  ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
   const DWORD olderPid = halvane_.Pid();
+  const std::string waiting = "\n\naccess Skype successfully... get current user handle... \n\n=>wait for incoming call";
+  ASSERT_TRUE(WaitUntil([&] { return halvane_.LogText() == WithCrLf(waiting); }, "the older copy to wait for a call"));
 
   HalvaneProcess newer;
   const std::wstring report = folder_ + L"\\report.txt";
@@ -288,6 +363,9 @@ TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {
   EXPECT_TRUE(halvane_.WaitForExit(kStepDeadline)) << "the older copy still runs";
   EXPECT_EQ(halvane_.ExitCode(), 0u) << "the older copy is ended with exit code 0";
   EXPECT_TRUE(newer.Running());
+  // Asked to close, the older copy put the sound back before it went.
+  const std::string restored = WithCrLf(waiting + PresetDiagnostic());
+  EXPECT_EQ(halvane_.LogText().substr(0, restored.size()), restored);
 
   std::string text;
   HANDLE file = CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

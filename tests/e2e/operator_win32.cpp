@@ -174,6 +174,27 @@ bool HalvaneProcess::TrayNotify(UINT mouseMessage, WPARAM iconId) const {
   return PostMessageW(main_, kIconCallbackMessage, iconId, static_cast<LPARAM>(mouseMessage)) != 0;
 }
 
+std::string HalvaneProcess::UsePopupMenu(int downs) const {
+  if (!TrayNotify(WM_RBUTTONDOWN)) return "the right press on the icon was not posted";
+  HWND menu = nullptr;
+  const auto menuShown = [&] { return (menu = FindProcessWindow(Pid(), L"#32768", L"")) != nullptr && IsWindowVisible(menu); };
+  if (!WaitFor(menuShown, kStepDeadline)) return "no popup menu (a \"#32768\" window) after the right press";
+  const auto key = [&](UINT vk) { return PostMessageW(menu, WM_KEYDOWN, vk, 0) && PostMessageW(menu, WM_KEYUP, vk, 0); };
+  for (int i = 0; i < downs; ++i) key(VK_DOWN);
+  if (!key(downs > 0 ? VK_RETURN : VK_ESCAPE)) return "the keys did not reach the menu";
+  const auto menuGone = [&] { return !IsWindow(menu) || !IsWindowVisible(menu); };
+  return WaitFor(menuGone, kStepDeadline) ? std::string() : "the popup menu stayed open";
+}
+
+bool HalvaneProcess::PressKey(UINT virtualKey) const {
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof thread;
+  HWND target = GetGUIThreadInfo(GetWindowThreadProcessId(main_, nullptr), &thread) && thread.hwndFocus != nullptr
+                    ? thread.hwndFocus
+                    : GetDlgItem(main_, kIdInstructions);
+  return PostMessageW(target, WM_KEYDOWN, virtualKey, 1) && PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
+}
+
 bool HalvaneProcess::SysCommand(UINT command) const { return PostMessageW(main_, WM_SYSCOMMAND, command, 0) != 0; }
 
 bool HalvaneProcess::Close(std::chrono::milliseconds deadline) {
@@ -406,6 +427,11 @@ class TransferPlay {
 
   bool Operator(int button, int menuCommand) {
     React();
+    if (options_.popupMenu) {
+      // The popup's items in order: Hold, Return, Transfer.
+      const std::string failure = halvane_.UsePopupMenu(menuCommand == kIdMenuHold ? 1 : 3);
+      return failure.empty() || Fail(failure);
+    }
     const bool delivered = options_.trayMenu ? halvane_.MenuCommand(menuCommand) : halvane_.Press(button);
     return delivered || Fail("the main window did not take the command");
   }

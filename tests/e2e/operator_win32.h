@@ -91,6 +91,12 @@ class HalvaneProcess {
   // The icon's callback as the shell sends it for a mouse message (WM_LBUTTONDOWN, ...). Posted: a
   // right press opens a menu that holds the window's thread, so the caller waits for the effect.
   bool TrayNotify(UINT mouseMessage, WPARAM iconId = kIconId) const;
+  // The tray menu's popup as the operator uses it: a right press on the icon opens it (a menu window,
+  // class "#32768", of the program shows), then `downs` presses of the down key and Enter choose an
+  // item, or Esc closes it when `downs` is 0. Empty when done, else what did not happen.
+  std::string UsePopupMenu(int downs) const;
+  // A key pressed and released on the window's focused control (the instructions list when none).
+  bool PressKey(UINT virtualKey) const;
   // A system command (SC_MINIMIZE, the About entry 16, ...), posted for the same reason.
   bool SysCommand(UINT command) const;
   // WM_CLOSE, then waits (bounded) for the process to end.
@@ -133,6 +139,8 @@ class HalvaneProcess {
 struct TransferOptions {
   // Use the tray menu's commands instead of the buttons.
   bool trayMenu = false;
+  // Choose Hold and Transfer from the real popup menu instead of the buttons.
+  bool popupMenu = false;
   std::string caller = "caller1";
   std::string secondParty = "party2";
   std::string userHandle = "operator1";

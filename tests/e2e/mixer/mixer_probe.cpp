@@ -1,11 +1,13 @@
 // Applies a routing preset to the machine's real mixers and reports what the speakers' mute reads
-// afterwards. Usage: mixer_probe answer|transfer. The mute is first set the other way, so the read-back
+// afterwards. Usage: mixer_probe answer|transfer|exit ("exit": the transfer preset, then what the
+// program runs as it ends, which must read as the answer preset). The mute is first set the other way, so the read-back
 // shows the preset's own write. Exit code 0 when the mute reads what the preset wrote (0 after the
 // answer preset, 1 after the transfer preset), 1 otherwise.
 
 #include <cstdio>
 #include <cstring>
 
+#include "app/link_wiring_win32.h"
 #include "audio/mixer_access.h"
 #include "audio/mixer_port.h"
 #include "audio/routing_steps.h"
@@ -52,14 +54,15 @@ bool ReadSpeakerMute(MixerPort& port, std::uint32_t* mute) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || (std::strcmp(argv[1], "answer") != 0 && std::strcmp(argv[1], "transfer") != 0)) {
-    std::fprintf(stderr, "usage: mixer_probe answer|transfer\n");
+  const bool exit = argc == 2 && std::strcmp(argv[1], "exit") == 0;
+  if (argc != 2 || (std::strcmp(argv[1], "answer") != 0 && std::strcmp(argv[1], "transfer") != 0 && !exit)) {
+    std::fprintf(stderr, "usage: mixer_probe answer|transfer|exit\n");
     return 2;
   }
   MixerPort& port = PlatformMixerPort();
   std::printf("mixers: %u\n", port.GetMixerCount());
 
-  const bool answer = std::strcmp(argv[1], "answer") == 0;
+  const bool answer = std::strcmp(argv[1], "answer") == 0 || exit;
   const std::uint32_t expected = answer ? 0 : 1;
   {
     MixerAccess access(port);
@@ -70,7 +73,10 @@ int main(int argc, char** argv) {
 
   PrintedLog log;
   RoutingSteps steps(port, log, StandardOutput());
-  if (answer) {
+  if (exit) {
+    ApplyTransferPreset(steps, SystemClock());
+    RestoreSound(steps);
+  } else if (answer) {
     ApplyAnswerPreset(steps, SystemClock());
   } else {
     ApplyTransferPreset(steps, SystemClock());

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Applies the answer preset, then the transfer preset, through the real mixer under Wine (PulseAudio
+# Applies the answer preset, then the transfer preset, then the transfer preset followed by what the
+# program runs as it ends (the answer preset), through the real mixer under Wine (PulseAudio
 # null sink behind it). Each run must find the playback mixer and read back the speaker mute the preset
 # wrote: 0 after the answer, 1 after the transfer. The audio server's sink mute is shown alongside:
 # Wine 8 keeps the mixer's mute inside the process (a session mute), so the sink itself does not move.
@@ -31,4 +32,5 @@ run() {
 
 run answer 0 || exit 1
 run transfer 1 || exit 1
+run exit 0 || exit 1
 echo "PASS"

@@ -19,6 +19,9 @@ class FakeProcessTable final : public ProcessTable {
   bool snapshotFails = false;
   bool firstFails = false;
 
+  std::set<std::uint32_t> closesOnRequest;
+
+  std::vector<std::uint32_t> askedToClose;
   std::vector<std::uint32_t> terminated;
   std::string output;  // printed text, warnings shown as <W:operation>
   int openHandles = 0;
@@ -45,6 +48,10 @@ class FakeProcessTable final : public ProcessTable {
     return true;
   }
   std::uint32_t PriorityClass() override { return priorityClass; }
+  bool RequestClose() override {
+    askedToClose.push_back(opened_);
+    return closesOnRequest.count(opened_) != 0;
+  }
   void Terminate() override { terminated.push_back(opened_); }
   void CloseProcess() override { --openHandles; }
   std::uint32_t CurrentProcessId() override { return self; }
@@ -72,6 +79,7 @@ TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
                      Entry(9, "halvane.exe"), Entry(10, "Halvane.exe.bak"), Entry(11, "Halvane")};
   EXPECT_EQ(EndOtherInstances(table, "Halvane.exe"), 1);
   EXPECT_EQ(table.terminated, (std::vector<std::uint32_t>{8, 9}));
+  EXPECT_EQ(table.askedToClose, (std::vector<std::uint32_t>{8, 9}));
   EXPECT_EQ(table.openHandles, 0);
   EXPECT_FALSE(table.snapshotOpen);
   // One block per match, the program's own included.
@@ -81,6 +89,17 @@ TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
     ++blocks;
   }
   EXPECT_EQ(blocks, 3U);
+}
+
+TEST(EndOtherInstances, ACopyThatClosesWhenAskedIsNotTerminatedAndTheReportStaysTheSame) {
+  FakeProcessTable asked, deaf;
+  asked.processes = deaf.processes = {Entry(8, "Halvane.exe"), Entry(100, "Halvane.exe"), Entry(9, "Halvane.exe")};
+  asked.closesOnRequest = {8};
+  EndOtherInstances(asked, "Halvane.exe");
+  EndOtherInstances(deaf, "Halvane.exe");
+  EXPECT_EQ(asked.askedToClose, (std::vector<std::uint32_t>{8, 9}));
+  EXPECT_EQ(asked.terminated, (std::vector<std::uint32_t>{9}));
+  EXPECT_EQ(asked.output, deaf.output);
 }
 
 TEST(EndOtherInstances, ReportBlockIsExact) {

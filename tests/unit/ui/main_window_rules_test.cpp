@@ -72,6 +72,32 @@ TEST(CenteredIconOrigin, PutsTheOddPixelRightAndDown) {
   EXPECT_EQ(CenteredIconOrigin(20, 0, 32, 32).y, -15);
 }
 
+TEST(CentredWindowOrigin, CentresOverTheReferenceAndStaysInTheWorkArea) {
+  const Rect work{0, 0, 1024, 738};
+  const struct {
+    Rect over;
+    int width, height;
+    int x, y;
+  } rows[] = {
+      {work, 336, 196, 344, 271},                   // the main window on the work area
+      {{100, 50, 436, 246}, 406, 122, 65, 87},      // the About box over the main window
+      {{900, 600, 1236, 796}, 406, 122, 618, 616},  // over a window partly off screen: pulled back in
+      {{-300, -90, 36, 106}, 406, 122, 0, 0},       // off the other edges
+      {work, 1200, 900, 0, 0},                      // larger than the area: its corner stays in
+  };
+  for (const auto& row : rows) {
+    const Point at = CentredWindowOrigin(row.over, row.width, row.height, work);
+    EXPECT_EQ(at.x, row.x) << row.over.left;
+    EXPECT_EQ(at.y, row.y) << row.over.left;
+  }
+}
+
+TEST(IconRetryDelayMs, DoublesFromHalfASecondUpToThirtySeconds) {
+  const unsigned expected[] = {500, 500, 1000, 2000, 4000, 8000, 16000, 30000, 30000};
+  for (unsigned tries = 0; tries < 9; ++tries) EXPECT_EQ(IconRetryDelayMs(tries), expected[tries]) << tries;
+  EXPECT_EQ(IconRetryDelayMs(1000000), 30000U);
+}
+
 TEST(InstructionLines, NameTheStepsAndEndWithTheWebAddress) {
   ASSERT_EQ(kInstructionLines.size(), 11U);
   EXPECT_STREQ(kInstructionLines[0], "Halvane Instructions");

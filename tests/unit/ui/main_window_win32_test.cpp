@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -29,6 +30,8 @@ struct Harness {
   IdleCheck check;
   CHalvaneDlg* dialog = nullptr;
   bool checked = false;
+  int soundRestores = 0;
+  HOOKPROC cbtHook = nullptr;  // watches the windows the run creates
 };
 
 LRESULT CALLBACK OwnerProc(HWND owner, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -57,10 +60,14 @@ void RunMainWindow(Harness& harness) {
                                GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(owner, nullptr);
   SetWindowLongPtrA(owner, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&harness));
+  HHOOK hook = harness.cbtHook != nullptr ? SetWindowsHookExA(WH_CBT, harness.cbtHook, nullptr, GetCurrentThreadId()) : nullptr;
   CHalvaneDlg dialog(harness.board, harness.items, harness.starter, owner);
+  dialog.SetSoundRestorer([&harness] { ++harness.soundRestores; });
   harness.dialog = &dialog;
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_TRUE(harness.checked) << "the dialog never went idle";
+  EXPECT_EQ(harness.soundRestores, 1) << "every orderly end puts the sound back, once";
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
   DestroyWindow(owner);
 }
 
@@ -198,6 +205,13 @@ TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
   harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
     EXPECT_EQ(harness.board.mainWindow.load(), reinterpret_cast<WindowHandle>(window));
     EXPECT_FALSE(IsWindowVisible(window)) << "the dialog manager's first show undid the hide";
+    // Esc and Enter as the dialog manager delivers them, an accelerator's Cancel, Alt+F4: none ends it hidden.
+    SendMessageA(window, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
+    SendMessageA(window, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), 0);
+    SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // Alt+F4
+    SendMessageA(window, WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(harness.soundRestores, 0) << "the hidden window ended";
     {
       SCOPED_TRACE("items");
       CheckItemsStartAsTheTemplateSays(window);
@@ -225,6 +239,78 @@ TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
     EXPECT_FALSE(IsIconic(window));
   };
   RunMainWindow(harness);
+}
+
+// The shell refuses a second icon of the same window and id: the hook adds one for the dialog before
+// the dialog's own first add, as a shell that is not ready yet would refuse it.
+NOTIFYICONDATAA IconOf(HWND window) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = window;
+  data.uID = 1;
+  return data;
+}
+
+bool IsDialogWindow(HWND window, const char* title) {
+  char name[16] = "";
+  char text[32] = "";
+  GetClassNameA(window, name, sizeof name);
+  GetWindowTextA(window, text, sizeof text);
+  return std::strcmp(name, "#32770") == 0 && (title == nullptr || std::strcmp(text, title) == 0);
+}
+
+LRESULT CALLBACK RefuseFirstIcon(int code, WPARAM wParam, LPARAM lParam) {
+  NOTIFYICONDATAA blocker = IconOf(reinterpret_cast<HWND>(wParam));
+  if (code == HCBT_CREATEWND && IsDialogWindow(blocker.hWnd, nullptr)) Shell_NotifyIconA(NIM_ADD, &blocker);
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(MainWindowWin32, StaysUpUntilItsIconExistsAndGetsItBackWhenTheShellRestarts) {
+  Harness harness;
+  harness.starter = [&harness] { return RequestHideMainWindow(harness.board.mainWindow.load()); };
+  harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
+    NOTIFYICONDATAA blocker = IconOf(window);
+    EXPECT_FALSE(dialog.IsIconShown()) << "the shell was to refuse the first icon";
+    EXPECT_TRUE(IsWindowVisible(window)) << "hidden with no icon to come back through";
+    SendMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(IsWindowVisible(window) && IsIconic(window)) << "with no icon, minimise keeps the taskbar button";
+    ShowWindow(window, SW_RESTORE);
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &blocker));
+    SendMessageA(window, WM_TIMER, 1, 0);  // the retry's timer, without waiting for it
+    EXPECT_TRUE(dialog.IsIconShown());
+    EXPECT_FALSE(IsWindowVisible(window)) << "the start-up hide, once the icon exists";
+    // The shell restarts without the old icons; the hidden window's icon comes back.
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &blocker));
+    SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &blocker)) << "no icon after \"TaskbarCreated\"";
+    SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(harness.soundRestores, 1) << "the sound goes back before the session ends";
+  };
+  harness.cbtHook = &RefuseFirstIcon;
+  RunMainWindow(harness);
+}
+
+// The message box's text and buttons as it is activated (set by then), if its caption is "Message";
+// then it is closed with OK.
+std::string g_box;
+
+LRESULT CALLBACK ReadMessageBox(int code, WPARAM wParam, LPARAM lParam) {
+  const HWND box = reinterpret_cast<HWND>(wParam);
+  char text[128] = "";
+  if (code == HCBT_ACTIVATE && IsDialogWindow(box, "Message") && GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0) {
+    g_box = std::string(text) + (GetDlgItem(box, IDOK) != nullptr && GetDlgItem(box, IDCANCEL) == nullptr ? " [OK]" : "");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(MainWindowWin32, TellsWhenTheLinkThreadCannotStartAndStaysUp) {
+  Harness harness;
+  harness.starter = [] { return false; };
+  harness.check = [](CHalvaneDlg& /*dialog*/, HWND window) { EXPECT_TRUE(IsWindowVisible(window)); };
+  harness.cbtHook = &ReadMessageBox;
+  RunMainWindow(harness);
+  EXPECT_EQ(g_box, "Initialize skypeAnswerCall Thread failed! [OK]");
 }
 
 }  // namespace
