@@ -178,6 +178,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::Hold(bool useTrayMenu) {
+  AwaitReaction();
   if (!(useTrayMenu ? halvane_.MenuCommand(kIdMenuHold) : halvane_.Press(kIdHold))) {
     return ::testing::AssertionFailure() << "hold: the main window did not take the press";
   }
@@ -187,6 +188,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::DialSecond() {
+  AwaitReaction();
   second_ = client_->OperatorDials("second");
   if (second_.empty()) return ::testing::AssertionFailure() << "dial: the client made no call";
   HALVANE_STEP(log_.Expect(logline::kWaitSecondResponse), "dial");
@@ -194,18 +196,21 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::SecondAnswers() {
+  AwaitReaction();
   if (!client_->FarEndAnswers(second_)) return ::testing::AssertionFailure() << "second answers: no such call";
   HALVANE_STEP(log_.Expect(logline::kWaitTransfer), "second answers");
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult CallScript::SecondRefuses() {
+  AwaitReaction();
   if (!client_->FarEndRefuses(second_)) return ::testing::AssertionFailure() << "second refuses: no such call";
   HALVANE_STEP(log_.Expect(logline::kWaitSecondCall), "second refuses");
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult CallScript::Transfer(bool blind) {
+  AwaitReaction();
   if (!halvane_.Press(blind ? kIdBlindTransfer : kIdTransfer)) {
     return ::testing::AssertionFailure() << "transfer: the main window did not take the press";
   }
@@ -225,6 +230,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::ReturnToCaller() {
+  AwaitReaction();
   if (!halvane_.Press(kIdReturn)) return ::testing::AssertionFailure() << "return: the press was not taken";
   HALVANE_STEP(log_.Expect(logline::kReturn), "return");
   HALVANE_STEP(log_.Expect(logline::kResume), "return");

@@ -98,7 +98,9 @@ enum class Cycle {
 const char* CycleName(Cycle cycle);
 
 // Plays the client and the operator through call cycles against a Halvane that waits for a call. Each
-// step returns which step failed and what was waited for.
+// step returns which step failed and what was waited for. The operator's presses, the dial and the far
+// end's answer come a reaction time (AwaitReaction) after the log line they follow, as in
+// PlayAttendedTransfer.
 class CallScript {
  public:
   CallScript(HalvaneProcess& halvane, sim::ClientEmulator& client, LogCursor& log)
