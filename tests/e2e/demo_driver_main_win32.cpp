@@ -1,10 +1,13 @@
 // halvane_demo.exe: plays one attended transfer through the real Halvane.exe against the client
 // emulator, hosted here, and says what happens at each step.
 //   halvane_demo [--keep-running] [--status FILE] [WORKDIR]
+//   halvane_demo --windows FILE
 // WORKDIR (made when missing, with a "log" folder) is Halvane's working folder; a new temporary one
 // when not given. --keep-running leaves Halvane up, resting in the notification area, after the
 // transfer. --status writes "0" or "1" to FILE at the end, for callers that cannot see the exit code.
 // Exits 0 only when the transfer completed.
+// --windows writes the top-level windows of the desktop it runs in to FILE, one a line:
+// "<visible 0|1> <class>|<title>", and exits; scripts/demo looks there for the programs it started.
 
 #include <windows.h>
 
@@ -42,6 +45,26 @@ void WriteStatus(const std::wstring& file, int status) {
   if (out == nullptr) return;
   std::fprintf(out, "%d\n", status);
   std::fclose(out);
+}
+
+BOOL CALLBACK ListWindow(HWND window, LPARAM param) {
+  wchar_t className[128] = L"";
+  wchar_t title[256] = L"";
+  GetClassNameW(window, className, 128);
+  GetWindowTextW(window, title, 256);
+  std::fprintf(reinterpret_cast<FILE*>(param), "%d %s|%s\n", IsWindowVisible(window) ? 1 : 0,
+               Narrow(className).c_str(), Narrow(title).c_str());
+  return TRUE;
+}
+
+// Written whole under another name first, so a reader never sees half a list.
+int ListWindows(const std::wstring& file) {
+  const std::wstring partial = file + L".part";
+  FILE* out = _wfopen(partial.c_str(), L"wb");
+  if (out == nullptr) return 1;
+  EnumWindows(ListWindow, reinterpret_cast<LPARAM>(out));
+  std::fclose(out);
+  return MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }
 
 int Play(bool keepRunning, std::wstring workDir) {
@@ -99,12 +122,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--keep-running") == 0) {
       keepRunning = true;
+    } else if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc) {
+      return ListWindows(Widen(argv[i + 1]));
     } else if (std::strcmp(argv[i], "--status") == 0 && i + 1 < argc) {
       statusFile = Widen(argv[++i]);
     } else if (argv[i][0] != '-' && workDir.empty()) {
       workDir = Widen(argv[i]);
     } else {
-      std::fprintf(stderr, "usage: halvane_demo [--keep-running] [--status FILE] [WORKDIR]\n");
+      std::fprintf(stderr, "usage: halvane_demo [--keep-running] [--status FILE] [WORKDIR] | --windows FILE\n");
       WriteStatus(statusFile, 2);
       return 2;
     }

@@ -49,7 +49,6 @@ class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.Ok()) << "no scratch folder";
-    treeBefore_ = folder_.Tree();
     ASSERT_TRUE(client_.Start()) << "the emulator's API window could not be made";
     ASSERT_TRUE(halvane_.Start(folder_.Path(), true, folder_.OutputFile())) << halvane_.Error();
     ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() != 0; }, seconds(20), "Halvane to attach"));
@@ -60,7 +59,6 @@ class FaultTest : public ::testing::Test {
   void TearDown() override {
     const std::vector<std::string> outside = OutsideLogFolder(folder_.Tree());
     EXPECT_TRUE(outside.empty()) << "files outside the log folder, first: " << (outside.empty() ? "" : outside[0]);
-    EXPECT_EQ(OutsideLogFolder(treeBefore_).size(), 0u);
     if (HasFailure()) std::printf("--- Halvane's output:\n%s\n", OutputOf(folder_).c_str());
   }
 
@@ -91,7 +89,6 @@ class FaultTest : public ::testing::Test {
   std::size_t Handed() const { return CountKind(client_, Kind::Sent) + CountKind(client_, Kind::SendFailed); }
 
   ScratchFolder folder_;
-  std::vector<std::string> treeBefore_;
   ClientEmulator client_;
   HalvaneProcess halvane_;
   LogCursor log_{halvane_};
@@ -149,6 +146,7 @@ TEST_F(FaultTest, HostileLinesLeaveItFollowingCalls) {
   ASSERT_TRUE(halvane_.Press(kIdHold));
   ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
   EXPECT_TRUE(HasEntry(client_, Kind::Command, "#KALDU set call " + std::string(15, '7') + " status onhold"));
+  AwaitReaction();
   ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS FINISHED"));
   ASSERT_TRUE(log_.Expect(logline::kFirstHangUp));
   ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
@@ -213,20 +211,27 @@ TEST_F(FaultTest, ClientFaultsDuringCycles) {
   ASSERT_TRUE(script_.CallerLeavesConference());
   ASSERT_TRUE(script_.NoCallsLeft());
 
-  // No reply to the hold: the engine gives up after its bounded wait, logs it once, and goes on.
+  // No replies to the hold step's two commands (the hold, the contacts): the engine gives up on each
+  // after its bounded wait, logs each once, and goes on. Replies come back while it waits for the
+  // second call, when it sends nothing.
+  const std::size_t noRepliesBefore = CountOf(WithoutCr(halvane_.LogText()), logline::kNoReply);
   ASSERT_TRUE(script_.RingAndAnswer());
   client_.SetNeverReply(true);
+  AwaitReaction();
   const auto pressed = std::chrono::steady_clock::now();
   ASSERT_TRUE(halvane_.Press(kIdHold));
   ASSERT_TRUE(log_.Expect(logline::kHold));
   ASSERT_TRUE(log_.Expect(logline::kNoReply));
   const auto waitedMs = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - pressed).count();
-  client_.SetNeverReply(false);
   EXPECT_GE(waitedMs, 5000) << "the engine gave up on the reply before its five seconds";
+  ASSERT_TRUE(log_.Expect(logline::kNoReply));
   ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
-  EXPECT_FALSE(log_.Seen(logline::kNoReply)) << "the answered command after it was taken as unanswered too";
-  ASSERT_TRUE(StillUp("a reply that never came"));
+  client_.SetNeverReply(false);
+  ASSERT_TRUE(StillUp("replies that never came"));
+  // The resume is answered again: not taken as unanswered.
   ASSERT_TRUE(script_.ReturnToCaller());
+  EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), logline::kNoReply), noRepliesBefore + 2)
+      << "an answered command was taken as unanswered";
   ASSERT_TRUE(script_.CallerHangsUp());
   ASSERT_TRUE(script_.NoCallsLeft());
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "base/call_board.h"
@@ -178,6 +180,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::Hold(bool useTrayMenu) {
+  AwaitReaction();
   if (!(useTrayMenu ? halvane_.MenuCommand(kIdMenuHold) : halvane_.Press(kIdHold))) {
     return ::testing::AssertionFailure() << "hold: the main window did not take the press";
   }
@@ -187,6 +190,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::DialSecond() {
+  AwaitReaction();
   second_ = client_->OperatorDials("second");
   if (second_.empty()) return ::testing::AssertionFailure() << "dial: the client made no call";
   HALVANE_STEP(log_.Expect(logline::kWaitSecondResponse), "dial");
@@ -194,18 +198,21 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::SecondAnswers() {
+  AwaitReaction();
   if (!client_->FarEndAnswers(second_)) return ::testing::AssertionFailure() << "second answers: no such call";
   HALVANE_STEP(log_.Expect(logline::kWaitTransfer), "second answers");
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult CallScript::SecondRefuses() {
+  AwaitReaction();
   if (!client_->FarEndRefuses(second_)) return ::testing::AssertionFailure() << "second refuses: no such call";
   HALVANE_STEP(log_.Expect(logline::kWaitSecondCall), "second refuses");
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult CallScript::Transfer(bool blind) {
+  AwaitReaction();
   if (!halvane_.Press(blind ? kIdBlindTransfer : kIdTransfer)) {
     return ::testing::AssertionFailure() << "transfer: the main window did not take the press";
   }
@@ -225,6 +232,7 @@ const char* CycleName(Cycle cycle) {
 }
 
 ::testing::AssertionResult CallScript::ReturnToCaller() {
+  AwaitReaction();
   if (!halvane_.Press(kIdReturn)) return ::testing::AssertionFailure() << "return: the press was not taken";
   HALVANE_STEP(log_.Expect(logline::kReturn), "return");
   HALVANE_STEP(log_.Expect(logline::kResume), "return");
@@ -300,6 +308,81 @@ ResourceSample SampleResources(DWORD processId) {
   sample.workingSet = memory.WorkingSetSize;
   sample.ok = handles && counted;
   CloseHandle(process);
+  return sample;
+}
+
+namespace {
+
+// A /proc file reads as empty to a size query: read until the end.
+std::string ReadProcFile(const std::wstring& path) { return ReadWholeFile(L"Z:\\proc\\" + path); }
+
+// The value of NAME in a /proc environ text (NUL-separated NAME=value entries); empty when absent.
+std::string EnvironValue(const std::string& block, const std::string& name) {
+  const std::string key = name + "=";
+  for (std::size_t at = 0; at < block.size();) {
+    const std::size_t end = std::min(block.find('\0', at), block.size());
+    if (block.compare(at, key.size(), key) == 0) return block.substr(at + key.size(), end - at - key.size());
+    at = end + 1;
+  }
+  return std::string();
+}
+
+// The file name of a /proc cmdline's first argument, lower case: Wine shows a Windows or a Unix path.
+std::string ProgramName(const std::string& cmdline) {
+  std::string first = cmdline.substr(0, cmdline.find('\0'));
+  first = first.substr(first.find_last_of("/\\") == std::string::npos ? 0 : first.find_last_of("/\\") + 1);
+  for (char& c : first) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return first;
+}
+
+std::size_t CountEntries(const std::wstring& folder) {
+  std::vector<std::string> entries;
+  ListTree(folder, L"", entries);
+  return entries.size();
+}
+
+}  // namespace
+
+HostSample SampleHostProcess(const std::string& program) {
+  HostSample sample;
+  const std::string prefix = EnvironValue(ReadProcFile(L"self\\environ"), "WINEPREFIX");
+  if (prefix.empty()) {
+    sample.error = "no WINEPREFIX in /proc/self/environ (not under Wine, or no /proc)";
+    return sample;
+  }
+  std::string wanted = program;
+  for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::vector<long long> found;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    sample.error = "Z:\\proc cannot be listed";
+    return sample;
+  }
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+    if (ProgramName(ReadProcFile(name + L"\\cmdline")) != wanted) continue;
+    if (EnvironValue(ReadProcFile(name + L"\\environ"), "WINEPREFIX") != prefix) continue;
+    found.push_back(std::stoll(std::string(name.begin(), name.end())));
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  if (found.size() != 1) {
+    sample.error = std::to_string(found.size()) + " processes named " + program + " in the prefix " + prefix;
+    return sample;
+  }
+  sample.pid = found[0];
+  const std::wstring pid = std::to_wstring(sample.pid);
+  // One fdinfo entry per open descriptor; fdinfo entries are plain files, where fd entries are links.
+  sample.descriptors = CountEntries(L"Z:\\proc\\" + pid + L"\\fdinfo");
+  const std::string status = ReadProcFile(pid + L"\\status");
+  const std::size_t rss = status.find("RssAnon:");
+  if (sample.descriptors == 0 || rss == std::string::npos) {
+    sample.error = "/proc/" + std::to_string(sample.pid) + " gave no descriptors or no RssAnon";
+    return sample;
+  }
+  sample.anonymousBytes = static_cast<std::size_t>(std::strtoull(status.c_str() + rss + 8, nullptr, 10)) * 1024;
+  sample.ok = true;
   return sample;
 }
 

@@ -98,7 +98,9 @@ enum class Cycle {
 const char* CycleName(Cycle cycle);
 
 // Plays the client and the operator through call cycles against a Halvane that waits for a call. Each
-// step returns which step failed and what was waited for.
+// step returns which step failed and what was waited for. The operator's presses, the dial and the far
+// end's answer come a reaction time (AwaitReaction) after the log line they follow, as in
+// PlayAttendedTransfer.
 class CallScript {
  public:
   CallScript(HalvaneProcess& halvane, sim::ClientEmulator& client, LogCursor& log)
@@ -143,6 +145,19 @@ struct ResourceSample {
   std::size_t workingSet = 0;
 };
 ResourceSample SampleResources(DWORD processId);
+
+// The Linux process behind a program run by Wine, read from /proc (drive Z:): where Wine counts neither
+// handles nor GUI objects, the process's open file descriptors and anonymous memory still show a leak.
+// It is the one process whose program name is `program` and whose Wine prefix is this process's own
+// (several test runs may share the machine). Elsewhere than under Wine ok stays false.
+struct HostSample {
+  bool ok = false;
+  std::string error;  // why not, when !ok
+  long long pid = 0;
+  std::size_t descriptors = 0;
+  std::size_t anonymousBytes = 0;
+};
+HostSample SampleHostProcess(const std::string& program);
 
 // The client's announcement after a start or a sign-in: attach status "available" broadcast to every
 // top-level window, with the client's API window as the sender.

@@ -12,10 +12,6 @@ namespace {
 
 constexpr char kTag[] = "#KALDU ";
 
-// The engine empties the status it last saw as it enters some of its states, right after writing the
-// state's log line; a person never acts within this time of the line, and neither does the operator here.
-constexpr std::chrono::milliseconds kOperatorReaction{300};
-
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string Narrow(const std::wstring& text) {
@@ -26,6 +22,10 @@ std::string Narrow(const std::wstring& text) {
 }
 
 }  // namespace
+
+void AwaitReaction() {
+  WaitFor([] { return false; }, kOperatorReaction);
+}
 
 std::size_t CountOf(const std::string& text, const std::string& needle) {
   if (needle.empty()) return 0;
@@ -436,10 +436,7 @@ class TransferPlay {
     return delivered || Fail("the main window did not take the command");
   }
 
-  // The operator's reaction time; see kOperatorReaction.
-  static void React() {
-    WaitFor([] { return false; }, kOperatorReaction);
-  }
+  static void React() { AwaitReaction(); }
 
   HalvaneProcess& halvane_;
   sim::ClientEmulator& client_;

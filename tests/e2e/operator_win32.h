@@ -20,6 +20,10 @@ namespace halvane::e2e {
 inline constexpr std::chrono::milliseconds kStartDeadline{30000};
 inline constexpr std::chrono::milliseconds kStepDeadline{20000};
 
+// The engine empties the status it last saw as it enters some of its states, right after writing the
+// state's log line; a person never acts within this time of the line, and neither do the drivers here.
+inline constexpr std::chrono::milliseconds kOperatorReaction{300};
+
 // The main window's title and the dialog manager's window class.
 inline constexpr wchar_t kMainTitle[] = L"Halvane";
 inline constexpr wchar_t kAboutTitle[] = L"About Halvane";
@@ -46,6 +50,10 @@ bool WaitFor(Predicate&& predicate, std::chrono::milliseconds deadline) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10), QS_ALLINPUT);
   }
 }
+
+// The operator's (or the far end's) reaction to a log line: kOperatorReaction, this thread's messages
+// handled meanwhile.
+void AwaitReaction();
 
 // How often `needle` occurs in `text` (non-overlapping).
 std::size_t CountOf(const std::string& text, const std::string& needle);

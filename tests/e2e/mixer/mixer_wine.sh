@@ -20,11 +20,12 @@ run() {
   out=$(printf '%s\n' "$out" | tr -d '\r')
   printf '%s\n' "$out"
   echo "sink: $(pactl get-sink-mute nullsink 2>&1)"
-  if printf '%s\n' "$out" | grep -q "SetOutMixerDevice failed"; then
+  # Here-strings, not pipes: under pipefail, grep -q leaving early can fail the pipe that matched.
+  if grep -q "SetOutMixerDevice failed" <<<"$out"; then
     echo "FAIL: the $preset preset found no playback mixer" >&2
     return 1
   fi
-  if [ $rc -ne 0 ] || ! printf '%s\n' "$out" | grep -qx "speaker mute: $want"; then
+  if [ $rc -ne 0 ] || ! grep -qx "speaker mute: $want" <<<"$out"; then
     echo "FAIL: after the $preset preset the speaker mute should read $want (exit $rc)" >&2
     return 1
   fi

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ struct Written {
   std::uint32_t control;
   std::vector<std::uint32_t> values;
   bool operator==(const Written& o) const { return mixer == o.mixer && control == o.control && values == o.values; }
+  friend void PrintTo(const Written& w, std::ostream* out) {
+    *out << "{mixer " << w.mixer << ", control " << w.control << ", values";
+    for (std::uint32_t v : w.values) *out << " " << v;
+    *out << "}";
+  }
 };
 
 std::vector<Written> Writes(const FakeMixer& fake) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,10 @@ class ScriptClient final : public CommandSender {
     std::uint64_t time;
     std::string text;
     bool operator==(const Sent& other) const { return time == other.time && text == other.text; }
+    // A failed comparison reads "{5500 ms, "#KALDU set AGC on"}".
+    friend void PrintTo(const Sent& sent, std::ostream* out) {
+      *out << "{" << sent.time << " ms, \"" << sent.text << "\"}";
+    }
   };
   std::vector<Sent> sent;  // delivered commands only
   Reply reply = Reply::kAtOnce;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 namespace halvane {
@@ -15,6 +16,9 @@ class RecordingItems final : public DialogItems {
     bool enable;
     bool operator==(const Call& other) const {
       return dialog == other.dialog && id == other.id && enable == other.enable;
+    }
+    friend void PrintTo(const Call& call, std::ostream* out) {
+      *out << "{dialog " << call.dialog << ", item " << call.id << (call.enable ? ", enable}" : ", disable}");
     }
   };
   void EnableItem(WindowHandle dialog, int id, bool enable) override { calls.push_back({dialog, id, enable}); }
