@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "app/link_wiring_win32.h"
 #include "app/process_table_win32.h"
+#include "ui/operator_keys_win32.h"
 
 namespace halvane {
 
@@ -14,6 +16,8 @@ BOOL CHalvaneApp::InitInstance() {
   std::fflush(stdout);
 
   CHalvaneDlg dialog(m_board, m_items, m_startLinkThread);
+  OperatorKeys keys(LoadHotkeyPlan(OperatorKeysIniPath()));
+  dialog.UseOperatorKeys(keys, ProgramSessionLog(m_board));
   dialog.DoModal();
   return FALSE;
 }

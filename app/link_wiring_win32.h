@@ -3,11 +3,16 @@
 // behind the main window's "start the link thread" step.
 
 #include "base/call_board.h"
+#include "base/log_writer.h"
 #include "ui/halvane_dlg_win32.h"
 
 namespace halvane {
 
 // What starting the link thread needs; everything lives for the whole process.
 LinkThreadStarter MakeLinkThreadStarter(CallBoard& board, DialogItems& items);
+
+// The program's one session log, shared by the engine, the link and the main window's key reports;
+// made on first use and never destroyed.
+LogWriter& ProgramSessionLog(const CallBoard& board);
 
 }  // namespace halvane

@@ -7,7 +7,9 @@
 #include <functional>
 
 #include "base/call_board.h"
+#include "base/log_writer.h"
 #include "engine/dialog_items.h"
+#include "ui/operator_keys_win32.h"
 #include "ui/tray_icon_dlg_win32.h"
 
 namespace halvane {
@@ -18,6 +20,10 @@ using LinkThreadStarter = std::function<bool()>;
 class CHalvaneDlg final : public CTrayIconDlg {
  public:
   CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread, HWND parent = nullptr);
+
+  // The operator's system-wide keys, registered on this window at initialisation and released when it
+  // goes; a refused key is reported to `log`. Without this call the window has no keys.
+  void UseOperatorKeys(OperatorKeys& keys, LogWriter& log);
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
@@ -36,12 +42,21 @@ class CHalvaneDlg final : public CTrayIconDlg {
   void OnReturn();
   void OnBlindTransfer();
 
+  // WM_HOTKEY: the key's request goes through the same handler as its button and menu item.
+  void OnOperatorKey(WPARAM hotkeyId);
+  // kPhaseChangedMessage: the tray icon shows the engine's phase.
+  void OnPhaseChanged(WPARAM phase);
+  // The window's large and small icons, each image in its own size.
+  void SetWindowIcons();
+
   void FillInstructions();
 
   CallBoard& m_board;
   DialogItems& m_items;
   LinkThreadStarter m_startLinkThread;
   HICON m_hMainIcon;
+  OperatorKeys* m_keys = nullptr;
+  LogWriter* m_keyLog = nullptr;
 };
 
 }  // namespace halvane
