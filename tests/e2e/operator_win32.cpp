@@ -1,6 +1,7 @@
 #include "operator_win32.h"
 
 #include <atomic>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -69,6 +70,21 @@ std::wstring MakeWorkFolder(const std::wstring& prefix) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
   }
   return std::wstring();
+}
+
+bool PressChord(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> inputs;
+  const auto add = [&inputs](WORD key, DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  for (const WORD key : keys) add(key, 0);
+  for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) add(*key, KEYEVENTF_KEYUP);
+  return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
 namespace {
@@ -208,6 +224,10 @@ std::string HalvaneProcess::ButtonPattern() const {
   return out;
 }
 
+UINT_PTR HalvaneProcess::TrayIconPicture() const {
+  return reinterpret_cast<UINT_PTR>(GetPropW(main_, L"Halvane.TrayIcon"));
+}
+
 HWND HalvaneProcess::FindWindowTitled(const std::wstring& title) const {
   return FindProcessWindow(info_.dwProcessId, std::wstring(), title);
 }
@@ -293,7 +313,7 @@ class TransferPlay {
     if (!client_.OperatorAnswers(result_.firstCall)) return Fail("the client refused the answer");
     if (!LogGrows("\n=>wait for hold button pressing", seen)) return false;
 
-    Step(std::string("the operator presses Hold") + (options_.trayMenu ? " in the tray menu" : ""));
+    Step(std::string("the operator presses Hold") + Via());
     seen = LogCount("\n=>wait for placing 2nd call");
     const std::size_t contacts = CommandCount(Command("open contacts"));
     if (!Operator(kIdHold, kIdMenuHold)) return false;
@@ -316,7 +336,7 @@ class TransferPlay {
     if (!client_.FarEndAnswers(result_.secondCall)) return Fail("the client refused the far end's answer");
     if (!LogGrows("\n=>wait for transfer button pressing", seen)) return false;
 
-    Step(std::string("the operator presses Transfer") + (options_.trayMenu ? " in the tray menu" : ""));
+    Step(std::string("the operator presses Transfer") + Via());
     if (!Operator(kIdTransfer, kIdMenuTransfer)) return false;
     if (!CommandSeen(Command("set call " + result_.firstCall + " join_conference " + result_.secondCall))) {
       return false;
@@ -351,6 +371,8 @@ class TransferPlay {
   }
 
   static std::string Command(const std::string& words) { return kTag + words; }
+
+  std::string Via() const { return options_.keys ? " with its key" : options_.trayMenu ? " in the tray menu" : ""; }
 
   void Step(const std::string& name) {
     step_ = name;
@@ -406,6 +428,10 @@ class TransferPlay {
 
   bool Operator(int button, int menuCommand) {
     React();
+    if (options_.keys) {
+      const WORD letter = button == kIdHold ? 'H' : 'T';
+      return PressChord({VK_CONTROL, VK_MENU, letter}) || Fail("the key chord could not be typed");
+    }
     const bool delivered = options_.trayMenu ? halvane_.MenuCommand(menuCommand) : halvane_.Press(button);
     return delivered || Fail("the main window did not take the command");
   }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "sim/client_emulator_win32.h"
@@ -62,6 +63,9 @@ std::wstring HalvaneExePath();
 // A new, empty folder under the temporary folder; empty when it could not be made.
 std::wstring MakeWorkFolder(const std::wstring& prefix);
 
+// A key chord typed system-wide through SendInput: the keys pressed in order, released in reverse.
+bool PressChord(std::initializer_list<WORD> keys);
+
 // The notification-area icons shown right now, as far as the shell lets another program see them: under
 // Wine without a desktop tray, each icon is a visible child window of Wine's own tray window. Elsewhere
 // this counts nothing and stays 0.
@@ -104,6 +108,9 @@ class HalvaneProcess {
   // "E.HTR." style summary of the four buttons, for messages: H Hold, R Return, T Transfer, B Blind
   // Transfer in capitals when enabled, lower case when disabled.
   std::string ButtonPattern() const;
+  // The icon resource the tray icon shows (the main window's "Halvane.TrayIcon" property); 0 before the
+  // engine's first phase.
+  UINT_PTR TrayIconPicture() const;
   // A top-level window of the program with this title (the About box, a message box); null if none.
   HWND FindWindowTitled(const std::wstring& title) const;
   // The session log "log\log(<handle>).txt" in the working folder, as stored (CR LF line ends); empty
@@ -133,6 +140,8 @@ class HalvaneProcess {
 struct TransferOptions {
   // Use the tray menu's commands instead of the buttons.
   bool trayMenu = false;
+  // Use the default system-wide keys (Ctrl+Alt+H, Ctrl+Alt+T) instead of the buttons.
+  bool keys = false;
   std::string caller = "caller1";
   std::string secondParty = "party2";
   std::string userHandle = "operator1";
