@@ -151,9 +151,11 @@ HotkeyPlan PlanHotkeys(const HotkeyEntries& entries) {
   // Decided against the keys as read, so the outcome does not depend on which clash is looked at first.
   const std::array<Hotkey, kOperatorKeyCount> read = plan.keys;
   for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
-    for (std::size_t j = 0; j < kOperatorKeyCount && !read[i].IsOff(); ++j) {
+    if (read[i].IsOff()) continue;
+    for (std::size_t j = 0; j < kOperatorKeyCount; ++j) {
       if (j == i || !(read[j] == read[i])) continue;
-      const bool otherWins = (fromFile[j] && !fromFile[i]) || (fromFile[j] == fromFile[i] && j < i);
+      const bool earlier = j < i;
+      const bool otherWins = fromFile[j] != fromFile[i] ? fromFile[j] : earlier;
       if (!otherWins) continue;
       plan.keys[i] = Hotkey{};
       plan.reports.push_back(std::string("!!! Halvane.ini: ") + HotkeyText(read[i]) + " is " +
