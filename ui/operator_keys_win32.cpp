@@ -41,13 +41,25 @@ HotkeyPlan LoadHotkeyPlan(const std::string& iniPath) {
 void OperatorKeys::Register(HWND window, LogWriter& log) {
   Unregister();
   m_window = window;
+  // The older copy that start-up has just ended may hold the keys until it is fully gone, so a refused
+  // key is tried again for a short while before it counts as another program's.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    bool refused = false;
+    for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
+      const Hotkey& key = m_plan.keys[i];
+      if (key.IsOff() || m_registered[i]) continue;
+      // MOD_NOREPEAT: holding the chord down makes one request, not a stream of them.
+      m_registered[i] = RegisterHotKey(window, kFirstHotkeyId + static_cast<int>(i), key.modifiers | MOD_NOREPEAT,
+                                       key.virtualKey) != FALSE;
+      refused = refused || !m_registered[i];
+    }
+    if (!refused || GetTickCount() - start >= kRetryMs) break;
+    Sleep(kRetryPollMs);
+  }
   for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
     const Hotkey& key = m_plan.keys[i];
-    if (key.IsOff()) continue;
-    // MOD_NOREPEAT: holding the chord down makes one request, not a stream of them.
-    m_registered[i] = RegisterHotKey(window, kFirstHotkeyId + static_cast<int>(i), key.modifiers | MOD_NOREPEAT,
-                                     key.virtualKey) != FALSE;
-    if (m_registered[i]) continue;
+    if (key.IsOff() || m_registered[i]) continue;
     const std::string report = HotkeyTakenReport(static_cast<OperatorKey>(i), key);
     std::fputs(report.c_str(), stdout);
     std::fflush(stdout);

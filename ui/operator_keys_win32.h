@@ -27,8 +27,8 @@ class OperatorKeys {
   OperatorKeys(const OperatorKeys&) = delete;
   OperatorKeys& operator=(const OperatorKeys&) = delete;
 
-  // Registers every key that is on. A key the platform refuses (another program holds it) is reported
-  // once on standard output and in `log`; the others still register.
+  // Registers every key that is on. A key the platform still refuses after kRetryMs (another program
+  // holds it) is reported once on standard output and in `log`; the others still register.
   void Register(HWND window, LogWriter& log);
   // Releases what Register took.
   void Unregister();
@@ -38,6 +38,9 @@ class OperatorKeys {
  private:
   // Hotkey ids are the request's index plus this (an application's range starts at 0).
   static constexpr int kFirstHotkeyId = 1;
+  // How long a refused key is tried again, and how often.
+  static constexpr DWORD kRetryMs = 1000;
+  static constexpr DWORD kRetryPollMs = 50;
 
   HotkeyPlan m_plan;
   HWND m_window = nullptr;

@@ -451,6 +451,7 @@ TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {
   EXPECT_EQ(CountOf(text, pidLine(olderPid)), 1u) << text;
   EXPECT_EQ(CountOf(text, pidLine(newer.Pid())), 1u) << text;
   EXPECT_EQ(CountOf(text, "WARNING"), 0u) << text;
+  EXPECT_EQ(CountOf(text, "!!! Hotkey"), 0u) << "the older copy's keys pass to the newer one: " << text;
 
   EXPECT_TRUE(newer.Close()) << "the newer copy did not end when its window closed";
 }
