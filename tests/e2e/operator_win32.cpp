@@ -342,8 +342,13 @@ class TransferPlay {
       return false;
     }
     if (!CommandSeen(Command("set AGC off"))) return false;
-    if (!Until([&] { return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn); },
-               "the conference's buttons (Transfer and Return disabled)")) {
+    // The whole pattern: the engine switches the three items one after another.
+    if (!Until(
+            [&] {
+              return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn) &&
+                     !halvane_.ItemEnabled(kIdBlindTransfer);
+            },
+            "the conference's buttons (Transfer, Return and Blind Transfer disabled)")) {
       return false;
     }
 
