@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "app/link_wiring_win32.h"
 #include "app/process_table_win32.h"
+#include "ui/operator_keys_win32.h"
 
 namespace halvane {
 
@@ -15,6 +17,8 @@ BOOL CHalvaneApp::InitInstance() {
 
   CHalvaneDlg dialog(m_board, m_items, m_startLinkThread);
   dialog.SetSoundRestorer(m_restoreSound);
+  OperatorKeys keys(LoadHotkeyPlan(OperatorKeysIniPath()));
+  dialog.UseOperatorKeys(keys, ProgramSessionLog(m_board));
   dialog.DoModal();
   return FALSE;
 }

@@ -10,6 +10,7 @@
 #include "link/codepage.h"
 #include "link/protocol.h"
 #include "link/window_system.h"
+#include "ui/call_phases_win32.h"
 #include "ui/main_window_requests.h"
 
 namespace halvane {
@@ -19,14 +20,16 @@ namespace {
 // to stop, they end with the process.
 struct Wiring {
   Wiring(CallBoard& board, DialogItems& items)
-      : log(board),
+      : log(ProgramSessionLog(board)),
+        phases(board),
         commands(board, PlatformDelivery(), SystemCodePage()),
         routing(PlatformMixerPort(), log, StandardOutput()),
-        engine(board, commands, SystemClock(), items, routing, log),
+        engine(board, commands, SystemClock(), items, routing, log, phases),
         link(board, log, SystemCodePage(), PlatformWindowSystem(), commands,
              [this] { engine.RunTransferEngine(); }) {}
 
-  SessionLog log;
+  LogWriter& log;
+  Win32CallPhases phases;
   CommandLink commands;
   RoutingSteps routing;
   TransferEngine engine;
@@ -40,6 +43,11 @@ Wiring& SharedWiring(CallBoard& board, DialogItems& items) {
 }
 
 }  // namespace
+
+LogWriter& ProgramSessionLog(const CallBoard& board) {
+  static SessionLog* const log = new SessionLog(board);
+  return *log;
+}
 
 LinkThreadStarter MakeLinkThreadStarter(CallBoard& board, DialogItems& items) {
   return [&board, &items]() {

@@ -4,6 +4,7 @@
 
 #include "base/call_board.h"
 #include "engine/audio_routing.h"
+#include "base/log_writer.h"
 #include "ui/halvane_dlg_win32.h"
 
 namespace halvane {
@@ -16,5 +17,8 @@ SoundRestorer MakeSoundRestorer(CallBoard& board, DialogItems& items);
 
 // The answer preset on the real clock: the sound card as after an answered call.
 void RestoreSound(AudioRouting& routing);
+// The program's one session log, shared by the engine, the link and the main window's key reports;
+// made on first use and never destroyed.
+LogWriter& ProgramSessionLog(const CallBoard& board);
 
 }  // namespace halvane

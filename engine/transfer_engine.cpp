@@ -56,8 +56,8 @@ const char* EngineStateName(EngineState state) {
 }
 
 TransferEngine::TransferEngine(CallBoard& board, CommandSender& sender, Clock& clock, DialogItems& items,
-                               AudioRouting& routing, LogWriter& log)
-    : board_(board), sender_(sender), clock_(clock), items_(items), routing_(routing), log_(log) {}
+                               AudioRouting& routing, LogWriter& log, CallPhases& phases)
+    : board_(board), sender_(sender), clock_(clock), items_(items), routing_(routing), log_(log), phases_(phases) {}
 
 void TransferEngine::RunTransferEngine() {
   if (!StartUp()) return;
@@ -163,6 +163,7 @@ EngineState TransferEngine::CycleStart() {
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
   ApplyIdleButtons();
+  phases_.PhaseChanged(CallPhase::kAtRest);  // phase: at rest
   return EngineState::kWaitIncoming;
 }
 
@@ -211,6 +212,7 @@ EngineState TransferEngine::AnswerCheck() {
 
 EngineState TransferEngine::WaitHold() {
   ApplyIdleButtons();
+  phases_.PhaseChanged(CallPhase::kCallActive);  // phase: call active (answered, or resumed)
   Log(kLogWaitHold);
   if (board_.holdRequest.load()) return EngineState::kHold;
   for (;;) {
@@ -225,6 +227,7 @@ EngineState TransferEngine::Hold() {
   Log(kLogHold);
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kHold, board_.firstCallId.Load());
+  phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kOpenContacts);
   return EngineState::kWaitSecondCall;
@@ -318,6 +321,7 @@ EngineState TransferEngine::WaitTransfer() {
 EngineState TransferEngine::Conference() {
   Log(kLogConference);
   Send(command::kJoin, board_.firstCallId.Load(), board_.secondCallId.Load());
+  phases_.PhaseChanged(CallPhase::kJoined);  // phase: parties joined
   Send(command::kAgcOff);
   ApplyTransferPreset(routing_, clock_);
   ApplyConferenceButtons();

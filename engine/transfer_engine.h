@@ -12,6 +12,7 @@
 #include "base/clock.h"
 #include "base/log_writer.h"
 #include "engine/audio_routing.h"
+#include "engine/call_phases.h"
 #include "engine/dialog_items.h"
 #include "link/command_sender.h"
 #include "link/protocol.h"
@@ -46,7 +47,7 @@ class TransferEngine {
   static constexpr char kReplyTimeoutLog[] = "\n=>no reply from Skype, going on";
 
   TransferEngine(CallBoard& board, CommandSender& sender, Clock& clock, DialogItems& items,
-                 AudioRouting& routing, LogWriter& log);
+                 AudioRouting& routing, LogWriter& log, CallPhases& phases = NoCallPhases());
   TransferEngine(const TransferEngine&) = delete;
   TransferEngine& operator=(const TransferEngine&) = delete;
 
@@ -108,6 +109,7 @@ class TransferEngine {
   DialogItems& items_;
   AudioRouting& routing_;
   LogWriter& log_;
+  CallPhases& phases_;
 
   std::atomic<bool> stop_{false};
   EngineState state_ = EngineState::kCycleStart;

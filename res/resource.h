@@ -6,6 +6,11 @@
 #define IDD_HALVANE_DIALOG 102
 #define IDR_MAINFRAME 128
 #define IDR_TRAY_MENU 129
+// The tray icon's pictures of the call's phase, in the order of the phases.
+#define IDI_PHASE_REST 130
+#define IDI_PHASE_ACTIVE 131
+#define IDI_PHASE_HOLD 132
+#define IDI_PHASE_JOINED 133
 
 #define IDC_INSTRUCTIONS 1001
 #define IDC_HOLD 1002

@@ -5,6 +5,7 @@
 #include "engine/operator_requests.h"
 #include "res/resource.h"
 #include "ui/about_box_dlg_win32.h"
+#include "ui/call_phases_win32.h"
 #include "ui/main_window_rules.h"
 
 namespace halvane {
@@ -59,6 +60,19 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
         return true;
       }
       break;
+    case WM_HOTKEY:
+      OnOperatorKey(wParam);
+      result = TRUE;
+      return true;
+    case kPhaseChangedMessage:
+      OnPhaseChanged(wParam);
+      result = TRUE;
+      return true;
+    case WM_DESTROY:
+      // The keys and the property go with the window (the tray base then removes the icon).
+      if (m_keys != nullptr) m_keys->Unregister();
+      RemovePropA(m_hWnd, kTrayIconProperty);
+      break;
     default:
       break;
   }
@@ -79,8 +93,7 @@ BOOL CHalvaneDlg::OnInitDialog() {
     }
   }
 
-  SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hMainIcon));
-  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hMainIcon));
+  SetWindowIcons();
 
   AssignIcon(IDR_MAINFRAME);
   AssignTip("Halvane");
@@ -91,6 +104,7 @@ BOOL CHalvaneDlg::OnInitDialog() {
 
   // Written before the link thread exists, so the other threads always find it set.
   m_board.mainWindow.store(reinterpret_cast<WindowHandle>(m_hWnd));
+  if (m_keys != nullptr && m_keyLog != nullptr) m_keys->Register(m_hWnd, *m_keyLog);
 
   if (!m_startLinkThread || !m_startLinkThread()) {
     MessageBoxA(m_hWnd, "Initialize skypeAnswerCall Thread failed!", "Message", MB_OK);

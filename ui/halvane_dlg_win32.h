@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "base/call_board.h"
+#include "base/log_writer.h"
 #include "engine/dialog_items.h"
+#include "ui/operator_keys_win32.h"
 #include "ui/tray_icon_dlg_win32.h"
 
 namespace halvane {
@@ -28,6 +30,9 @@ class CHalvaneDlg final : public CTrayIconDlg {
 
   // Run once by every orderly end: OK, Cancel, close, the session's end, a newer copy's request.
   void SetSoundRestorer(SoundRestorer restoreSound) { m_restoreSound = std::move(restoreSound); }
+  // The operator's system-wide keys, registered on this window at initialisation and released when it
+  // goes; a refused key is reported to `log`. Without this call the window has no keys.
+  void UseOperatorKeys(OperatorKeys& keys, LogWriter& log);
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
@@ -48,6 +53,13 @@ class CHalvaneDlg final : public CTrayIconDlg {
   void OnReturn();
   void OnBlindTransfer();
 
+  // WM_HOTKEY: the key's request goes through the same handler as its button and menu item.
+  void OnOperatorKey(WPARAM hotkeyId);
+  // kPhaseChangedMessage: the tray icon shows the engine's phase.
+  void OnPhaseChanged(WPARAM phase);
+  // The window's large and small icons, each image in its own size.
+  void SetWindowIcons();
+
   void FillInstructions();
 
   // WM_COMMAND IDOK or IDCANCEL from a control or an accelerator while the window is hidden: the
@@ -67,6 +79,8 @@ class CHalvaneDlg final : public CTrayIconDlg {
   SoundRestorer m_restoreSound;
   bool m_bEnding = false;
   UINT m_closeRequestMessage;
+  OperatorKeys* m_keys = nullptr;
+  LogWriter* m_keyLog = nullptr;
 };
 
 }  // namespace halvane

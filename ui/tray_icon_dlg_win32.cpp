@@ -36,7 +36,9 @@ CTrayIconDlg::~CTrayIconDlg() {
 }
 
 void CTrayIconDlg::AssignIcon(UINT resourceId) {
-  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(resourceId)));
+  // The notification area shows small icons: the resource's own small image, not a scaled large one.
+  HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(resourceId)), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   if (icon == nullptr) return;
   m_iconData.hIcon = icon;
   m_iconData.uFlags |= NIF_ICON;

@@ -82,6 +82,26 @@ std::string WithCrLf(const std::string& text) {
 
 constexpr std::chrono::milliseconds kQuietWindow{3000};
 
+// True when nobody holds the chord: this process could take it (and lets it go again at once).
+bool ChordIsFree(UINT modifiers, UINT key) {
+  constexpr int kProbeId = 0xB000;
+  if (!RegisterHotKey(nullptr, kProbeId, modifiers, key)) return false;
+  UnregisterHotKey(nullptr, kProbeId);
+  return true;
+}
+
+std::string ReadText(const std::wstring& path) {
+  std::string text;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+  CloseHandle(file);
+  return WithoutCr(text);
+}
+
 class HalvaneE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,6 +123,38 @@ class HalvaneE2eTest : public ::testing::Test {
     ASSERT_TRUE(halvane_.Start(folder_, withLogFolder)) << halvane_.Error();
     ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() != 0; }, kStartDeadline, "Halvane to attach"));
     ASSERT_TRUE(WaitUntil([&] { return !halvane_.Visible(); }, "the main window to hide itself at start"));
+  }
+
+  // Starts Halvane (`program`, with a log folder) with its standard output in the file `out`, and waits
+  // until it has attached.
+  void StartWithOutput(const std::wstring& out, const std::wstring& program = HalvaneExePath()) {
+    ASSERT_TRUE(halvane_.Start(folder_, true, out, program)) << halvane_.Error();
+    ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() != 0; }, kStartDeadline, "Halvane to attach"));
+  }
+
+  ::testing::AssertionResult LogGrows(const std::string& line, std::size_t before) {
+    return WaitUntil([&] { return CountOf(WithoutCr(halvane_.LogText()), line) > before; }, kStepDeadline,
+                     "the session log line \"" + line + "\"");
+  }
+
+  ::testing::AssertionResult ClientReceives(const std::string& command) {
+    return WaitUntil(
+        [&] {
+          const std::vector<std::string> commands = client_.Commands();
+          return std::find(commands.begin(), commands.end(), command) != commands.end();
+        },
+        kStepDeadline, "the client to receive \"" + command + "\"");
+  }
+
+  // A call rings and the operator answers it in the client; Halvane then waits for Hold.
+  std::string AnswerACall(const std::string& caller) {
+    EXPECT_TRUE(LogGrows("\n\n=>wait for incoming call", 0));
+    const std::string id = client_.IncomingCall(caller);
+    EXPECT_FALSE(id.empty()) << "the client did not make the incoming call";
+    EXPECT_TRUE(LogGrows("\n=>incoming call rings", 0));
+    EXPECT_TRUE(client_.OperatorAnswers(id));
+    EXPECT_TRUE(LogGrows("\n=>wait for hold button pressing", 0));
+    return id;
   }
 
   ::testing::AssertionResult IconsShown(int count) {
@@ -174,6 +226,7 @@ TEST_F(HalvaneE2eTest, WindowAndIconTakeTurnsRequestsWithoutACallAboutBoxAndClos
   ASSERT_TRUE(halvane_.Close()) << "the program did not end when its window closed";
   EXPECT_EQ(halvane_.ExitCode(), 0u);
   EXPECT_TRUE(IconsShown(0)) << "closing the window removes the icon";
+  EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'H')) << "the keys go with the program";
 
   // Without a log folder nothing is logged, and the folder is not made.
   EXPECT_EQ(GetFileAttributesW((folder_ + L"\\log").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -253,42 +306,63 @@ TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConfe
   EXPECT_LE(std::abs((shown.top + shown.bottom) - (work.top + work.bottom)), 1) << shown.top << " of " << work.bottom;
 }
 
-// Three transfers in one run: with the buttons, with the tray menu, and one whose conference sees a
-// further call that Halvane refuses. The buttons at each step, the client's commands of each cycle
-// and the session log's whole text are checked.
-TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuAndARefusedThirdCall) {
+// Four transfers in one run: with the buttons, with the tray menu, with the system-wide keys alone, and
+// one whose conference sees a further call that Halvane refuses. The buttons and the tray icon's phase
+// picture at each step, the client's commands of each cycle and the session log's whole text are checked.
+TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
   ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
 
   const std::string idle = "Hold+ Return- Transfer- Blind-";
   const std::string held = "Hold- Return+ Transfer+ Blind+";
   const std::string conference = "Hold- Return- Transfer- Blind-";
-  const std::vector<std::pair<std::string, std::string>> expectedPatterns = {
-      {"Halvane waits for an incoming call", ""},  // at start-up the engine may not have set them yet
-      {"the incoming call", idle},
-      {"the operator answers", idle},
-      {"the operator presses Hold", idle},
-      {"the operator dials", held},
-      {"answers call", held},
-      {"the operator presses Transfer", held},
-      {"during the conference", conference},
-      {"hangs up; Halvane ends the conference", conference},
+  // The phase pictures: at rest, call active, caller on hold, joined.
+  constexpr UINT_PTR rest = 130, active = 131, onHold = 132, joined = 133;
+  const struct {
+    const char* step;
+    std::string buttons;  // empty: not checked
+    UINT_PTR picture;     // 0: not checked
+  } expectedSteps[] = {
+      {"Halvane waits for an incoming call", "", 0},  // at start-up the engine may not have set them yet
+      {"the incoming call", idle, rest},
+      {"the operator answers", idle, rest},
+      {"the operator presses Hold", idle, active},
+      {"the operator dials", held, onHold},
+      {"answers call", held, onHold},
+      {"the operator presses Transfer", held, onHold},
+      {"during the conference", conference, joined},
+      {"hangs up; Halvane ends the conference", conference, joined},
   };
+  constexpr std::size_t kSteps = sizeof expectedSteps / sizeof expectedSteps[0];
 
   const auto play = [&](TransferOptions options) {
-    std::vector<std::pair<std::string, std::string>> seen;
-    options.onStep = [&](const std::string& step) { seen.emplace_back(step, halvane_.ButtonPattern()); };
+    struct Seen {
+      std::string step;
+      std::string buttons;
+      UINT_PTR picture;
+    };
+    std::vector<Seen> seen;
+    options.onStep = [&](const std::string& step) {
+      // The phase is posted to the window's thread, so its picture may follow the step's cue by a moment.
+      const UINT_PTR want = seen.size() < kSteps ? expectedSteps[seen.size()].picture : 0;
+      if (want != 0) WaitFor([&] { return halvane_.TrayIconPicture() == want; }, std::chrono::milliseconds(5000));
+      seen.push_back({step, halvane_.ButtonPattern(), halvane_.TrayIconPicture()});
+    };
     if (!options.duringConference) options.duringConference = [] { return std::string(); };
     const TransferResult result = PlayAttendedTransfer(halvane_, client_, options);
     EXPECT_TRUE(Completed(result));
-    EXPECT_EQ(seen.size(), expectedPatterns.size());
-    for (std::size_t i = 0; i < seen.size() && i < expectedPatterns.size(); ++i) {
-      EXPECT_NE(seen[i].first.find(expectedPatterns[i].first), std::string::npos)
-          << "step " << i << " is \"" << seen[i].first << "\"";
-      if (!expectedPatterns[i].second.empty()) {
-        EXPECT_EQ(seen[i].second, expectedPatterns[i].second) << "buttons at \"" << seen[i].first << "\"";
+    EXPECT_EQ(seen.size(), kSteps);
+    for (std::size_t i = 0; i < seen.size() && i < kSteps; ++i) {
+      EXPECT_NE(seen[i].step.find(expectedSteps[i].step), std::string::npos)
+          << "step " << i << " is \"" << seen[i].step << "\"";
+      if (!expectedSteps[i].buttons.empty()) {
+        EXPECT_EQ(seen[i].buttons, expectedSteps[i].buttons) << "buttons at \"" << seen[i].step << "\"";
+      }
+      if (expectedSteps[i].picture != 0) {
+        EXPECT_EQ(seen[i].picture, expectedSteps[i].picture) << "tray picture at \"" << seen[i].step << "\"";
       }
     }
     EXPECT_EQ(halvane_.ButtonPattern(), idle) << "after the transfer";
+    EXPECT_TRUE(WaitUntil([&] { return halvane_.TrayIconPicture() == rest; }, "the tray picture at rest after the transfer"));
     return result;
   };
 
@@ -303,6 +377,16 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuAndARefusedThirdCall) {
   const TransferResult tray = play(menu);
   ASSERT_TRUE(tray.completed);
   EXPECT_EQ(CommandsFrom(client_, tray.firstCommand), CycleCommands(tray.firstCall, tray.secondCall));
+
+  // No button and no menu: Ctrl+Alt+H and Ctrl+Alt+T typed system-wide while the window is hidden.
+  TransferOptions keys;
+  keys.keys = true;
+  keys.caller = "caller8";
+  keys.secondParty = "party9";
+  ASSERT_FALSE(halvane_.Visible());
+  const TransferResult typed = play(keys);
+  ASSERT_TRUE(typed.completed);
+  EXPECT_EQ(CommandsFrom(client_, typed.firstCommand), CycleCommands(typed.firstCall, typed.secondCall));
 
   // A third call rings during the conference: Halvane hangs it up, the client reports its end (the
   // tagged reply and the notification), and the conference goes on until the caller really hangs up.
@@ -345,8 +429,65 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuAndARefusedThirdCall) {
   // The session log holds exactly the run's progress, as a text file (CR LF line ends).
   const std::string expectedLog = "\n\naccess Skype successfully... get current user handle... "
                                   "\n\n=>wait for incoming call" +
-                                  CycleLog(false) + CycleLog(false) + CycleLog(true);
+                                  CycleLog(false) + CycleLog(false) + CycleLog(false) + CycleLog(true);
   EXPECT_EQ(halvane_.LogText(), WithCrLf(expectedLog));
+}
+
+// A key that another program took first is reported once, on standard output and in the session log;
+// Halvane's other two keys still hold and return the caller.
+TEST_F(HalvaneE2eTest, KeyHeldByAnotherProgramIsReportedOnceAndTheOtherKeysWork) {
+  constexpr int kTakenId = 0xB001;
+  ASSERT_TRUE(RegisterHotKey(nullptr, kTakenId, MOD_CONTROL | MOD_ALT, 'T')) << "this test could not take Ctrl+Alt+T";
+  struct Release {
+    ~Release() { UnregisterHotKey(nullptr, kTakenId); }
+  } release;
+  folder_ = MakeWorkFolder(L"halvane-keys");
+  ASSERT_FALSE(folder_.empty()) << "no working folder";
+  const std::wstring out = folder_ + L"\\output.txt";
+  ASSERT_NO_FATAL_FAILURE(StartWithOutput(out));
+  EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'H')) << "Halvane holds Ctrl+Alt+H";
+  EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'R')) << "Halvane holds Ctrl+Alt+R";
+
+  const std::string call = AnswerACall("caller1");
+  ASSERT_TRUE(PressChord({VK_CONTROL, VK_MENU, 'H'}));
+  ASSERT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
+  ASSERT_TRUE(LogGrows("\n=>wait for placing 2nd call", 0));
+  ASSERT_TRUE(PressChord({VK_CONTROL, VK_MENU, 'R'}));
+  ASSERT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
+
+  const std::string report = "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program\n";
+  EXPECT_EQ(CountOf(ReadText(out), report), 1u) << ReadText(out);
+  EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), report), 1u) << halvane_.LogText();
+}
+
+// Halvane.ini beside the program gives Hold another key and turns Return's off; a malformed Transfer
+// entry is reported and keeps its default.
+TEST_F(HalvaneE2eTest, IniBesideTheProgramChangesAKeyAndTurnsOneOff) {
+  folder_ = MakeWorkFolder(L"halvane-ini");
+  ASSERT_FALSE(folder_.empty()) << "no working folder";
+  const std::wstring program = folder_ + L"\\Halvane.exe";
+  ASSERT_TRUE(CopyFileW(HalvaneExePath().c_str(), program.c_str(), FALSE)) << "the program could not be copied";
+  const std::string ini = "[Hotkeys]\r\nHold=Ctrl+Shift+F9\r\nTransfer=Ctrl+Alt+Q+X\r\nReturn=\r\n";
+  HANDLE file = CreateFileW((folder_ + L"\\Halvane.ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, ini.data(), static_cast<DWORD>(ini.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(written, ini.size());
+
+  const std::wstring out = folder_ + L"\\output.txt";
+  ASSERT_NO_FATAL_FAILURE(StartWithOutput(out, program));
+  EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_SHIFT, VK_F9)) << "Hold's key from the file";
+  EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'H')) << "Hold's default is left free";
+  EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'R')) << "Return has no key";
+  EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'T')) << "Transfer keeps its default";
+  EXPECT_EQ(CountOf(ReadText(out), "!!! Halvane.ini: Transfer=Ctrl+Alt+Q+X is not a key; keeping Ctrl+Alt+T\n"), 1u)
+      << ReadText(out);
+
+  const std::string call = AnswerACall("caller1");
+  ASSERT_TRUE(PressChord({VK_CONTROL, VK_SHIFT, VK_F9}));
+  EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
 
 // Starting the program again ends the copy already running; with its output in a file, the new copy
@@ -388,6 +529,7 @@ TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {
   EXPECT_EQ(CountOf(text, pidLine(olderPid)), 1u) << text;
   EXPECT_EQ(CountOf(text, pidLine(newer.Pid())), 1u) << text;
   EXPECT_EQ(CountOf(text, "WARNING"), 0u) << text;
+  EXPECT_EQ(CountOf(text, "!!! Hotkey"), 0u) << "the older copy's keys pass to the newer one: " << text;
 
   EXPECT_TRUE(newer.Close()) << "the newer copy did not end when its window closed";
 }

@@ -1,6 +1,7 @@
 #include "operator_win32.h"
 
 #include <atomic>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -69,6 +70,21 @@ std::wstring MakeWorkFolder(const std::wstring& prefix) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
   }
   return std::wstring();
+}
+
+bool PressChord(std::initializer_list<WORD> keys) {
+  std::vector<INPUT> inputs;
+  const auto add = [&inputs](WORD key, DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  for (const WORD key : keys) add(key, 0);
+  for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) add(*key, KEYEVENTF_KEYUP);
+  return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
 namespace {
@@ -229,6 +245,10 @@ std::string HalvaneProcess::ButtonPattern() const {
   return out;
 }
 
+UINT_PTR HalvaneProcess::TrayIconPicture() const {
+  return reinterpret_cast<UINT_PTR>(GetPropW(main_, L"Halvane.TrayIcon"));
+}
+
 HWND HalvaneProcess::FindWindowTitled(const std::wstring& title) const {
   return FindProcessWindow(info_.dwProcessId, std::wstring(), title);
 }
@@ -314,7 +334,7 @@ class TransferPlay {
     if (!client_.OperatorAnswers(result_.firstCall)) return Fail("the client refused the answer");
     if (!LogGrows("\n=>wait for hold button pressing", seen)) return false;
 
-    Step(std::string("the operator presses Hold") + (options_.trayMenu ? " in the tray menu" : ""));
+    Step(std::string("the operator presses Hold") + Via());
     seen = LogCount("\n=>wait for placing 2nd call");
     const std::size_t contacts = CommandCount(Command("open contacts"));
     if (!Operator(kIdHold, kIdMenuHold)) return false;
@@ -337,14 +357,19 @@ class TransferPlay {
     if (!client_.FarEndAnswers(result_.secondCall)) return Fail("the client refused the far end's answer");
     if (!LogGrows("\n=>wait for transfer button pressing", seen)) return false;
 
-    Step(std::string("the operator presses Transfer") + (options_.trayMenu ? " in the tray menu" : ""));
+    Step(std::string("the operator presses Transfer") + Via());
     if (!Operator(kIdTransfer, kIdMenuTransfer)) return false;
     if (!CommandSeen(Command("set call " + result_.firstCall + " join_conference " + result_.secondCall))) {
       return false;
     }
     if (!CommandSeen(Command("set AGC off"))) return false;
-    if (!Until([&] { return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn); },
-               "the conference's buttons (Transfer and Return disabled)")) {
+    // The whole pattern: the engine switches the three items one after another.
+    if (!Until(
+            [&] {
+              return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn) &&
+                     !halvane_.ItemEnabled(kIdBlindTransfer);
+            },
+            "the conference's buttons (Transfer, Return and Blind Transfer disabled)")) {
       return false;
     }
 
@@ -372,6 +397,8 @@ class TransferPlay {
   }
 
   static std::string Command(const std::string& words) { return kTag + words; }
+
+  std::string Via() const { return options_.keys ? " with its key" : options_.trayMenu ? " in the tray menu" : ""; }
 
   void Step(const std::string& name) {
     step_ = name;
@@ -431,6 +458,10 @@ class TransferPlay {
       // The popup's items in order: Hold, Return, Transfer.
       const std::string failure = halvane_.UsePopupMenu(menuCommand == kIdMenuHold ? 1 : 3);
       return failure.empty() || Fail(failure);
+    }
+    if (options_.keys) {
+      const WORD letter = button == kIdHold ? 'H' : 'T';
+      return PressChord({VK_CONTROL, VK_MENU, letter}) || Fail("the key chord could not be typed");
     }
     const bool delivered = options_.trayMenu ? halvane_.MenuCommand(menuCommand) : halvane_.Press(button);
     return delivered || Fail("the main window did not take the command");

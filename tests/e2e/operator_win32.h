@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "sim/client_emulator_win32.h"
@@ -70,6 +71,9 @@ std::wstring HalvaneExePath();
 // A new, empty folder under the temporary folder; empty when it could not be made.
 std::wstring MakeWorkFolder(const std::wstring& prefix);
 
+// A key chord typed system-wide through SendInput: the keys pressed in order, released in reverse.
+bool PressChord(std::initializer_list<WORD> keys);
+
 // The notification-area icons shown right now, as far as the shell lets another program see them: under
 // Wine without a desktop tray, each icon is a visible child window of Wine's own tray window. Elsewhere
 // this counts nothing and stays 0.
@@ -118,6 +122,9 @@ class HalvaneProcess {
   // "E.HTR." style summary of the four buttons, for messages: H Hold, R Return, T Transfer, B Blind
   // Transfer in capitals when enabled, lower case when disabled.
   std::string ButtonPattern() const;
+  // The icon resource the tray icon shows (the main window's "Halvane.TrayIcon" property); 0 before the
+  // engine's first phase.
+  UINT_PTR TrayIconPicture() const;
   // A top-level window of the program with this title (the About box, a message box); null if none.
   HWND FindWindowTitled(const std::wstring& title) const;
   // The session log "log\log(<handle>).txt" in the working folder, as stored (CR LF line ends); empty
@@ -149,6 +156,8 @@ struct TransferOptions {
   bool trayMenu = false;
   // Choose Hold and Transfer from the real popup menu instead of the buttons.
   bool popupMenu = false;
+  // Use the default system-wide keys (Ctrl+Alt+H, Ctrl+Alt+T) instead of the buttons.
+  bool keys = false;
   std::string caller = "caller1";
   std::string secondParty = "party2";
   std::string userHandle = "operator1";

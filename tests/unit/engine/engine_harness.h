@@ -16,6 +16,7 @@
 #include "base/clock.h"
 #include "base/log_writer.h"
 #include "engine/audio_routing.h"
+#include "engine/call_phases.h"
 #include "engine/operator_requests.h"
 #include "engine/transfer_engine.h"
 #include "link/command_sender.h"
@@ -176,6 +177,19 @@ class RecordingLog final : public LogWriter {
   Trace& trace_;
 };
 
+class RecordingPhases final : public CallPhases {
+ public:
+  RecordingPhases(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
+  void PhaseChanged(CallPhase phase) override {
+    static const char* const kNames[] = {"at rest", "call active", "caller on hold", "joined"};
+    trace_.push_back(std::to_string(clock_.now()) + " phase " + kNames[static_cast<int>(phase)]);
+  }
+
+ private:
+  ScriptClock& clock_;
+  Trace& trace_;
+};
+
 // One scenario: the board starts attached (API window 7) with the main window 42, the script is
 // written with At/Line/Status/Press, and Run lets the engine go until a virtual time.
 struct Scenario {
@@ -252,7 +266,8 @@ struct Scenario {
   RecordingItems items{clock, trace};
   RecordingRouting routing{clock, trace};
   RecordingLog log{clock, trace};
-  TransferEngine engine{board, client, clock, items, routing, log};
+  RecordingPhases phases{clock, trace};
+  TransferEngine engine{board, client, clock, items, routing, log, phases};
 
  private:
   bool started_ = false;

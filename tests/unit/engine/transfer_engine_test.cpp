@@ -116,6 +116,9 @@ TEST(TransferEngine, FullTransferSwitchesButtonsAndMixerInOrder) {
       "21300 audio record MIC 32768", "21300 audio speaker mute 0", "21300 audio mic playback mute 1",
   };
   EXPECT_EQ(s.Only(" audio "), mixer);
+  const Trace phases = {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold",
+                        "15100 phase joined", "21300 phase at rest"};
+  EXPECT_EQ(s.Only(" phase "), phases);
   // The transfer preset follows the AGC command it belongs to.
   bool followed = false;
   for (std::size_t i = 0; i + 1 < s.trace.size(); ++i) {
@@ -163,17 +166,21 @@ TEST(TransferEngine, EarlyHangUps) {
     bool holdPressed;
     Commands commandsAfterAnswer;  // from the AGC command of the answer on
     const char* logTail;
+    Trace phases;
   };
   const Case cases[] = {
       {"right after the answer", 5000, false,
        {"#KALDU set AGC on", "#KALDU set AGC on", "#KALDU minimize"},
-       "\n=>answer incoming call\n=>finished\n\n=>wait for incoming call"},
+       "\n=>answer incoming call\n=>finished\n\n=>wait for incoming call",
+       {"0 phase at rest", "5700 phase at rest"}},
       {"while waiting for Hold", 7000, false,
        {"#KALDU set AGC on"},
-       "\n=>answer incoming call\n=>wait for hold button pressing\n\n=>wait for incoming call"},
+       "\n=>answer incoming call\n=>wait for hold button pressing\n\n=>wait for incoming call",
+       {"0 phase at rest", "5600 phase call active", "7000 phase at rest"}},
       {"held, before a second call", 9000, true,
        {"#KALDU set AGC on", "#KALDU set call 1234 status onhold", "#KALDU open contacts"},
-       "\n=>hold incoming call\n=>wait for placing 2nd call\n=>1st call hangup\n\n=>wait for incoming call"},
+       "\n=>hold incoming call\n=>wait for placing 2nd call\n=>1st call hangup\n\n=>wait for incoming call",
+       {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold", "9000 phase at rest"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,6 +193,7 @@ TEST(TransferEngine, EarlyHangUps) {
     EXPECT_EQ(s.CommandsFrom(5500), c.commandsAfterAnswer);
     EXPECT_TRUE(EndsWith(s.log.text, c.logTail)) << s.log.text;
     EXPECT_FALSE(s.board.callActive.load());
+    EXPECT_EQ(s.Only(" phase "), c.phases);
   }
 }
 
@@ -208,6 +216,9 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
       << s.log.text;
   const Trace idleAgain = {"9200 item 1002 on", "9200 item 1003 off", "9200 item 1004 off", "9200 item 1005 off"};
   EXPECT_EQ(s.Only("9200 item"), idleAgain);
+  const Trace phases = {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold",
+                        "9200 phase call active", "11100 phase caller on hold"};
+  EXPECT_EQ(s.Only(" phase "), phases);
 }
 
 // What the second call's end, before anyone answers, leads to.

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/call_board.h"
 #include "res/resource.h"
+#include "ui/call_phases_win32.h"
 #include "ui/dialog_items_win32.h"
 #include "ui/halvane_dlg_win32.h"
 #include "ui/main_window_requests.h"
@@ -210,6 +212,20 @@ void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND windo
   SendMessageA(window, WM_USER + 1, 1, WM_MOUSEMOVE);
   // Cut to the record's 63 characters, the closing parenthesis kept.
   EXPECT_EQ(std::string(record.szTip), "Halvane(" + std::string(54, 'h') + ")");
+
+  // The engine's phase, posted from its thread, changes the icon and the property that names it; the
+  // tooltip stays.
+  EXPECT_EQ(GetPropA(window, "Halvane.TrayIcon"), nullptr) << "no phase before the engine reports one";
+  Win32CallPhases phases(board);
+  const HICON before = record.hIcon;
+  phases.PhaseChanged(CallPhase::kCallerOnHold);
+  MSG message;
+  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  EXPECT_EQ(reinterpret_cast<UINT_PTR>(GetPropA(window, "Halvane.TrayIcon")), 132U);
+  EXPECT_NE(record.hIcon, before);
+  EXPECT_EQ(std::string(record.szTip), "Halvane(" + std::string(54, 'h') + ")");
+  SendMessageA(window, WM_APP + 0x20, 4, 0);  // not a phase: ignored
+  EXPECT_EQ(reinterpret_cast<UINT_PTR>(GetPropA(window, "Halvane.TrayIcon")), 132U);
 }
 
 TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
@@ -325,6 +341,29 @@ TEST(MainWindowWin32, TellsWhenTheLinkThreadCannotStartAndStaysUp) {
   harness.cbtHook = &ReadMessageBox;
   RunMainWindow(harness);
   EXPECT_EQ(g_box, "Initialize skypeAnswerCall Thread failed! [OK]");
+}
+
+// Every icon of the program holds the same six sizes, 32 bits per pixel, read back from its group entry.
+TEST(ProgramIcons, HoldSixSizes) {
+  for (const int id : {IDR_MAINFRAME, IDI_PHASE_REST, IDI_PHASE_ACTIVE, IDI_PHASE_HOLD, IDI_PHASE_JOINED}) {
+    SCOPED_TRACE(id);
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+    ASSERT_NE(found, nullptr);
+    const auto* group = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, found)));
+    ASSERT_NE(group, nullptr);
+    const DWORD size = SizeofResource(nullptr, found);
+    ASSERT_GE(size, 6u);
+    const int count = group[4] | (group[5] << 8);
+    ASSERT_EQ(size, 6u + 14u * static_cast<DWORD>(count));  // header, then one 14-byte entry per image
+    std::vector<std::string> images;
+    for (int i = 0; i < count; ++i) {
+      const BYTE* entry = group + 6 + 14 * i;
+      images.push_back(std::to_string(entry[0]) + "x" + std::to_string(entry[1]) + "@" +
+                       std::to_string(entry[6] | (entry[7] << 8)));
+    }
+    const std::vector<std::string> expected = {"16x16@32", "20x20@32", "24x24@32", "32x32@32", "48x48@32", "96x96@32"};
+    EXPECT_EQ(images, expected);
+  }
 }
 
 }  // namespace

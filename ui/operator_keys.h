@@ -1,0 +1,65 @@
+#pragma once
+// The operator's system-wide keys for Hold, Transfer and Return: their text form ("Ctrl+Alt+H"), the
+// defaults, and the plan made from the optional "[Hotkeys]" section of Halvane.ini. No platform header:
+// modifier bits and key codes are the platform's values, spelt out.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halvane {
+
+// The platform's modifier bits for a registered key.
+inline constexpr std::uint32_t kModAlt = 0x0001;
+inline constexpr std::uint32_t kModCtrl = 0x0002;
+inline constexpr std::uint32_t kModShift = 0x0004;
+inline constexpr std::uint32_t kModWin = 0x0008;
+
+struct Hotkey {
+  std::uint32_t modifiers = 0;
+  std::uint32_t virtualKey = 0;  // 0: no key
+  bool IsOff() const { return virtualKey == 0; }
+  bool operator==(const Hotkey& other) const {
+    return modifiers == other.modifiers && virtualKey == other.virtualKey;
+  }
+};
+
+// The three requests a key can make, in the order of the ini's entries and of the reports.
+enum class OperatorKey : int { kHold = 0, kTransfer = 1, kReturn = 2 };
+inline constexpr std::size_t kOperatorKeyCount = 3;
+
+const char* OperatorKeyName(OperatorKey key);  // "Hold", "Transfer", "Return"
+Hotkey DefaultHotkey(OperatorKey key);         // Ctrl+Alt+H, Ctrl+Alt+T, Ctrl+Alt+R
+
+// Reads "Ctrl+Alt+H", "ctrl + shift + f9", "Win+Pause": modifiers Ctrl (Control), Alt, Shift, Win, each
+// at most once, then one key: a letter, a digit, F1 to F24, or a named key (Space, Insert, Delete, Home,
+// End, PageUp, PageDown, Up, Down, Left, Right, Pause). A letter, digit or named key needs Ctrl, Alt or
+// Win, so that plain typing is never taken; a function key may stand alone. An empty or blank text is a
+// valid "no key". False, and `key` untouched, for anything else.
+bool ParseHotkey(std::string_view text, Hotkey& key);
+
+// The canonical text: modifiers in the order Ctrl, Alt, Shift, Win; "" for no key.
+std::string HotkeyText(const Hotkey& key);
+
+// The ini's entries as read: nullopt where an entry is missing.
+using HotkeyEntries = std::array<std::optional<std::string>, kOperatorKeyCount>;
+
+struct HotkeyPlan {
+  std::array<Hotkey, kOperatorKeyCount> keys;
+  // One line per problem, each ending in "\n", for standard output.
+  std::vector<std::string> reports;
+};
+
+// Missing entries take their default; a malformed entry is reported and keeps its default. When two
+// requests end up with the same key, a key written in the file wins over a default, and otherwise the
+// earlier request (Hold, Transfer, Return) keeps it; the other request is reported and gets no key.
+HotkeyPlan PlanHotkeys(const HotkeyEntries& entries);
+
+// "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program\n": for a key the platform refused.
+std::string HotkeyTakenReport(OperatorKey key, const Hotkey& hotkey);
+
+}  // namespace halvane
