@@ -19,7 +19,7 @@ namespace {
 struct Wiring {
   Wiring(CallBoard& board, DialogItems& items)
       : log(board),
-        commands(board, PlatformDelivery(), SystemCodePage()),
+        commands(board, PlatformDelivery(), SystemCodePage(), &log),
         routing(PlatformMixerPort(), log, StandardOutput()),
         engine(board, commands, SystemClock(), items, routing, log),
         link(board, log, SystemCodePage(), PlatformWindowSystem(), commands,

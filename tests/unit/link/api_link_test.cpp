@@ -47,13 +47,18 @@ enum class Fail {
 class FakeWindowSystem final : public WindowSystem {
  public:
   explicit FakeWindowSystem(CallBoard& board) : board_(board) {}
-  ~FakeWindowSystem() override {
+  ~FakeWindowSystem() override { JoinThreads(); }
+  // Waits for the threads that StartThread started for real.
+  void JoinThreads() {
     for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
   }
 
   Fail fail = Fail::kNone;
   bool broadcastDelivered = true;
   bool realThreads = false;
+  // The wait for the done event answers at once that its bound has passed.
+  bool doneWaitRunsOut = false;
   // Called inside every broadcast, as the client's answer would be.
   std::function<void()> onBroadcast;
 
@@ -135,6 +140,11 @@ class FakeWindowSystem final : public WindowSystem {
     events_->OnDestroy();
   }
 
+  bool StartTimer(WindowHandle window, std::uint32_t intervalMs) override {
+    Record("start timer " + std::to_string(window) + " " + std::to_string(intervalMs));
+    return true;
+  }
+
   void PostClose(WindowHandle window) override {
     Record("post close " + std::to_string(window));
     // The default procedure answers WM_CLOSE by destroying the window.
@@ -188,6 +198,7 @@ class FakeWindowSystem final : public WindowSystem {
   }
   bool WaitDoneEvent(EventHandle event, std::uint32_t timeoutMs) override {
     Record("wait event " + std::to_string(event));
+    if (doneWaitRunsOut) return false;
     std::unique_lock<std::mutex> lock(mutex_);
     return queued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return eventSet_; });
   }
@@ -251,10 +262,11 @@ class RecordingLog final : public LogWriter {
 
 class RecordingDelivery final : public Delivery {
  public:
-  bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
     delivered.push_back({target, sender, std::string(data, size)});
-    return true;
+    return answer;
   }
+  DeliveryResult answer = DeliveryResult::kAccepted;
   struct Message {
     WindowHandle target;
     WindowHandle sender;
@@ -457,6 +469,7 @@ TEST_F(ApiLinkTest, StartOrderAndOrderlyStopWhenTheBroadcastIsNotDelivered) {
       "open process",
       "register class 64",
       "create window 64",
+      "start timer 1536 1000",
       "create event",
       "start thread",
       "broadcast",
@@ -520,6 +533,102 @@ TEST_F(ApiLinkTest, ClassNameIsThePrefixAndAFreshUuidUsedAlike) {
   EXPECT_EQ(link->ClassName(), expected);
   // Registered, created and unregistered under one name.
   EXPECT_EQ(windows.ClassNames(), (std::vector<std::string>{expected, expected, expected}));
+}
+
+// Ticks in virtual time: after each way of losing the client, how many discoveries the link sends by
+// itself at the 9th, 10th and 30th tick, and what it logs. The client answers each with `answer`.
+TEST_F(ApiLinkTest, LooksForALostClientAgainEveryTenTicksButNotAfterARefusal) {
+  struct Row {
+    const char* name;
+    std::function<void(ApiLink&)> lose;
+    std::intptr_t answer;  // -1: none
+    std::size_t at9, at10, at30;
+    const char* logged;
+  };
+  const auto failedDelivery = [this](DeliveryResult answer) {
+    delivery.answer = answer;
+    testing::internal::CaptureStdout();
+    commands.SendCommand("#KALDU open contacts");
+    testing::internal::GetCapturedStdout();
+  };
+  const auto refusedDelivery = [=](ApiLink&) { failedDelivery(DeliveryResult::kRefused); };
+  const Row rows[] = {
+      {"refused delivery", refusedDelivery, -1, 0, 1, 3, "!!! Skype not attached, looking for it again\n"},
+      {"window gone", [=](ApiLink&) { failedDelivery(DeliveryResult::kGone); }, -1, 0, 1, 3, "!!! Skype not attached, looking for it again\n"},
+      {"API not available while not attached",
+       [this](ApiLink& link) {
+         board.apiWindow.store(0);
+         link.OnMessage(kAttachId, kClientWindow, kAttachNotAvailable);
+       },
+       kAttachNotAvailable, 0, 1, 3, "!!! Skype API not available\n!!! Skype not attached, looking for it again\n"},
+      {"refused delivery, then the user refuses access",
+       [=](ApiLink& link) {
+         refusedDelivery(link);
+         link.OnMessage(kAttachId, kClientWindow, kAttachRefused);
+       },
+       -1, 0, 0, 0, "!!! Connection refused\n"},
+      {"API not available while attached",
+       [](ApiLink& link) { link.OnMessage(kAttachId, kClientWindow, kAttachNotAvailable); }, -1, 0, 0, 0,
+       "!!! Skype API not available\n"},
+      {"found again by the first look", refusedDelivery, kAttachSuccess, 0, 1, 1,
+       "!!! Skype not attached, looking for it again\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeWindowSystem rowWindows(board);
+    RecordingLog rowLog;
+    ApiLink link(board, rowLog, SystemCodePage(), rowWindows, commands, {});
+    ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+    if (row.answer >= 0) rowWindows.onBroadcast = [&] { link.OnMessage(kAttachId, kClientWindow, row.answer); };
+    row.lose(link);
+    std::size_t seen[31] = {};
+    for (int tick = 1; tick <= 30; ++tick) {
+      link.OnTimer();
+      seen[tick] = rowWindows.Broadcasts().size();
+    }
+    EXPECT_EQ(seen[9], row.at9);
+    EXPECT_EQ(seen[10], row.at10);
+    EXPECT_EQ(seen[30], row.at30);
+    EXPECT_EQ(rowLog.Text(), row.logged);
+    for (const auto& broadcast : rowWindows.Broadcasts()) EXPECT_EQ(broadcast.message, kDiscoverId);
+
+    // Attached again: no more looking.
+    link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
+    for (int tick = 0; tick < 30; ++tick) link.OnTimer();
+    EXPECT_EQ(rowWindows.Broadcasts().size(), row.at30);
+    link.Close();
+    delivery.answer = DeliveryResult::kAccepted;
+  }
+}
+
+// The link thread gives up waiting for the worker's done event at its bound while the worker still runs:
+// the worker, finishing later, sets the event and is the one to close it, once. Run under
+// ThreadSanitizer too: the handle is never a plain value that both threads write.
+TEST_F(ApiLinkTest, ADoneEventWaitThatRunsOutLeavesTheEventToTheWorker) {
+  windows.realThreads = true;
+  windows.doneWaitRunsOut = true;
+  std::atomic<bool> release{false};
+  auto link = MakeLink([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!release.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  });
+  std::thread linkThread([&] { link->RunLinkThread(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!windows.WindowCreated() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(windows.WindowCreated()) << "waited for the link window";
+  windows.PostQuit();  // the loop ends while the engine still runs
+  linkThread.join();
+  EXPECT_TRUE(link->Stopped());
+  release.store(true);
+  windows.JoinThreads();
+
+  const auto calls = windows.Calls();
+  const auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "close event 68"), 1);
+  EXPECT_LT(at("wait event 68"), at("set event 68"));
+  EXPECT_LT(at("set event 68"), at("close event 68"));
+  EXPECT_EQ(calls.back(), "close event 68");
 }
 
 // The link and the worker on threads of their own, as in the program: the engine waits for the attach
