@@ -96,7 +96,8 @@ void ApiLink::Close() {
 }
 
 void ApiLink::RunWorker(EventHandle doneEvent) {
-  if (windows_.Broadcast(discoverMessage_, linkWindow_.load()) && runEngine_) runEngine_();
+  const bool delivered = windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+  if (delivered && runEngine_) runEngine_();
   // Only an undelivered broadcast gets here in the program (the engine does not return).
   const WindowHandle window = linkWindow_.load();
   if (window != 0) windows_.PostClose(window);
@@ -178,7 +179,7 @@ void ApiLink::OnAttachStatus(WindowHandle apiWindow, std::intptr_t status) {
       // come while the broadcast is still in progress) is the one that counts.
       log_.WriteLog(kLogReLogin);
       board_.apiWindow.store(0);
-      windows_.Broadcast(discoverMessage_, linkWindow_.load());
+      windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
       board_.reconnectNeeded.store(true);
       break;
     default:
@@ -201,7 +202,7 @@ void ApiLink::OnTimer() {
   ticksWaited_ = 0;
   if (!rediscoverLogged_) log_.WriteLog(kLogRediscover);
   rediscoverLogged_ = true;
-  windows_.Broadcast(discoverMessage_, linkWindow_.load());
+  windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
 }
 
 }  // namespace halvane

@@ -62,10 +62,11 @@ class WindowSystem {
   virtual void PostQuit() = 0;
   // Gets and dispatches the calling thread's messages until the quit message.
   virtual void RunMessageLoop() = 0;
-  // Sends message to every top-level window of other processes with sender as wParam and 0 as lParam
-  // (this program's own windows would only pass it to default handling). Bounded in time: a hung window
-  // does not hold it. True when it went out.
-  virtual bool Broadcast(unsigned message, WindowHandle sender) = 0;
+  // Sends message to every top-level window with sender as wParam and 0 as lParam, except the windows
+  // of the threads that run sender and ownWindow (0: none): the program's link and main windows, which
+  // would only pass it to default handling. Bounded in time: a hung window does not hold it. True when
+  // it went out.
+  virtual bool Broadcast(unsigned message, WindowHandle sender, WindowHandle ownWindow) = 0;
 
   // A manual-reset event, not signalled; 0 on failure.
   virtual EventHandle CreateDoneEvent() = 0;

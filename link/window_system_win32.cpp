@@ -64,24 +64,33 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-// The discovery on its way through the top-level windows: sent to each window of another process in
-// turn, each bounded; a hung window is given up at once.
+// The discovery on its way through the top-level windows: sent to each in turn, each bounded; a hung
+// window is given up at once. The windows of the program's own window threads are passed over: they
+// would only hand it to default handling, and at start the main window's thread is not yet answering.
 struct Discovery {
   UINT message;
   WPARAM sender;
   DWORD ownProcess;
+  DWORD skipThreads[2];
 };
 
 BOOL CALLBACK DiscoverWindow(HWND window, LPARAM argument) {
   const auto* discovery = reinterpret_cast<const Discovery*>(argument);
   DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  // Our own windows would only hand it to default handling, and the main window is still busy starting.
-  if (process == discovery->ownProcess) return TRUE;
+  const DWORD thread = GetWindowThreadProcessId(window, &process);
+  if (process == discovery->ownProcess &&
+      (thread == discovery->skipThreads[0] || thread == discovery->skipThreads[1])) {
+    return TRUE;
+  }
   DWORD_PTR result = 0;
   SendMessageTimeoutA(window, discovery->message, discovery->sender, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                       kBroadcastTimeoutMs, &result);
   return TRUE;
+}
+
+// The thread that runs window; 0 (never a thread's id) for none.
+DWORD WindowThread(WindowHandle window) {
+  return window != 0 ? GetWindowThreadProcessId(reinterpret_cast<HWND>(window), nullptr) : 0;
 }
 
 void __cdecl ThreadEntry(void* argument) {
@@ -161,10 +170,10 @@ class Win32WindowSystem final : public WindowSystem {
     }
   }
 
-  // What HWND_BROADCAST would do, without waiting on this program's own windows: at start the main
-  // window is not yet pumping and would hold the discovery for the whole bound.
-  bool Broadcast(unsigned message, WindowHandle sender) override {
-    Discovery discovery{message, static_cast<WPARAM>(sender), GetCurrentProcessId()};
+  // What HWND_BROADCAST would do, without waiting on the program's own window threads.
+  bool Broadcast(unsigned message, WindowHandle sender, WindowHandle ownWindow) override {
+    Discovery discovery{message, static_cast<WPARAM>(sender), GetCurrentProcessId(),
+                        {WindowThread(sender), WindowThread(ownWindow)}};
     return EnumWindows(DiscoverWindow, reinterpret_cast<LPARAM>(&discovery)) != FALSE;
   }
 

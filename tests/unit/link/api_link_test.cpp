@@ -65,6 +65,7 @@ class FakeWindowSystem final : public WindowSystem {
   struct BroadcastSeen {
     unsigned message;
     WindowHandle sender;
+    WindowHandle ownWindow;
     WindowHandle apiWindow;
     bool reconnectNeeded;
   };
@@ -176,11 +177,11 @@ class FakeWindowSystem final : public WindowSystem {
     Record("loop ended");
   }
 
-  bool Broadcast(unsigned message, WindowHandle sender) override {
+  bool Broadcast(unsigned message, WindowHandle sender, WindowHandle ownWindow) override {
     Record("broadcast");
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      broadcasts_.push_back({message, sender, board_.apiWindow.load(), board_.reconnectNeeded.load()});
+      broadcasts_.push_back({message, sender, ownWindow, board_.apiWindow.load(), board_.reconnectNeeded.load()});
     }
     if (onBroadcast) onBroadcast();
     return broadcastDelivered;
@@ -405,6 +406,7 @@ TEST_F(ApiLinkTest, ReLoginForgetsTheClientBeforeBroadcastingAndFlagsAfter) {
   ASSERT_EQ(broadcasts.size(), 1u);
   EXPECT_EQ(broadcasts[0].message, kDiscoverId);
   EXPECT_EQ(broadcasts[0].sender, kLinkWindow);
+  EXPECT_EQ(broadcasts[0].ownWindow, kMainWindow) << "the main window's thread is passed over";
   EXPECT_EQ(broadcasts[0].apiWindow, 0u) << "the handle is zero before the broadcast goes out";
   EXPECT_FALSE(broadcasts[0].reconnectNeeded) << "the flag is set only after the broadcast";
   EXPECT_TRUE(board.reconnectNeeded.load());
@@ -591,7 +593,10 @@ TEST_F(ApiLinkTest, LooksForALostClientAgainEveryTenTicksButNotAfterARefusal) {
     EXPECT_EQ(seen[10], row.at10);
     EXPECT_EQ(seen[30], row.at30);
     EXPECT_EQ(rowLog.Text(), row.logged);
-    for (const auto& broadcast : rowWindows.Broadcasts()) EXPECT_EQ(broadcast.message, kDiscoverId);
+    for (const auto& broadcast : rowWindows.Broadcasts()) {
+      EXPECT_EQ(broadcast.message, kDiscoverId);
+      EXPECT_EQ(broadcast.sender, kLinkWindow);
+    }
 
     // Attached again: no more looking.
     link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
