@@ -1,5 +1,6 @@
 #include "link/api_link.h"
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -9,6 +10,13 @@
 #include "link/codec.h"
 
 namespace halvane {
+namespace {
+
+void ReleaseDoneEvent(WindowSystem& windows, EventHandle event, std::atomic<int>& users) {
+  if (users.fetch_sub(1, std::memory_order_acq_rel) == 1) windows.CloseDoneEvent(event);
+}
+
+}  // namespace
 
 ApiLink::ApiLink(CallBoard& board, LogWriter& log, CodePage& codePage, WindowSystem& windows,
                  CommandLink& commands, Engine runEngine)
@@ -31,12 +39,20 @@ void ApiLink::RunLinkThread() {
   }
   const EventHandle event = windows_.CreateDoneEvent();
   if (event != 0) {
-    doneEventUsers_.store(2);
+    // The link thread and the worker each give the event up once, and the second closes it: neither
+    // uses a closed handle, and a wait that ran out leaks nothing. The count is shared, not a member,
+    // because after its set the worker must not touch this object, which may be gone by then.
+    const auto users = std::make_shared<std::atomic<int>>(2);
+    WindowSystem& windows = windows_;
     // The worker starts before the loop runs; its broadcast completes once the loop pumps.
-    if (windows_.StartThread([this, event] { RunWorker(event); })) {
+    if (windows_.StartThread([this, event, users, &windows] {
+          RunWorker();
+          windows.SetDoneEvent(event);
+          ReleaseDoneEvent(windows, event, *users);
+        })) {
       windows_.RunMessageLoop();
       windows_.WaitDoneEvent(event, kWorkerDoneWaitMs);
-      ReleaseDoneEvent(event);
+      ReleaseDoneEvent(windows_, event, *users);
     } else {
       windows_.CloseDoneEvent(event);
     }
@@ -95,18 +111,12 @@ void ApiLink::Close() {
   }
 }
 
-void ApiLink::RunWorker(EventHandle doneEvent) {
+void ApiLink::RunWorker() {
   const bool delivered = windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
   if (delivered && runEngine_) runEngine_();
   // Only an undelivered broadcast gets here in the program (the engine does not return).
   const WindowHandle window = linkWindow_.load();
   if (window != 0) windows_.PostClose(window);
-  windows_.SetDoneEvent(doneEvent);
-  ReleaseDoneEvent(doneEvent);
-}
-
-void ApiLink::ReleaseDoneEvent(EventHandle event) {
-  if (doneEventUsers_.fetch_sub(1, std::memory_order_acq_rel) == 1) windows_.CloseDoneEvent(event);
 }
 
 void ApiLink::SetLinkWindow(WindowHandle window) {

@@ -72,8 +72,8 @@ class ApiLink final : public LinkWindowEvents {
   // closes the own-process handle.
   void Close();
   // The worker thread's body: broadcast, then the engine; when the broadcast was not delivered (or the
-  // engine returned) it asks the link window to close and sets doneEvent.
-  void RunWorker(EventHandle doneEvent);
+  // engine returned) it asks the link window to close. The done event is set after it returns.
+  void RunWorker();
 
   // LinkWindowEvents: the link window procedure.
   void OnDestroy() override;
@@ -93,9 +93,6 @@ class ApiLink final : public LinkWindowEvents {
   bool RegisterLinkClass();
   void OnAttachStatus(WindowHandle apiWindow, std::intptr_t status);
   void SetLinkWindow(WindowHandle window);
-  // The link thread and the worker each give up the done event once; the second closes it, so neither
-  // uses a closed handle and a wait that ran out leaks nothing.
-  void ReleaseDoneEvent(EventHandle event);
 
   CallBoard& board_;
   LogWriter& log_;
@@ -109,7 +106,6 @@ class ApiLink final : public LinkWindowEvents {
   unsigned discoverMessage_ = 0;
   std::string className_;
   ProcessHandle process_ = 0;
-  std::atomic<int> doneEventUsers_{0};
 
   // Rediscovery, link thread only: whether the client is to be looked for while not attached, the
   // ticks since the last look, and whether this loss was logged already.
