@@ -22,7 +22,7 @@ struct Wiring {
   Wiring(CallBoard& board, DialogItems& items)
       : log(ProgramSessionLog(board)),
         phases(board),
-        commands(board, PlatformDelivery(), SystemCodePage()),
+        commands(board, PlatformDelivery(), SystemCodePage(), &log),
         routing(PlatformMixerPort(), log, StandardOutput()),
         engine(board, commands, SystemClock(), items, routing, log, phases),
         link(board, log, SystemCodePage(), PlatformWindowSystem(), commands,

@@ -1,11 +1,22 @@
 #include "link/api_link.h"
 
+#include <atomic>
 #include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "link/codec.h"
 
 namespace halvane {
+namespace {
+
+void ReleaseDoneEvent(WindowSystem& windows, EventHandle event, std::atomic<int>& users) {
+  if (users.fetch_sub(1, std::memory_order_acq_rel) == 1) windows.CloseDoneEvent(event);
+}
+
+}  // namespace
 
 ApiLink::ApiLink(CallBoard& board, LogWriter& log, CodePage& codePage, WindowSystem& windows,
                  CommandLink& commands, Engine runEngine)
@@ -26,17 +37,25 @@ void ApiLink::RunLinkThread() {
     stopped_.store(true);
     return;
   }
-  bool workerDone = true;
-  doneEvent_ = windows_.CreateDoneEvent();
-  if (doneEvent_ != 0) {
+  const EventHandle event = windows_.CreateDoneEvent();
+  if (event != 0) {
+    // The link thread and the worker each give the event up once, and the second closes it: neither
+    // uses a closed handle, and a wait that ran out leaks nothing. The count is shared, not a member,
+    // because after its set the worker must not touch this object, which may be gone by then.
+    const auto users = std::make_shared<std::atomic<int>>(2);
+    WindowSystem& windows = windows_;
     // The worker starts before the loop runs; its broadcast completes once the loop pumps.
-    if (windows_.StartThread([this] { RunWorker(); })) {
+    if (windows_.StartThread([this, event, users, &windows] {
+          RunWorker();
+          windows.SetDoneEvent(event);
+          ReleaseDoneEvent(windows, event, *users);
+        })) {
       windows_.RunMessageLoop();
-      workerDone = windows_.WaitDoneEvent(doneEvent_, kWorkerDoneWaitMs);
+      windows_.WaitDoneEvent(event, kWorkerDoneWaitMs);
+      ReleaseDoneEvent(windows_, event, *users);
+    } else {
+      windows_.CloseDoneEvent(event);
     }
-    // A worker that has not finished may still set the event: leave it open for it then.
-    if (workerDone) windows_.CloseDoneEvent(doneEvent_);
-    doneEvent_ = 0;
   }
   Close();
   stopped_.store(true);
@@ -60,6 +79,8 @@ bool ApiLink::Open() {
     return false;
   }
   SetLinkWindow(window);
+  // Without a timer the link still works; it only cannot look for a lost client by itself.
+  windows_.StartTimer(window, kRediscoverTickMs);
   return true;
 }
 
@@ -91,11 +112,11 @@ void ApiLink::Close() {
 }
 
 void ApiLink::RunWorker() {
-  if (windows_.Broadcast(discoverMessage_, linkWindow_.load()) && runEngine_) runEngine_();
+  const bool delivered = windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+  if (delivered && runEngine_) runEngine_();
   // Only an undelivered broadcast gets here in the program (the engine does not return).
   const WindowHandle window = linkWindow_.load();
   if (window != 0) windows_.PostClose(window);
-  windows_.SetDoneEvent(doneEvent_);
 }
 
 void ApiLink::SetLinkWindow(WindowHandle window) {
@@ -113,18 +134,26 @@ bool ApiLink::OnCopyData(WindowHandle sender, const void* data, std::size_t size
   const WindowHandle apiWindow = board_.apiWindow.load();
   if (apiWindow == 0 || sender != apiWindow) return false;
 
-  // The text ends at its first zero byte within cbData, or at cbData: nothing beyond it is read.
-  std::string text;
-  if (data != nullptr && size != 0) {
-    const char* bytes = static_cast<const char*>(data);
-    const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', size));
-    text.assign(bytes, zero == nullptr ? size : static_cast<std::size_t>(zero - bytes));
+  // The text ends at its first zero byte within cbData, or at cbData: nothing beyond it is read. Only a
+  // text with no zero needs a terminated copy, and its size is the client's: allocated without
+  // exceptions, and a line that gets no memory is dropped like one that cannot be decoded.
+  if (data == nullptr || size == 0) return true;
+  const char* bytes = static_cast<const char*>(data);
+  const char* text = bytes;
+  std::unique_ptr<char[]> copy;
+  if (std::memchr(bytes, '\0', size) == nullptr) {
+    if (size == std::numeric_limits<std::size_t>::max()) return true;  // no room for the terminator
+    copy.reset(new (std::nothrow) char[size + 1]);
+    if (!copy) return true;
+    std::memcpy(copy.get(), bytes, size);
+    copy[size] = '\0';
+    text = copy.get();
   }
 
   // Undecodable text is dropped, but the message still came from the client: answering 0 would tell
   // the client the connection is broken.
-  std::string local;
-  if (!text.empty() && Utf8ToLocal(codePage_, text.c_str(), local)) ParseNotification(board_, local.c_str());
+  std::unique_ptr<char[]> local;
+  if (*text != '\0' && Utf8ToLocal(codePage_, text, local)) ParseNotification(board_, local.get());
   return true;
 }
 
@@ -138,24 +167,52 @@ void ApiLink::OnAttachStatus(WindowHandle apiWindow, std::intptr_t status) {
   switch (status) {
     case kAttachSuccess:
       board_.apiWindow.store(apiWindow);
+      rediscover_ = false;
+      rediscoverLogged_ = false;
+      ticksWaited_ = 0;
       break;
     case kAttachRefused:
+      // The client's user turned us down: asking again and again would nag them. The client says
+      // 0x8001 when there is reason to ask again.
       log_.WriteLog(kLogConnectionRefused);
+      rediscover_ = false;
+      commands_.TakeClientLost();
       break;
     case kAttachNotAvailable:
-      log_.WriteLog(kLogApiNotAvailable);
+      // Signed out, say: looked for again. While a loss is being looked for quietly, its repeated
+      // answer is quiet too.
+      if (!rediscoverLogged_) log_.WriteLog(kLogApiNotAvailable);
+      rediscover_ = true;
       break;
     case kAttachAvailable:
       // Not attached before the new broadcast goes out, so that the client's answer to it (which may
       // come while the broadcast is still in progress) is the one that counts.
       log_.WriteLog(kLogReLogin);
       board_.apiWindow.store(0);
-      windows_.Broadcast(discoverMessage_, linkWindow_.load());
+      windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
       board_.reconnectNeeded.store(true);
       break;
     default:
       break;
   }
+}
+
+void ApiLink::OnTimer() {
+  if (commands_.TakeClientLost()) rediscover_ = true;
+  if (board_.apiWindow.load() != 0) {
+    // Attached again, by whatever path.
+    rediscover_ = false;
+    rediscoverLogged_ = false;
+  }
+  if (!rediscover_) {
+    ticksWaited_ = 0;
+    return;
+  }
+  if (++ticksWaited_ < kRediscoverTicks) return;
+  ticksWaited_ = 0;
+  if (!rediscoverLogged_) log_.WriteLog(kLogRediscover);
+  rediscoverLogged_ = true;
+  windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
 }
 
 }  // namespace halvane

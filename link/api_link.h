@@ -40,8 +40,15 @@ inline constexpr char kLogConnectionRefused[] = "!!! Connection refused\n";
 inline constexpr char kLogApiNotAvailable[] = "!!! Skype API not available\n";
 inline constexpr char kLogReLogin[] = "\nSkype re-start/re-login\n";
 
+inline constexpr char kLogRediscover[] = "!!! Skype not attached, looking for it again\n";
+
 // How long the link thread waits for the worker's done event once its message loop has ended.
 inline constexpr std::uint32_t kWorkerDoneWaitMs = 5000;
+
+// While the client is lost (a refused delivery, its window gone, or "API not available") the link looks
+// for it again every kRediscoverTicks ticks of kRediscoverTickMs: about every 10 s.
+inline constexpr std::uint32_t kRediscoverTickMs = 1000;
+inline constexpr unsigned kRediscoverTicks = 10;
 
 class ApiLink final : public LinkWindowEvents {
  public:
@@ -65,13 +72,15 @@ class ApiLink final : public LinkWindowEvents {
   // closes the own-process handle.
   void Close();
   // The worker thread's body: broadcast, then the engine; when the broadcast was not delivered (or the
-  // engine returned) it asks the link window to close and sets the done event.
+  // engine returned) it asks the link window to close. The done event is set after it returns.
   void RunWorker();
 
   // LinkWindowEvents: the link window procedure.
   void OnDestroy() override;
   bool OnCopyData(WindowHandle sender, const void* data, std::size_t size) override;
   bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+  // Looks for a lost client again once the rediscovery interval has passed.
+  void OnTimer() override;
 
   WindowHandle LinkWindow() const { return linkWindow_.load(); }
   const std::string& ClassName() const { return className_; }
@@ -97,7 +106,12 @@ class ApiLink final : public LinkWindowEvents {
   unsigned discoverMessage_ = 0;
   std::string className_;
   ProcessHandle process_ = 0;
-  EventHandle doneEvent_ = 0;
+
+  // Rediscovery, link thread only: whether the client is to be looked for while not attached, the
+  // ticks since the last look, and whether this loss was logged already.
+  bool rediscover_ = false;
+  unsigned ticksWaited_ = 0;
+  bool rediscoverLogged_ = false;
 
   std::atomic<WindowHandle> linkWindow_{0};
   std::atomic<bool> stopped_{false};

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace halvane {
 namespace {
@@ -103,8 +104,8 @@ bool AnsiToUtf8(CodePage& codePage, const char* text, std::string& utf8) {
 
 // The two buffers here are sized by what the client sent, so they are allocated without throwing and
 // a refusal is reported like any other failure.
-bool Utf8ToLocal(CodePage& codePage, const char* text, std::string& local) {
-  local.clear();
+bool Utf8ToLocal(CodePage& codePage, const char* text, std::unique_ptr<char[]>& local) {
+  local.reset();
   if (text == nullptr) return false;
 
   std::size_t count = 0;
@@ -135,7 +136,7 @@ bool Utf8ToLocal(CodePage& codePage, const char* text, std::string& local) {
     return false;
   }
   // The buffer holds needed + 1 zero-filled bytes, so it is terminated whatever the conversion wrote.
-  local.assign(bytes.get());
+  local = std::move(bytes);
   return true;
 }
 

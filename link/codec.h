@@ -3,6 +3,7 @@
 // the system code page. The UTF-16/UTF-8 halves are our own, one 16-bit unit at a time, never more than
 // three bytes a sequence; the code-page halves go through the platform (CodePage).
 
+#include <memory>
 #include <string>
 
 #include "link/codepage.h"
@@ -21,8 +22,9 @@ bool Utf8ToUtf16(const char* text, std::u16string& units);
 // an empty text included.
 bool AnsiToUtf8(CodePage& codePage, const char* text, std::string& utf8);
 
-// A received UTF-8 text to the console code page. False (and no text) when it cannot be decoded or
-// converted; the reason goes to standard error.
-bool Utf8ToLocal(CodePage& codePage, const char* text, std::string& local);
+// A received UTF-8 text to the console code page, zero-terminated. False (and no text) when it cannot be
+// decoded or converted; the reason goes to standard error. The text is sized by what the client sent,
+// so it is allocated without exceptions: no memory is a failure like the others.
+bool Utf8ToLocal(CodePage& codePage, const char* text, std::unique_ptr<char[]>& local);
 
 }  // namespace halvane

@@ -6,8 +6,9 @@ namespace halvane {
 class CommandSender {
  public:
   virtual ~CommandSender() = default;
-  // Clears the reply-received flag, then delivers the text if attached. True when the client
-  // accepted the delivery, so that a reply can be expected; false when nothing was delivered.
+  // Clears the reply-received flag, then delivers the text if attached. True when the command went out
+  // (accepted, or still with a client too busy to take it in time), so that a reply may come; false when
+  // nothing was delivered.
   virtual bool SendCommand(const char* text) = 0;
 };
 

@@ -29,12 +29,14 @@ bool StartsWithTag(std::string_view line) {
 // The id lies between "CALL" and one separator and the blank of " STATUS"; the status follows
 // " STATUS" and one separator. A line with no id text (the keywords touch, come in the other order, or
 // hold only the separator between them) or no status text names no call: it is dropped rather than
-// cut outside the line, and an empty id never reaches a call command. Too long values are cut to
-// their fields by Store.
+// cut outside the line, and an empty id never reaches a call command. So is an id longer than its
+// field: cut short it could name another call, and two long ids would become one. A too long status
+// is cut to its field by Store (no status word is that long, so it matches none).
 void ApplyCallCut(CallBoard& board, std::string_view line, std::size_t call, std::size_t status) {
   const std::size_t idStart = call + kCallKeyword.size() + 1;
   const std::size_t statusStart = status + kStatusKeyword.size() + 1;
   if (status <= idStart || statusStart >= line.size()) return;
+  if (status - idStart > CallIdText::kCapacity) return;
   // Id first, then status: the engine reads them in that order.
   board.currentCallId.Store(line.substr(idStart, status - idStart));
   board.currentCallStatus.Store(line.substr(statusStart));
@@ -59,8 +61,8 @@ bool IsPresent(const char* text) { return text != nullptr && *text != '\0'; }
 
 }  // namespace
 
-CommandLink::CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage)
-    : board_(board), delivery_(delivery), codePage_(codePage) {}
+CommandLink::CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage, LogWriter* log)
+    : board_(board), delivery_(delivery), codePage_(codePage), log_(log) {}
 
 bool CommandLink::SendCommand(const char* text) {
   // Cleared before anything else: the reply can be parsed while the delivery below is still running.
@@ -74,10 +76,23 @@ bool CommandLink::SendCommand(const char* text) {
   if (utf8.size() >= std::numeric_limits<std::uint32_t>::max()) return false;
 
   const auto size = static_cast<std::uint32_t>(utf8.size() + 1);  // the text and its zero byte
-  if (delivery_.Deliver(target, linkWindow_.load(), utf8.c_str(), size)) return true;
-
+  switch (delivery_.Deliver(target, linkWindow_.load(), utf8.c_str(), size)) {
+    case DeliveryResult::kAccepted:
+      stalled_ = false;
+      return true;
+    case DeliveryResult::kTimedOut:
+      // Busy, not broken: the client may still take it and reply. One log line per stall.
+      if (!stalled_ && log_ != nullptr) log_->WriteLog(kLogDeliveryStalled);
+      stalled_ = true;
+      return true;
+    case DeliveryResult::kRefused:
+    case DeliveryResult::kGone:
+      break;
+  }
+  stalled_ = false;
   // Forget the window we sent to, but not one that a new attach recorded meanwhile.
   board_.apiWindow.compare_exchange_strong(target, 0);
+  clientLost_.store(true);
   std::printf("!!! Disconnected\n");
   std::fflush(stdout);
   return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/call_board.h"
+#include "base/log_writer.h"
 #include "link/codepage.h"
 #include "link/command_sender.h"
 
@@ -37,22 +38,41 @@ inline constexpr std::size_t kCommandBufferSize = 128;
 bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1 = nullptr,
                    const char* id2 = nullptr);
 
+// How one delivery ended. Only the client's explicit 0 is a refusal: a client busy past the bound has
+// not said anything about the connection.
+enum class DeliveryResult {
+  kAccepted,  // the client handled it and answered non-zero
+  kRefused,   // the client answered 0: it considers the connection broken
+  kTimedOut,  // the client did not handle it within the bound (busy or hung); it may still do so
+  kGone,      // the target window no longer exists: the client went away
+};
+
 // Hands one wire message to the client's API window: WM_COPYDATA with dwData 0, cbData = size (the
-// UTF-8 text and its terminating zero), wParam = sender. True when the client accepted it.
+// UTF-8 text and its terminating zero), wParam = sender. Bounded in time.
 class Delivery {
  public:
   virtual ~Delivery() = default;
-  virtual bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) = 0;
+  virtual DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data,
+                                 std::uint32_t size) = 0;
 };
+
+inline constexpr char kLogDeliveryStalled[] = "!!! Skype did not take a command in time\n";
 
 // The sending half of the link: converts and delivers commands to the attached client.
 class CommandLink final : public CommandSender {
  public:
-  CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage);
+  // log (optional) hears of a client that did not take a command in time.
+  CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage, LogWriter* log = nullptr);
 
-  // Clears the reply-received flag first, whatever follows; skips when not attached; on a refused
-  // delivery forgets the API window and prints "!!! Disconnected\n". True only when delivered.
+  // Clears the reply-received flag first, whatever follows; skips when not attached. A refused delivery,
+  // or one to a window that is gone, forgets the API window and prints "!!! Disconnected\n". A delivery
+  // that ran out of time keeps the client and counts as sent (the reply wait decides what follows); the
+  // first of a run of them is logged. True when delivered or timed out.
   bool SendCommand(const char* text) override;
+
+  // True once after a delivery made the link forget the client (refused, or the window is gone); the
+  // link thread takes it to look for the client again.
+  bool TakeClientLost() { return clientLost_.exchange(false); }
 
   // The link window, the sender of every command; set by the link thread while it owns one.
   void SetLinkWindow(WindowHandle window) { linkWindow_.store(window); }
@@ -62,7 +82,10 @@ class CommandLink final : public CommandSender {
   CallBoard& board_;
   Delivery& delivery_;
   CodePage& codePage_;
+  LogWriter* log_;
   std::atomic<WindowHandle> linkWindow_{0};
+  std::atomic<bool> clientLost_{false};
+  bool stalled_ = false;  // worker thread only: the last delivery ran out of time
 };
 
 // Applies one received line (already in the local code page) to the call board: replies set the

@@ -29,6 +29,8 @@ class LinkWindowEvents {
   virtual bool OnCopyData(WindowHandle sender, const void* data, std::size_t size) = 0;
   // Any other message. True when handled (answered 1); false hands it to the default window procedure.
   virtual bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+  // The link window's timer (StartTimer) ticked.
+  virtual void OnTimer() = 0;
 };
 
 class WindowSystem {
@@ -51,15 +53,20 @@ class WindowSystem {
   virtual WindowHandle CreateLinkWindow(const char* className, ProcessHandle instance,
                                         LinkWindowEvents& events) = 0;
   virtual void DestroyLinkWindow(WindowHandle window) = 0;
+  // Ticks the link window's events (OnTimer) every intervalMs on the link thread until the window is
+  // destroyed. Called on the thread that owns the window. False when no timer could be set.
+  virtual bool StartTimer(WindowHandle window, std::uint32_t intervalMs) = 0;
   // Queues WM_CLOSE for window; the default procedure then destroys it.
   virtual void PostClose(WindowHandle window) = 0;
   // Ends the calling thread's message loop (PostQuitMessage).
   virtual void PostQuit() = 0;
   // Gets and dispatches the calling thread's messages until the quit message.
   virtual void RunMessageLoop() = 0;
-  // Sends message to every top-level window with sender as wParam and 0 as lParam. Bounded in time:
-  // a hung window does not hold it. True when it was delivered.
-  virtual bool Broadcast(unsigned message, WindowHandle sender) = 0;
+  // Sends message to every top-level window with sender as wParam and 0 as lParam, except the windows
+  // of the threads that run sender and ownWindow (0: none): the program's link and main windows, which
+  // would only pass it to default handling. Bounded in time: a hung window does not hold it. True when
+  // it went out.
+  virtual bool Broadcast(unsigned message, WindowHandle sender, WindowHandle ownWindow) = 0;
 
   // A manual-reset event, not signalled; 0 on failure.
   virtual EventHandle CreateDoneEvent() = 0;

@@ -17,10 +17,12 @@ namespace {
 
 // Both threads of the link run on small stacks.
 constexpr unsigned kThreadStackBytes = 0x10000;
-// A top-level window that does not answer the discovery broadcast within this time is skipped.
+// A top-level window that does not answer the discovery within this time is skipped (the client's own
+// example waits 1 s on each window).
 constexpr UINT kBroadcastTimeoutMs = 2000;
-// A client that has not handled a command within this time counts as not having accepted it.
+// A client that has not handled a command within this time is busy: the delivery counts as timed out.
 constexpr UINT kDeliveryTimeoutMs = 5000;
+constexpr UINT_PTR kLinkTimerId = 1;
 
 constexpr DWORD kLinkClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
 constexpr DWORD kLinkWindowExStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
@@ -44,6 +46,10 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       SetWindowLongPtrA(window, GWLP_USERDATA, 0);
       events->OnDestroy();
       return 0;
+    case WM_TIMER:
+      if (wParam != kLinkTimerId) return DefWindowProcA(window, message, wParam, lParam);
+      events->OnTimer();
+      return 0;
     case WM_COPYDATA: {
       // Never handed to the default procedure, answered or not.
       const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
@@ -56,6 +62,35 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       }
       return DefWindowProcA(window, message, wParam, lParam);
   }
+}
+
+// The discovery on its way through the top-level windows: sent to each in turn, each bounded; a hung
+// window is given up at once. The windows of the program's own window threads are passed over: they
+// would only hand it to default handling, and at start the main window's thread is not yet answering.
+struct Discovery {
+  UINT message;
+  WPARAM sender;
+  DWORD ownProcess;
+  DWORD skipThreads[2];
+};
+
+BOOL CALLBACK DiscoverWindow(HWND window, LPARAM argument) {
+  const auto* discovery = reinterpret_cast<const Discovery*>(argument);
+  DWORD process = 0;
+  const DWORD thread = GetWindowThreadProcessId(window, &process);
+  if (process == discovery->ownProcess &&
+      (thread == discovery->skipThreads[0] || thread == discovery->skipThreads[1])) {
+    return TRUE;
+  }
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, discovery->message, discovery->sender, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                      kBroadcastTimeoutMs, &result);
+  return TRUE;
+}
+
+// The thread that runs window; 0 (never a thread's id) for none.
+DWORD WindowThread(WindowHandle window) {
+  return window != 0 ? GetWindowThreadProcessId(reinterpret_cast<HWND>(window), nullptr) : 0;
 }
 
 void __cdecl ThreadEntry(void* argument) {
@@ -118,6 +153,10 @@ class Win32WindowSystem final : public WindowSystem {
 
   void DestroyLinkWindow(WindowHandle window) override { DestroyWindow(ToHwnd(window)); }
 
+  bool StartTimer(WindowHandle window, std::uint32_t intervalMs) override {
+    return SetTimer(ToHwnd(window), kLinkTimerId, intervalMs, nullptr) != 0;
+  }
+
   void PostClose(WindowHandle window) override { PostMessageA(ToHwnd(window), WM_CLOSE, 0, 0); }
 
   void PostQuit() override { PostQuitMessage(0); }
@@ -131,10 +170,11 @@ class Win32WindowSystem final : public WindowSystem {
     }
   }
 
-  bool Broadcast(unsigned message, WindowHandle sender) override {
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutA(HWND_BROADCAST, message, static_cast<WPARAM>(sender), 0,
-                               SMTO_NORMAL | SMTO_ABORTIFHUNG, kBroadcastTimeoutMs, &result) != 0;
+  // What HWND_BROADCAST would do, without waiting on the program's own window threads.
+  bool Broadcast(unsigned message, WindowHandle sender, WindowHandle ownWindow) override {
+    Discovery discovery{message, static_cast<WPARAM>(sender), GetCurrentProcessId(),
+                        {WindowThread(sender), WindowThread(ownWindow)}};
+    return EnumWindows(DiscoverWindow, reinterpret_cast<LPARAM>(&discovery)) != FALSE;
   }
 
   EventHandle CreateDoneEvent() override {
@@ -164,7 +204,7 @@ class Win32WindowSystem final : public WindowSystem {
 
 class Win32Delivery final : public Delivery {
  public:
-  bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
     COPYDATASTRUCT copy{};
     copy.dwData = 0;
     copy.cbData = size;
@@ -173,7 +213,9 @@ class Win32Delivery final : public Delivery {
     const LRESULT sent = SendMessageTimeoutA(ToHwnd(target), WM_COPYDATA, static_cast<WPARAM>(sender),
                                              reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL | SMTO_ABORTIFHUNG,
                                              kDeliveryTimeoutMs, &result);
-    return sent != 0 && result != 0;
+    if (sent != 0) return result != 0 ? DeliveryResult::kAccepted : DeliveryResult::kRefused;
+    // Not handled in time (busy, or hung and given up at once), unless there is no such window any more.
+    return IsWindow(ToHwnd(target)) ? DeliveryResult::kTimedOut : DeliveryResult::kGone;
   }
 };
 

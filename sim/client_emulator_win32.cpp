@@ -243,6 +243,13 @@ void ClientEmulator::AnswerDiscovery(Hwnd link) {
 }
 
 std::intptr_t ClientEmulator::OnCopyData(Hwnd sender, const void* copyData) {
+  std::chrono::milliseconds stall{0};
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (sender == link_ && !refuse_) std::swap(stall, stallNext_);
+  }
+  // Busy inside the message itself: the sender's SendMessage waits all this time.
+  if (stall.count() > 0) Sleep(static_cast<DWORD>(stall.count()));
   const std::int64_t arrived = Ticks();
   const auto* cds = static_cast<const COPYDATASTRUCT*>(copyData);
   std::string text;
@@ -397,6 +404,11 @@ void ClientEmulator::SetReplyDelay(std::chrono::milliseconds delay) {
   replyDelay_ = delay;
 }
 
+void ClientEmulator::StallNextCommand(std::chrono::milliseconds stall) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stallNext_ = stall;
+}
+
 bool ClientEmulator::ReLogin() {
   Hwnd link = 0;
   Hwnd api = 0;
@@ -513,6 +525,46 @@ std::vector<std::string> ClientEmulator::LiveCalls() const {
     if (!IsEnded(entry.second)) out.push_back(entry.first);
   }
   return out;
+}
+
+HungWindow::~HungWindow() {
+  Release();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool HungWindow::Start(std::chrono::milliseconds bound) {
+  if (thread_.joinable()) return false;
+  thread_ = std::thread([this, bound] { Run(bound); });
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, kStartTimeout, [this] { return ready_; });
+  return window_ != 0;
+}
+
+void HungWindow::Release() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+  }
+  changed_.notify_all();
+}
+
+void HungWindow::Run(std::chrono::milliseconds bound) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"HalvaneHungWindow";
+  RegisterClassW(&windowClass);  // fails harmlessly when a second one registers it again
+  HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Hung", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
+  std::unique_lock<std::mutex> lock(mutex_);
+  window_ = FromHwnd(window);
+  ready_ = true;
+  changed_.notify_all();
+  if (window == nullptr) return;
+  // No message is taken from here on: every message sent to the window waits.
+  changed_.wait_for(lock, bound, [this] { return released_; });
+  lock.unlock();
+  DestroyWindow(window);
 }
 
 }  // namespace halvane::sim

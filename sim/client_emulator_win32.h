@@ -75,6 +75,9 @@ class ClientEmulator {
   void SetNeverReply(bool never);
   // Hold back the lines a command causes for this long.
   void SetReplyDelay(std::chrono::milliseconds delay);
+  // Block inside the next command's WM_COPYDATA for this long before handling it, as a client busy
+  // elsewhere does: the sender waits, and nothing else reaches the client meanwhile.
+  void StallNextCommand(std::chrono::milliseconds stall);
   // Re-login: tells the attached link 0x8001, forgets it, and attaches again (with the discovery answer)
   // when the link broadcasts its discovery anew. False when not attached.
   bool ReLogin();
@@ -145,6 +148,7 @@ class ClientEmulator {
   bool refuse_ = false;
   bool neverReply_ = false;
   std::chrono::milliseconds replyDelay_{0};
+  std::chrono::milliseconds stallNext_{0};
   Hwnd link_ = 0;
 
   // Set once by the API thread before Start returns, cleared by Stop.
@@ -156,6 +160,31 @@ class ClientEmulator {
   std::condition_variable started_;
   bool ready_ = false;
   bool failed_ = false;
+};
+
+// A top-level window whose thread stops taking messages, as a hung program's does: a broadcast that
+// waits on every window meets it. Hangs until Release, the destructor, or its bound runs out.
+class HungWindow {
+ public:
+  HungWindow() = default;
+  ~HungWindow();
+  HungWindow(const HungWindow&) = delete;
+  HungWindow& operator=(const HungWindow&) = delete;
+
+  // Makes the window and stops its thread for at most `bound`. False when the window could not be made.
+  bool Start(std::chrono::milliseconds bound);
+  void Release();
+  Hwnd Window() const { return window_; }
+
+ private:
+  void Run(std::chrono::milliseconds bound);
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ready_ = false;
+  bool released_ = false;
+  Hwnd window_ = 0;
 };
 
 }  // namespace halvane::sim

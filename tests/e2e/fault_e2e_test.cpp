@@ -114,7 +114,8 @@ TEST_F(FaultTest, HostileLinesLeaveItFollowingCalls) {
       {"stray bytes in the status", "CALL 9003 STATUS RIN\xFF\xFE\x80\xBFGING" + std::string(1, '\0'), 0, false},
       {"no terminating zero", "CALL 9004 STATUS RINGING", 0, true},
       {"text past cbData", "CALL 9005 STATUS RINGINGMISSED", 24, true},
-      {"a 200-character call id", "CALL " + longId + " STATUS RINGING" + '\0', 0, true},
+      {"a 200-character call id", "CALL " + longId + " STATUS RINGING" + '\0', 0, false},
+      {"a call id one longer than its field", "CALL 7777777777777778 STATUS RINGING" + std::string(1, '\0'), 0, false},
   };
   for (const Hostile& line : lines) {
     SCOPED_TRACE(line.what);
@@ -137,17 +138,21 @@ TEST_F(FaultTest, HostileLinesLeaveItFollowingCalls) {
     ASSERT_TRUE(StillUp(line.what));
   }
 
-  // Answered, the call with the over-long id gets its commands with the id cut to the field: a command
-  // that fits its buffer, and no other text.
-  ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS RINGING"));
+  // A call id of the field's full width is followed; a longer one that starts alike names no call, so its
+  // FINISHED does not end the held caller and no command names it.
+  const std::string fullId(15, '7');
+  ASSERT_TRUE(client_.SendLine("CALL " + fullId + " STATUS RINGING"));
   ASSERT_TRUE(log_.Expect(logline::kRings));
-  ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS INPROGRESS"));
+  ASSERT_TRUE(client_.SendLine("CALL " + fullId + " STATUS INPROGRESS"));
   ASSERT_TRUE(log_.Expect(logline::kWaitHold));
   ASSERT_TRUE(halvane_.Press(kIdHold));
   ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
-  EXPECT_TRUE(HasEntry(client_, Kind::Command, "#KALDU set call " + std::string(15, '7') + " status onhold"));
+  EXPECT_TRUE(HasEntry(client_, Kind::Command, "#KALDU set call " + fullId + " status onhold"));
+  ASSERT_TRUE(client_.SendLine("CALL " + fullId + "8 STATUS FINISHED"));
+  EXPECT_FALSE(WaitUntil([&] { return log_.Seen(logline::kFirstHangUp); }, kIdlePollMargin, "a hang-up"))
+      << "a longer id ended the call whose id it starts with";
   AwaitReaction();
-  ASSERT_TRUE(client_.SendLine("CALL " + longId + " STATUS FINISHED"));
+  ASSERT_TRUE(client_.SendLine("CALL " + fullId + " STATUS FINISHED"));
   ASSERT_TRUE(log_.Expect(logline::kFirstHangUp));
   ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
 
@@ -264,6 +269,72 @@ TEST_F(FaultTest, ClientFaultsDuringCycles) {
   EXPECT_TRUE(script_.Play(Cycle::kTransfer));
   EXPECT_EQ(CountOf(OutputOf(folder_), "!!! Disconnected"), 1u);
   EXPECT_TRUE(StillUp("the last transfer"));
+}
+
+// The client is busy for longer than the send bound inside one command: Halvane keeps it, says so once
+// in the log, takes the reply that comes late, and follows the next calls with no re-login.
+TEST_F(FaultTest, AStalledDeliveryKeepsTheClient) {
+  const std::size_t failedBefore = CountKind(client_, Kind::SendFailed);
+  const std::size_t discoveriesBefore = CountKind(client_, Kind::Discovery);
+  ASSERT_TRUE(script_.RingAndAnswer());
+  client_.StallNextCommand(milliseconds(7000));
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kHold));
+  ASSERT_TRUE(log_.Expect("!!! Skype did not take a command in time\n"));
+  ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
+  EXPECT_TRUE(HasEntry(client_, Kind::Command, "#KALDU set call " + script_.FirstCall() + " status onhold"));
+  ASSERT_TRUE(script_.ReturnToCaller());
+  ASSERT_TRUE(script_.CallerHangsUp());
+  ASSERT_TRUE(script_.NoCallsLeft());
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_EQ(CountKind(client_, Kind::SendFailed), failedBefore) << "Halvane answered 0 to the client after the stall";
+  EXPECT_EQ(CountKind(client_, Kind::Discovery), discoveriesBefore) << "Halvane had to discover the client again";
+  EXPECT_EQ(CountOf(halvane_.LogText(), "did not take a command in time"), 1u);
+  EXPECT_EQ(OutputOf(folder_).find("!!! Disconnected"), std::string::npos);
+  EXPECT_TRUE(StillUp("the transfer after the stall"));
+}
+
+// The client refuses a delivery: Halvane lets go of it and, with no word from the client, looks for it
+// again within the rediscovery interval, attaches, and follows the calls.
+TEST_F(FaultTest, RefusedDeliveriesReattachByThemselves) {
+  ASSERT_TRUE(script_.RingAndAnswer());
+  client_.SetRefuseDeliveries(true);
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kHold));
+  ASSERT_TRUE(WaitUntil([&] { return OutputOf(folder_).find("!!! Disconnected\n") != std::string::npos; },
+                        "\"!!! Disconnected\" on Halvane's output"));
+  const std::size_t discoveries = CountKind(client_, Kind::Discovery);
+  client_.SetRefuseDeliveries(false);
+  // Ten seconds, counted from the tick that notices the loss.
+  ASSERT_TRUE(WaitUntil([&] { return CountKind(client_, Kind::Discovery) > discoveries; }, seconds(12),
+                        "Halvane to look for the client again by itself"));
+  ASSERT_TRUE(log_.Expect("!!! Skype not attached, looking for it again\n"));
+  ASSERT_TRUE(client_.FarEndHangsUp(script_.FirstCall()));
+  ASSERT_TRUE(log_.Expect(logline::kFirstHangUp));
+  ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_FALSE(log_.Seen(logline::kReLogin));
+  EXPECT_EQ(CountOf(OutputOf(folder_), "!!! Disconnected"), 1u);
+  EXPECT_EQ(CountOf(halvane_.LogText(), "looking for it again"), 1u) << "the rediscovery is logged once";
+  EXPECT_TRUE(StillUp("a transfer after re-attaching"));
+}
+
+// A program whose window has stopped taking messages is on the desktop when Halvane starts: the discovery
+// passes it within its bound and reaches the client. (Unbounded, it would wait the full minute.)
+TEST(FaultStart, AHungWindowDoesNotHoldTheDiscovery) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.Ok()) << "no scratch folder";
+  ClientEmulator client;
+  ASSERT_TRUE(client.Start()) << "the emulator's API window could not be made";
+  sim::HungWindow hung;  // made after the client, so that it is met first
+  ASSERT_TRUE(hung.Start(seconds(60))) << "the hung window could not be made";
+  DWORD_PTR result = 0;
+  ASSERT_EQ(SendMessageTimeoutW(reinterpret_cast<HWND>(hung.Window()), WM_NULL, 0, 0, SMTO_NORMAL, 200, &result), 0)
+      << "the hung window answered";
+  HalvaneProcess halvane;
+  ASSERT_TRUE(halvane.Start(folder.Path(), true, folder.OutputFile())) << halvane.Error();
+  EXPECT_TRUE(WaitUntil([&] { return HasEntry(client, Kind::Command, "#KALDU get currentuserhandle"); }, seconds(20),
+                        "Halvane's discovery to reach the client past the hung window, and its first command"));
 }
 
 // The client ends; Halvane stays up and takes the next client when that one announces itself, as a

@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Only texts that decode go on: a refused one would only print its standard-error message, and the
   // fuzzer's own reports go there too.
   if (decoded) {
-    std::string local;
+    std::unique_ptr<char[]> local;
     if (!halvane::Utf8ToLocal(halvane::SystemCodePage(), text.get(), local)) std::abort();
-    if (local.size() > units.size()) std::abort();  // one byte a unit in code page 1252, at most
+    if (std::strlen(local.get()) > units.size()) std::abort();  // one byte a unit in code page 1252, at most
   }
   return 0;
 }

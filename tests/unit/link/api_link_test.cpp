@@ -47,19 +47,25 @@ enum class Fail {
 class FakeWindowSystem final : public WindowSystem {
  public:
   explicit FakeWindowSystem(CallBoard& board) : board_(board) {}
-  ~FakeWindowSystem() override {
+  ~FakeWindowSystem() override { JoinThreads(); }
+  // Waits for the threads that StartThread started for real.
+  void JoinThreads() {
     for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
   }
 
   Fail fail = Fail::kNone;
   bool broadcastDelivered = true;
   bool realThreads = false;
+  // The wait for the done event answers at once that its bound has passed.
+  bool doneWaitRunsOut = false;
   // Called inside every broadcast, as the client's answer would be.
   std::function<void()> onBroadcast;
 
   struct BroadcastSeen {
     unsigned message;
     WindowHandle sender;
+    WindowHandle ownWindow;
     WindowHandle apiWindow;
     bool reconnectNeeded;
   };
@@ -135,6 +141,11 @@ class FakeWindowSystem final : public WindowSystem {
     events_->OnDestroy();
   }
 
+  bool StartTimer(WindowHandle window, std::uint32_t intervalMs) override {
+    Record("start timer " + std::to_string(window) + " " + std::to_string(intervalMs));
+    return true;
+  }
+
   void PostClose(WindowHandle window) override {
     Record("post close " + std::to_string(window));
     // The default procedure answers WM_CLOSE by destroying the window.
@@ -166,11 +177,11 @@ class FakeWindowSystem final : public WindowSystem {
     Record("loop ended");
   }
 
-  bool Broadcast(unsigned message, WindowHandle sender) override {
+  bool Broadcast(unsigned message, WindowHandle sender, WindowHandle ownWindow) override {
     Record("broadcast");
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      broadcasts_.push_back({message, sender, board_.apiWindow.load(), board_.reconnectNeeded.load()});
+      broadcasts_.push_back({message, sender, ownWindow, board_.apiWindow.load(), board_.reconnectNeeded.load()});
     }
     if (onBroadcast) onBroadcast();
     return broadcastDelivered;
@@ -188,6 +199,7 @@ class FakeWindowSystem final : public WindowSystem {
   }
   bool WaitDoneEvent(EventHandle event, std::uint32_t timeoutMs) override {
     Record("wait event " + std::to_string(event));
+    if (doneWaitRunsOut) return false;
     std::unique_lock<std::mutex> lock(mutex_);
     return queued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return eventSet_; });
   }
@@ -251,10 +263,11 @@ class RecordingLog final : public LogWriter {
 
 class RecordingDelivery final : public Delivery {
  public:
-  bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
     delivered.push_back({target, sender, std::string(data, size)});
-    return true;
+    return answer;
   }
+  DeliveryResult answer = DeliveryResult::kAccepted;
   struct Message {
     WindowHandle target;
     WindowHandle sender;
@@ -393,6 +406,7 @@ TEST_F(ApiLinkTest, ReLoginForgetsTheClientBeforeBroadcastingAndFlagsAfter) {
   ASSERT_EQ(broadcasts.size(), 1u);
   EXPECT_EQ(broadcasts[0].message, kDiscoverId);
   EXPECT_EQ(broadcasts[0].sender, kLinkWindow);
+  EXPECT_EQ(broadcasts[0].ownWindow, kMainWindow) << "the main window's thread is passed over";
   EXPECT_EQ(broadcasts[0].apiWindow, 0u) << "the handle is zero before the broadcast goes out";
   EXPECT_FALSE(broadcasts[0].reconnectNeeded) << "the flag is set only after the broadcast";
   EXPECT_TRUE(board.reconnectNeeded.load());
@@ -457,6 +471,7 @@ TEST_F(ApiLinkTest, StartOrderAndOrderlyStopWhenTheBroadcastIsNotDelivered) {
       "open process",
       "register class 64",
       "create window 64",
+      "start timer 1536 1000",
       "create event",
       "start thread",
       "broadcast",
@@ -521,6 +536,89 @@ TEST_F(ApiLinkTest, ClassNameIsThePrefixAndAFreshUuidUsedAlike) {
   EXPECT_EQ(windows.ClassNames(), (std::vector<std::string>{expected, expected, expected}));
 }
 
+// Ticks in virtual time: after each way of losing the client, how many discoveries the link sends by
+// itself at the 9th, 10th and 30th tick, and what it logs. The client answers each with `answer`.
+TEST_F(ApiLinkTest, LooksForALostClientAgainEveryTenTicksButNotAfterARefusal) {
+  constexpr std::intptr_t kRefusedDelivery = -2;  // a step that is not an attach status
+  constexpr std::intptr_t kDetached = -3;
+  const std::string looking = "!!! Skype not attached, looking for it again\n";
+  struct Row {
+    const char* name;
+    std::vector<std::intptr_t> lose;  // steps taken while attached
+    std::intptr_t answer;             // the client's answer to each look; -1: none
+    std::size_t at9, at10, at30;
+    std::string logged;
+  };
+  const Row rows[] = {
+      {"refused delivery", {kRefusedDelivery}, -1, 0, 1, 3, looking},
+      {"API not available while not attached", {kDetached, kAttachNotAvailable}, kAttachNotAvailable, 0, 1, 3,
+       "!!! Skype API not available\n" + looking},
+      {"the user refuses access", {kRefusedDelivery, kAttachRefused}, -1, 0, 0, 0, "!!! Connection refused\n"},
+      {"API not available while attached", {kAttachNotAvailable}, -1, 0, 0, 0, "!!! Skype API not available\n"},
+      {"found again by the first look", {kRefusedDelivery}, kAttachSuccess, 0, 1, 1, looking},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeWindowSystem rowWindows(board);
+    RecordingLog rowLog;
+    ApiLink link(board, rowLog, SystemCodePage(), rowWindows, commands, {});
+    ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+    if (row.answer >= 0) rowWindows.onBroadcast = [&] { link.OnMessage(kAttachId, kClientWindow, row.answer); };
+    for (const std::intptr_t step : row.lose) {
+      delivery.answer = DeliveryResult::kRefused;
+      testing::internal::CaptureStdout();
+      if (step == kRefusedDelivery) commands.SendCommand("#KALDU open contacts");
+      testing::internal::GetCapturedStdout();
+      if (step == kDetached) board.apiWindow.store(0);
+      if (step >= 0) link.OnMessage(kAttachId, kClientWindow, step);
+    }
+    std::size_t seen[31] = {};
+    for (int tick = 1; tick <= 30; ++tick) {
+      link.OnTimer();
+      seen[tick] = rowWindows.Broadcasts().size();
+    }
+    EXPECT_EQ(seen[9], row.at9);
+    EXPECT_EQ(seen[10], row.at10);
+    EXPECT_EQ(seen[30], row.at30);
+    EXPECT_EQ(rowLog.Text(), row.logged);
+    for (const auto& broadcast : rowWindows.Broadcasts()) EXPECT_EQ(broadcast.sender, kLinkWindow);
+
+    // Attached again: no more looking.
+    link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
+    for (int tick = 0; tick < 30; ++tick) link.OnTimer();
+    EXPECT_EQ(rowWindows.Broadcasts().size(), row.at30);
+    link.Close();
+  }
+}
+
+// The link thread gives up waiting for the worker's done event at its bound while the worker still runs:
+// the worker, finishing later, sets the event and is the one to close it, once. Run under
+// ThreadSanitizer too: the handle is never a plain value that both threads write.
+TEST_F(ApiLinkTest, ADoneEventWaitThatRunsOutLeavesTheEventToTheWorker) {
+  windows.realThreads = true;
+  windows.doneWaitRunsOut = true;
+  std::atomic<bool> release{false};
+  auto link = MakeLink([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!release.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  });
+  std::thread linkThread([&] { link->RunLinkThread(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!windows.WindowCreated() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(windows.WindowCreated()) << "waited for the link window";
+  windows.PostQuit();  // the loop ends while the engine still runs
+  linkThread.join();
+  EXPECT_TRUE(link->Stopped());
+  release.store(true);
+  windows.JoinThreads();
+
+  const auto calls = windows.Calls();
+  const auto set = std::find(calls.begin(), calls.end(), "set event 68");
+  EXPECT_LT(std::find(calls.begin(), calls.end(), "wait event 68"), set);
+  EXPECT_EQ(std::vector<std::string>(set, calls.end()), (std::vector<std::string>{"set event 68", "close event 68"}));
+}
+
 // The link and the worker on threads of their own, as in the program: the engine waits for the attach
 // that the "client" sends to the link thread, and when it returns the link stops in order.
 TEST_F(ApiLinkTest, ThreadsMeetOnlyThroughTheBoard) {
@@ -542,9 +640,11 @@ TEST_F(ApiLinkTest, ThreadsMeetOnlyThroughTheBoard) {
 
   EXPECT_EQ(engineSaw.load(), kClientWindow);
   EXPECT_TRUE(link->Stopped());
+  windows.JoinThreads();  // whichever of the two lets go of the done event last closes it
   const auto calls = windows.Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "loop timed out"), 0);
-  EXPECT_EQ(calls.back(), "close process 64");
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "close event 68"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "close process 64"), 1);
   ASSERT_EQ(delivery.delivered.size(), 1u);
 }
 

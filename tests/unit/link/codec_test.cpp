@@ -108,12 +108,27 @@ TEST(AnsiToUtf8, FailsWithNoText) {
 
 TEST(Utf8ToLocal, ConvertsThroughTheCodePage) {
   test::FakeCodePage codePage;
-  std::string local;
+  std::unique_ptr<char[]> local;
   ASSERT_TRUE(Utf8ToLocal(codePage, "CALL 5 STATUS caf\xC3\xA9", local));
-  EXPECT_EQ(local, "CALL 5 STATUS caf\xE9");
+  EXPECT_STREQ(local.get(), "CALL 5 STATUS caf\xE9");
   // An encoded zero ends the text for the platform: an empty line, which the parser ignores.
   ASSERT_TRUE(Utf8ToLocal(codePage, "\xC0\x80\x41", local));
-  EXPECT_EQ(local, "");
+  EXPECT_STREQ(local.get(), "");
+}
+
+// The platform takes no composition flag for UTF-8 and GB18030 and fails every conversion given one.
+TEST(CodePageFlags, NoneForUtf8AndGb18030TodaysElsewhere) {
+  const struct {
+    unsigned codePage;
+    unsigned long toWide;
+    unsigned long fromWide;
+  } rows[] = {
+      {65001, 0, 0}, {54936, 0, 0}, {1252, 0x1, 0x200}, {932, 0x1, 0x200}, {0, 0x1, 0x200}, {65000, 0x1, 0x200},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(AnsiToWideFlags(row.codePage), row.toWide) << row.codePage;
+    EXPECT_EQ(WideToLocalFlags(row.codePage), row.fromWide) << row.codePage;
+  }
 }
 
 TEST(Utf8ToLocal, ReportsEachFailureOnStandardError) {
@@ -135,13 +150,13 @@ TEST(Utf8ToLocal, ReportsEachFailureOnStandardError) {
     codePage.measureAnswer = row.measure;
     codePage.convertAnswer = row.convert;
     codePage.error = 1113;
-    std::string local = "stale";
+    std::unique_ptr<char[]> local(new char[6]{"stale"});
     const auto input = Exact(row.text);
     testing::internal::CaptureStderr();
     const bool converted = Utf8ToLocal(codePage, input.get(), local);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), row.message) << row.name;
     EXPECT_FALSE(converted) << row.name;
-    EXPECT_TRUE(local.empty()) << row.name;
+    EXPECT_EQ(local, nullptr) << row.name;
   }
 }
 
@@ -154,11 +169,11 @@ TEST(SystemCodePage, WesternTextRoundTrips) {
   ASSERT_TRUE(AnsiToUtf8(SystemCodePage(), "#KALDU \x80 5", utf8));
   EXPECT_EQ(utf8, "#KALDU \xE2\x82\xAC 5");
 
-  std::string local;
+  std::unique_ptr<char[]> local;
   ASSERT_TRUE(Utf8ToLocal(SystemCodePage(), "\xC3\xA9", local));
-  EXPECT_EQ(local, "\xE9");
+  EXPECT_STREQ(local.get(), "\xE9");
   ASSERT_TRUE(Utf8ToLocal(SystemCodePage(), "CALL 5 STATUS \xE2\x82\xAC", local));
-  EXPECT_EQ(local, "CALL 5 STATUS \x80");
+  EXPECT_STREQ(local.get(), "CALL 5 STATUS \x80");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +93,8 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
       {"tag cut short", "#KALD", false},
       {"empty line", "", false},
       {"handle keyword without its blank", "#KALDU CURRENTUSERHANDLE", true},
+      {"call id one longer than its field", "CALL 1234567890123456 STATUS FINISHED", false},
+      {"tagged, call id longer than its field", "#KALDU CALL 12345678901234567890 STATUS ONHOLD", true},
   };
   for (const auto& row : rows) {
     CallBoard board;
@@ -104,10 +107,12 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
   }
 }
 
-TEST(ParseNotification, CutsValuesToTheirFields) {
+TEST(ParseNotification, DropsTooLongIdsAndCutsOtherValuesToTheirFields) {
   CallBoard board;
-  Parse(board, "CALL " + std::string(std::size_t{10} * 1024, '9') + " STATUS RINGING");
-  EXPECT_EQ(board.currentCallId.Load(), std::string(15, '9'));
+  Parse(board, "CALL " + std::string(15, '9') + " STATUS RINGING");
+  EXPECT_EQ(board.currentCallId.Load(), "999999999999999");
+  Parse(board, "CALL " + std::string(std::size_t{10} * 1024, '8') + " STATUS MISSED");
+  EXPECT_EQ(board.currentCallId.Load(), "999999999999999");
   EXPECT_EQ(board.currentCallStatus.Load(), "RINGING");
 
   Parse(board, "CALL 5 STATUS " + std::string(std::size_t{10} * 1024, 'X'));
@@ -116,6 +121,27 @@ TEST(ParseNotification, CutsValuesToTheirFields) {
 
   Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(std::size_t{10} * 1024, 'h'));
   EXPECT_EQ(board.userHandle.Load(), std::string(255, 'h'));
+}
+
+// Seeded ids of 1 to 40 characters, many alike in their first 15: the board names a call only by an id
+// the client sent whole, so a command can never name a call through a cut id.
+TEST(ParseNotification, NeverMakesTwoIdsOneByCuttingThem) {
+  std::mt19937 random(20261207);
+  std::uniform_int_distribution<int> length(1, 40);
+  std::uniform_int_distribution<int> digit('0', '9');
+  CallBoard board;
+  std::string lastWhole;
+  for (int i = 0; i < 2000; ++i) {
+    std::string id = "123456789012345";
+    id.resize(static_cast<std::size_t>(length(random)), '0');
+    // The last three characters vary: past the 15th for the longer ids.
+    for (std::size_t k = id.size() > 3 ? id.size() - 3 : 0; k < id.size(); ++k) {
+      id[k] = static_cast<char>(digit(random));
+    }
+    Parse(board, "CALL " + id + " STATUS RINGING");
+    if (id.size() <= 15) lastWhole = id;
+    ASSERT_EQ(board.currentCallId.Load(), lastWhole) << "after id " << id;
+  }
 }
 
 TEST(ParseNotification, KeepsHighBytesOfTheLocalCodePage) {
@@ -190,22 +216,29 @@ class RecordingDelivery final : public Delivery {
     std::string bytes;  // all `size` bytes, the terminator included
   };
 
-  bool Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
     sent.push_back({target, sender, std::string(data, size)});
     if (during) during();
-    return accept;
+    return answer;
   }
 
-  bool accept = true;
+  DeliveryResult answer = DeliveryResult::kAccepted;
   std::function<void()> during;
   std::vector<Sent> sent;
+};
+
+class RecordingLog final : public LogWriter {
+ public:
+  void WriteLog(const char* line) override { text += line; }
+  std::string text;
 };
 
 struct LinkFixture : testing::Test {
   CallBoard board;
   RecordingDelivery delivery;
   test::FakeCodePage codePage;
-  CommandLink link{board, delivery, codePage};
+  RecordingLog log;
+  CommandLink link{board, delivery, codePage, &log};
 
   // Sends text with standard output captured into `printed`.
   bool Send(const char* text) {
@@ -247,7 +280,7 @@ TEST_F(LinkFixture, SendsUtf8) {
 
 TEST_F(LinkFixture, RefusedDeliveryForgetsTheClient) {
   board.apiWindow.store(0x51);
-  delivery.accept = false;
+  delivery.answer = DeliveryResult::kRefused;
   EXPECT_FALSE(Send("#KALDU minimize"));
   EXPECT_EQ(board.apiWindow.load(), 0U);
   EXPECT_EQ(printed, "!!! Disconnected\n");
@@ -259,10 +292,53 @@ TEST_F(LinkFixture, RefusedDeliveryForgetsTheClient) {
 
 TEST_F(LinkFixture, RefusalKeepsAnAttachMadeDuringTheDelivery) {
   board.apiWindow.store(0x51);
-  delivery.accept = false;
+  delivery.answer = DeliveryResult::kRefused;
   delivery.during = [this] { board.apiWindow.store(0x99); };
   EXPECT_FALSE(Send("#KALDU minimize"));
   EXPECT_EQ(board.apiWindow.load(), 0x99U);
+}
+
+// Only the client's explicit 0 lets go of it; a client too busy to take a command in time is kept.
+TEST_F(LinkFixture, EachDeliveryOutcomeKeepsOrForgetsTheClient) {
+  const struct {
+    DeliveryResult answer;
+    bool sent;
+    WindowHandle apiWindowAfter;
+    const char* printed;
+    const char* logged;
+    bool lost;
+  } rows[] = {
+      {DeliveryResult::kAccepted, true, 0x51, "", "", false},
+      {DeliveryResult::kTimedOut, true, 0x51, "", "!!! Skype did not take a command in time\n", false},
+      {DeliveryResult::kRefused, false, 0, "!!! Disconnected\n", "", true},
+      {DeliveryResult::kGone, false, 0, "!!! Disconnected\n", "", true},
+  };
+  for (const auto& row : rows) {
+    CallBoard rowBoard;
+    RecordingLog rowLog;
+    CommandLink rowLink(rowBoard, delivery, codePage, &rowLog);
+    rowBoard.apiWindow.store(0x51);
+    delivery.answer = row.answer;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(rowLink.SendCommand("#KALDU set AGC on"), row.sent) << row.printed << row.logged;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.printed);
+    EXPECT_EQ(rowBoard.apiWindow.load(), row.apiWindowAfter);
+    EXPECT_EQ(rowLog.text, row.logged);
+    EXPECT_EQ(rowLink.TakeClientLost(), row.lost);
+    EXPECT_FALSE(rowLink.TakeClientLost()) << "taken once";
+  }
+}
+
+TEST_F(LinkFixture, AStallIsLoggedOncePerRunOfTimedOutDeliveries) {
+  board.apiWindow.store(0x51);
+  const DeliveryResult answers[] = {DeliveryResult::kTimedOut, DeliveryResult::kTimedOut, DeliveryResult::kAccepted,
+                                    DeliveryResult::kTimedOut};
+  for (const DeliveryResult answer : answers) {
+    delivery.answer = answer;
+    EXPECT_TRUE(Send("#KALDU open contacts"));
+  }
+  EXPECT_EQ(log.text, "!!! Skype did not take a command in time\n!!! Skype did not take a command in time\n");
+  EXPECT_EQ(delivery.sent.size(), 4U) << "the stalled client stays the target";
 }
 
 TEST_F(LinkFixture, ReplyParsedDuringTheDeliveryStaysSeen) {
@@ -284,9 +360,9 @@ TEST_F(LinkFixture, UnconvertibleTextIsNotSent) {
 
 class CountingDelivery final : public Delivery {
  public:
-  bool Deliver(WindowHandle, WindowHandle, const char*, std::uint32_t) override {
+  DeliveryResult Deliver(WindowHandle, WindowHandle, const char*, std::uint32_t) override {
     ++count;
-    return true;
+    return DeliveryResult::kAccepted;
   }
   long count = 0;
 };
