@@ -31,7 +31,7 @@ struct BoardView {
 };
 
 BoardView View(const CallBoard& board) {
-  return {board.replyReceived.load(), board.currentCallId.Load(), board.currentCallStatus.Load(),
+  return {board.replyReceived.load(), board.currentCall.Latest().id, board.currentCall.Latest().status,
           board.userHandle.Load()};
 }
 
@@ -95,8 +95,7 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
   };
   for (const auto& row : rows) {
     CallBoard board;
-    board.currentCallId.Store("1234");
-    board.currentCallStatus.Store("RINGING");
+    board.currentCall.Publish("1234", "RINGING");
     board.userHandle.Store("operator1");
     board.replyReceived.store(false);
     Parse(board, row.line);
@@ -107,12 +106,12 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
 TEST(ParseNotification, CutsValuesToTheirFields) {
   CallBoard board;
   Parse(board, "CALL " + std::string(std::size_t{10} * 1024, '9') + " STATUS RINGING");
-  EXPECT_EQ(board.currentCallId.Load(), std::string(15, '9'));
-  EXPECT_EQ(board.currentCallStatus.Load(), "RINGING");
+  EXPECT_EQ(board.currentCall.Latest().id, std::string(15, '9'));
+  EXPECT_EQ(board.currentCall.Latest().status, "RINGING");
 
   Parse(board, "CALL 5 STATUS " + std::string(std::size_t{10} * 1024, 'X'));
-  EXPECT_EQ(board.currentCallId.Load(), "5");
-  EXPECT_EQ(board.currentCallStatus.Load(), std::string(23, 'X'));
+  EXPECT_EQ(board.currentCall.Latest().id, "5");
+  EXPECT_EQ(board.currentCall.Latest().status, std::string(23, 'X'));
 
   Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(std::size_t{10} * 1024, 'h'));
   EXPECT_EQ(board.userHandle.Load(), std::string(255, 'h'));
@@ -121,8 +120,8 @@ TEST(ParseNotification, CutsValuesToTheirFields) {
 TEST(ParseNotification, KeepsHighBytesOfTheLocalCodePage) {
   CallBoard board;
   Parse(board, "CALL 12\xE9 STATUS \xFF\x80");
-  EXPECT_EQ(board.currentCallId.Load(), "12\xE9");
-  EXPECT_EQ(board.currentCallStatus.Load(), "\xFF\x80");
+  EXPECT_EQ(board.currentCall.Latest().id, "12\xE9");
+  EXPECT_EQ(board.currentCall.Latest().status, "\xFF\x80");
 }
 
 TEST(FormatCommand, FormatsEveryCommandWithTheTag) {
@@ -317,17 +316,17 @@ TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
 
   int torn = 0;
   while (!done.load()) {
-    const std::string id = board.currentCallId.Load();
-    const std::string status = board.currentCallStatus.Load();
-    if (id != "" && id != "77" && id != longId && id != "1234") ++torn;
-    if (status != "" && status != "RINGING" && status != longStatus && status != "INPROGRESS") ++torn;
+    // Id and status come as one pair: never one line's id with another line's status.
+    const CallStatusLine call = board.currentCall.Latest();
+    const std::string pair = call.id + " " + call.status;
+    if (pair != " " && pair != "77 RINGING" && pair != longId + " " + longStatus && pair != "1234 INPROGRESS") ++torn;
   }
   linkThread.join();
   worker.join();
   EXPECT_EQ(torn, 0);
   // The last line parsed was the long one.
-  EXPECT_EQ(board.currentCallId.Load(), longId);
-  EXPECT_EQ(board.currentCallStatus.Load(), longStatus);
+  EXPECT_EQ(board.currentCall.Latest().id, longId);
+  EXPECT_EQ(board.currentCall.Latest().status, longStatus);
 }
 
 }  // namespace
