@@ -217,6 +217,12 @@ Lines CallModel::OperatorHangsUp(std::string_view id) {
   return {Status(*call, "FINISHED")};
 }
 
+Lines CallModel::OperatorCancels(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  return {Status(*call, "CANCELLED")};
+}
+
 Lines CallModel::OperatorHolds(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || call->held || call->status != "INPROGRESS") return {};

@@ -169,6 +169,8 @@ TEST(CallModelTest, OutsideEventsApplyOnlyWhereTheyCanHappen) {
        {"CALL 1234 STATUS REFUSED"}, {"CALL 1234 STATUS REFUSED"}, {}},
       {"busy", [](CallModel& m, const std::string& id) { return m.FarEndBusy(id); },
        {}, {"CALL 1234 STATUS BUSY"}, {}},
+      {"operator cancels", [](CallModel& m, const std::string& id) { return m.OperatorCancels(id); },
+       {}, {"CALL 1234 STATUS CANCELLED"}, {}},
       {"missed", [](CallModel& m, const std::string& id) { return m.Missed(id); },
        {"CALL 1234 STATUS MISSED"}, {"CALL 1234 STATUS MISSED"}, {}},
       {"far end hangs up", [](CallModel& m, const std::string& id) { return m.FarEndHangsUp(id); },
