@@ -1,0 +1,273 @@
+// Switchboard traffic against the engine in virtual time: a seeded generator plays the client (the
+// emulator's call model) and the operator at random moments, and invariants are checked as the run
+// goes. A failing run prints its seed and a shortened list of events that still fails.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "engine_harness.h"
+#include "sim/call_model.h"
+
+namespace halvane {
+namespace {
+
+enum Kind { kIncoming, kDial, kAnswer, kFarAnswers, kBusy, kCancel, kRefuse, kMissed, kFail, kHangUp, kFarHangsUp,
+            kHoldInClient, kResumeInClient, kRelogin, kPressHold, kPressReturn, kPressTransfer, kPressBlind, kKinds };
+const char* const kNames[kKinds] = {
+    "a call comes in", "the operator dials", "the operator answers", "the far end answers", "busy",
+    "the operator cancels the dial", "refused", "missed", "failed", "the operator hangs up", "the far end hangs up",
+    "held in the client", "resumed in the client", "re-login", "Hold", "Return", "Transfer", "Blind Transfer"};
+const int kWeights[kKinds] = {6, 7, 8, 8, 2, 2, 2, 2, 1, 3, 3, 1, 2, 1, 9, 3, 8, 2};
+
+struct Event {
+  std::uint64_t at;
+  Kind kind;
+  std::uint32_t pick;  // chooses the call among those the event fits
+};
+
+std::vector<Event> Generate(std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  const std::uint64_t gaps[] = {1, 40, 150, 600, 1500, 3000};
+  std::vector<Event> events;
+  std::uint64_t at = 0;
+  for (int i = 0; i < 60; ++i) {
+    at += gaps[random() % 6];
+    auto roll = static_cast<int>(random() % 74);  // the sum of kWeights
+    int kind = 0;
+    while (roll >= kWeights[kind]) roll -= kWeights[kind++];
+    events.push_back({at, static_cast<Kind>(kind), static_cast<std::uint32_t>(random())});
+  }
+  return events;
+}
+
+// The client, the operator, the buttons and the mixer around one engine.
+class World final : public CommandSender, public DialogItems, public AudioRouting, public LogWriter {
+ public:
+  std::string Run(const std::vector<Event>& events) {
+    board_.apiWindow.store(7);
+    const std::uint64_t end = events.back().at + 1000;
+    for (const Event& e : events) clock_.At(e.at, [this, e] { Play(e); });
+    clock_.At(end, [this] {  // every call ends
+      board_.apiWindow.store(7);
+      for (const auto& call : model_.Calls()) Deliver(model_.OperatorHangsUp(call.first));
+    });
+    for (std::uint64_t t = 250; t <= end + 20000; t += 250) clock_.At(t, [this] { Check(); });
+    clock_.SetLimit(end + 20000, [this] { engine_.RequestStop(); });
+    engine_.RunTransferEngine();
+    return failure_;
+  }
+
+  bool SendCommand(const char* text) override {
+    board_.replyReceived.store(false);
+    const std::string command(text);
+    const bool attached = board_.apiWindow.load() != 0;
+    Note((attached ? "sent " : "not delivered ") + command);
+    CheckCommand(command);
+    lastCommand_ = attached ? command : std::string();
+    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
+    commandsLost_ = commandsLost_ || !attached;
+    if (attached) Deliver(model_.HandleCommand(command));
+    return attached;
+  }
+  void EnableItem(WindowHandle, int id, bool enable) override { items_[id] = enable; }
+  int SelectRecordSource(const char*, std::int32_t level) override {
+    // (b) The operator is muted only right after a join was sent and AGC turned off.
+    if (level == 0 && lastCommand_ != "#KALDU set AGC off") Fail("the transfer preset without a join");
+    level_ = level;
+    return 1;
+  }
+  int ApplySpeakerMute(std::uint8_t) override { return 1; }
+  int ApplyMicPlaybackMute(std::uint8_t) override { return 1; }
+  void WriteLog(const char* text) override { Note(std::string("log ") + text); }
+
+ private:
+  void Play(const Event& e) {
+    std::vector<std::string> fits;
+    for (const auto& [id, call] : model_.Calls()) {
+      const bool ringing = sim::IsRinging(call) && !sim::IsEnded(call);
+      const bool outgoing = call.direction == sim::Direction::Outgoing;
+      switch (e.kind) {
+        case kAnswer: if (ringing && !outgoing) fits.push_back(id); break;
+        case kFarAnswers: case kBusy: case kCancel: if (ringing && outgoing) fits.push_back(id); break;
+        case kRefuse: case kMissed: if (ringing) fits.push_back(id); break;
+        case kHoldInClient: if (call.status == "INPROGRESS" && !call.held) fits.push_back(id); break;
+        case kResumeInClient: if (call.held) fits.push_back(id); break;
+        default: if (!sim::IsEnded(call)) fits.push_back(id); break;
+      }
+    }
+    const std::string id = fits.empty() ? std::string("none") : fits[e.pick % fits.size()];
+    Note(std::string(kNames[e.kind]) + (e.kind <= kDial ? "" : " " + id));
+    switch (e.kind) {
+      case kIncoming: if (Live() < 4) Deliver(model_.IncomingCall("caller")), endedAt_ = UINT64_MAX; break;
+      case kDial: if (Live() < 4) Deliver(model_.OperatorDials("party")), endedAt_ = UINT64_MAX; break;
+      case kAnswer: Deliver(model_.OperatorAnswers(id)); break;
+      case kFarAnswers: Deliver(model_.FarEndAnswers(id)); break;
+      case kBusy: Deliver(model_.FarEndBusy(id)); break;
+      case kCancel: Deliver(model_.OperatorCancels(id)); break;
+      case kRefuse: Deliver(model_.FarEndRefuses(id)); break;
+      case kMissed: Deliver(model_.Missed(id)); break;
+      case kFail: Deliver(model_.FarEndFails(id, 4)); break;
+      case kHangUp: Deliver(model_.OperatorHangsUp(id)); break;
+      case kFarHangsUp: Deliver(model_.FarEndHangsUp(id)); break;
+      case kHoldInClient: Deliver(model_.OperatorHolds(id)); break;
+      case kResumeInClient: Deliver(model_.OperatorResumes(id)); break;
+      case kRelogin:
+        board_.apiWindow.store(0);
+        board_.reconnectNeeded.store(true);
+        clock_.At(clock_.now() + 1 + e.pick % 400, [this] { board_.apiWindow.store(7); });
+        break;
+      case kPressHold:
+        // Calls made from here on may be this cycle's second call.
+        if (engine_.State() == EngineState::kWaitHold && board_.callActive.load()) callsAtHold_ = model_.Calls().size();
+        OnHold(board_, *this);
+        break;
+      case kPressReturn: OnReturn(board_); break;
+      case kPressTransfer: OnTransfer(board_); break;
+      case kPressBlind: OnBlindTransfer(board_); break;
+      case kKinds: break;
+    }
+  }
+
+  // The client's lines reach the board only while it is attached; what Halvane was never told it
+  // cannot act on, so the checks of rest wait until it has been told everything again.
+  void Deliver(const sim::Lines& lines) {
+    for (const std::string& line : lines) {
+      if (board_.apiWindow.load() == 0) {
+        linesLost_ = true;
+        continue;
+      }
+      const std::size_t call = line.find("CALL ");
+      const std::string id = call == std::string::npos ? "" : line.substr(call + 5, line.find(' ', call + 5) - call - 5);
+      reported_.insert(id);
+      if (line.find("STATUS INPROGRESS") != std::string::npos) inProgress_.insert(id);
+      ParseNotification(board_, line.c_str());
+    }
+  }
+
+  void CheckCommand(const std::string& command) {
+    std::istringstream in(command);
+    std::string tag, set, call, id, what, word;
+    in >> tag >> set >> call >> id >> what >> word;
+    if (command.find("  ") != std::string::npos || command.back() == ' ') Fail("an empty id in: " + command);
+    if (set != "set" || call != "call") return;
+    // (d) Only ids the client reported.
+    for (const std::string& named : {id, what == "join_conference" ? word : id}) {
+      if (reported_.count(named) == 0) Fail("an id the client never reported in: " + command);
+    }
+    if (!failure_.empty()) return;
+    const bool sinceHold = Index(id) >= callsAtHold_;
+    if (what == "status" && word == "onhold") heldFirst_ = id;
+    // (a) A join names this cycle's first call and an answered call dialled after its hold.
+    if (what == "join_conference" && (id != heldFirst_ || Index(word) < callsAtHold_ || inProgress_.count(word) == 0)) {
+      Fail("a join of the wrong calls: " + command);
+    }
+    // (c) Only this cycle's calls are ended, or a call ringing during the conference.
+    const sim::Call* target = model_.FindCall(id);
+    if (what == "status" && word == "finished" && id != heldFirst_ && !sinceHold && !sim::IsRinging(*target)) {
+      Fail("a stranger's call ended: " + command);
+    }
+  }
+
+  void Check() {
+    const bool told = !linesLost_ && !commandsLost_;
+    if (Live() > 0) endedAt_ = UINT64_MAX;
+    if (Live() == 0 && endedAt_ == UINT64_MAX) endedAt_ = clock_.now();
+    // (e) Back at rest within a bounded time once every call has ended.
+    if (told && endedAt_ != UINT64_MAX && clock_.now() - endedAt_ > 5000 && !AtRest()) {
+      Fail(std::string("not at rest 5000 ms after every call ended; in ") + EngineStateName(engine_.State()));
+    }
+    // (f) The answered caller is never left on hold, or connected, with the engine at rest.
+    const sim::Call* caller = model_.FindCall(answered_);
+    if (told && AtRest() && caller != nullptr && !sim::IsEnded(*caller)) {
+      Fail("caller " + answered_ + (caller->held ? " left on hold" : " left connected") + " with the engine at rest");
+    }
+    if (AtRest() && Live() == 0) linesLost_ = commandsLost_ = false;
+  }
+
+  bool AtRest() {
+    const EngineState state = engine_.State();
+    return (state == EngineState::kWaitIncoming || state == EngineState::kRinging) && !board_.callActive.load() &&
+           items_[kIdHold] && !items_[kIdTransfer] && !items_[kIdReturn] && !items_[kIdBlindTransfer] && level_ != 0;
+  }
+  std::size_t Live() const {
+    std::size_t live = 0;
+    for (const auto& call : model_.Calls()) live += sim::IsEnded(call.second) ? 0 : 1;
+    return live;
+  }
+  // The order in which the model made the call (its ids count up from 1234 in steps of 6).
+  static std::size_t Index(const std::string& id) { return (std::strtoull(id.c_str(), nullptr, 10) - 1234) / 6; }
+
+  void Note(const std::string& what) {
+    notes_.push_back(std::to_string(clock_.now()) + " " + what);
+    if (notes_.size() > 14) notes_.erase(notes_.begin());
+  }
+  void Fail(const std::string& what) {
+    if (!failure_.empty()) return;
+    std::ostringstream out;
+    out << "at " << clock_.now() << " ms: " << what << "\n  last seen:";
+    for (const std::string& note : notes_) out << "\n    " << note;
+    failure_ = out.str();
+    engine_.RequestStop();
+  }
+
+  CallBoard board_;
+  testing_engine::ScriptClock clock_;
+  sim::CallModel model_;
+  TransferEngine engine_{board_, *this, clock_, *this, *this, *this};
+  std::map<int, bool> items_;
+  std::int32_t level_ = 32768;
+  std::set<std::string> reported_, inProgress_;
+  std::string heldFirst_, answered_, lastCommand_;
+  std::size_t callsAtHold_ = 0;
+  std::uint64_t endedAt_ = UINT64_MAX;
+  bool linesLost_ = false, commandsLost_ = false;
+  std::vector<std::string> notes_;
+  std::string failure_;
+};
+
+std::string Replay(const std::vector<Event>& events) { return World().Run(events); }
+
+// A fixed list of seeds, then three fresh ones (printed); HALVANE_TRAFFIC_SEED=n replays one.
+TEST(Traffic, InvariantsHoldOverRandomSwitchboardTraffic) {
+  std::vector<std::uint64_t> seeds;
+  if (const char* one = std::getenv("HALVANE_TRAFFIC_SEED")) {
+    seeds.push_back(std::strtoull(one, nullptr, 10));
+  } else {
+    for (std::uint64_t seed = 1; seed <= 2000; ++seed) seeds.push_back(seed);
+    std::random_device fresh;
+    std::cout << "fresh traffic seeds:";
+    for (int i = 0; i < 3; ++i) {
+      seeds.push_back((std::uint64_t{fresh()} << 32) | fresh());
+      std::cout << ' ' << seeds.back();
+    }
+    std::cout << std::endl;
+  }
+  for (const std::uint64_t seed : seeds) {
+    std::vector<Event> events = Generate(seed);
+    std::string failure = Replay(events);
+    if (failure.empty()) continue;
+    // Drop what the failure does not need (the last event stays: it sets the run's length).
+    for (std::size_t i = events.size() - 1; i-- > 0;) {
+      std::vector<Event> fewer = events;
+      fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(i));
+      const std::string again = Replay(fewer);
+      if (!again.empty()) std::tie(events, failure) = std::make_pair(fewer, again);
+    }
+    std::ostringstream list;
+    for (const Event& e : events) list << "\n  " << e.at << " ms: " << kNames[e.kind] << " (pick " << e.pick << ")";
+    ADD_FAILURE() << "seed " << seed << ", " << failure << "\nshortened events:" << list.str();
+    return;
+  }
+}
+
+}  // namespace
+}  // namespace halvane
