@@ -12,8 +12,7 @@ namespace {
 
 constexpr char kTag[] = "#KALDU ";
 
-// The engine empties the status it last saw as it enters some of its states, right after writing the
-// state's log line; a person never acts within this time of the line, and neither does the operator here.
+// A person takes a moment between seeing a step in the log and acting on it; so does the operator here.
 constexpr std::chrono::milliseconds kOperatorReaction{300};
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -303,12 +302,16 @@ class TransferPlay {
     }
     if (!LogGrows("\n=>wait for placing 2nd call", seen)) return false;
 
+    if (options_.beforeDial && !Hook("before the dial", options_.beforeDial)) return false;
+
     Step("the operator dials " + options_.secondParty + " in the client");
     seen = LogCount("\n=>wait for 2nd call response");
     React();
     result_.secondCall = client_.OperatorDials(options_.secondParty);
     if (result_.secondCall.empty()) return Fail("the client did not place the second call");
     if (!LogGrows("\n=>wait for 2nd call response", seen)) return false;
+
+    if (options_.whileSecondRings && !Hook("while the second call rings", options_.whileSecondRings)) return false;
 
     Step(options_.secondParty + " answers call " + result_.secondCall);
     seen = LogCount("\n=>wait for transfer button pressing");
@@ -327,11 +330,7 @@ class TransferPlay {
       return false;
     }
 
-    if (options_.duringConference) {
-      Step("during the conference");
-      const std::string failure = options_.duringConference();
-      if (!failure.empty()) return Fail(failure);
-    }
+    if (options_.duringConference && !Hook("during the conference", options_.duringConference)) return false;
 
     Step(options_.caller + " hangs up; Halvane ends the conference");
     if (!client_.FarEndHangsUp(result_.firstCall)) return Fail("the client could not end the first call");
@@ -351,6 +350,12 @@ class TransferPlay {
   }
 
   static std::string Command(const std::string& words) { return kTag + words; }
+
+  bool Hook(const std::string& step, const std::function<std::string()>& hook) {
+    Step(step);
+    const std::string failure = hook();
+    return failure.empty() || Fail(failure);
+  }
 
   void Step(const std::string& name) {
     step_ = name;
