@@ -109,6 +109,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
   if (wanted == "FINISHED") {
     // Hanging up an ended call changes nothing; the reply still tells how it ended.
     if (IsEnded(call)) return Reply(tag, current + call.status, {});
+    call.held = false;
     const std::string line = Status(call, "FINISHED");
     return Reply(tag, line, {line});
   }
@@ -232,7 +233,7 @@ Lines CallModel::OperatorHolds(std::string_view id) {
 
 Lines CallModel::OperatorResumes(std::string_view id) {
   Call* call = Find(id);
-  if (call == nullptr || !call->held) return {};
+  if (call == nullptr || !call->held || IsEnded(*call)) return {};
   call->held = false;
   return {Status(*call, "INPROGRESS")};
 }

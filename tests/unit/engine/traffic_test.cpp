@@ -11,7 +11,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "engine_harness.h"
@@ -20,33 +19,63 @@
 namespace halvane {
 namespace {
 
-enum Kind { kIncoming, kDial, kAnswer, kFarAnswers, kBusy, kCancel, kRefuse, kMissed, kFail, kHangUp, kFarHangsUp,
-            kHoldInClient, kResumeInClient, kRelogin, kPressHold, kPressReturn, kPressTransfer, kPressBlind, kKinds };
-const char* const kNames[kKinds] = {
-    "a call comes in", "the operator dials", "the operator answers", "the far end answers", "busy",
-    "the operator cancels the dial", "refused", "missed", "failed", "the operator hangs up", "the far end hangs up",
-    "held in the client", "resumed in the client", "re-login", "Hold", "Return", "Transfer", "Blind Transfer"};
-const int kWeights[kKinds] = {6, 7, 8, 8, 2, 2, 2, 2, 1, 3, 3, 1, 2, 1, 9, 3, 8, 2};
+using sim::Call;
+using sim::CallModel;
+
+// Which calls an action may pick: none, ringing incoming, ringing outgoing, ringing, talking, held, live.
+enum Fits { kNoCall, kRingingIn, kRingingOut, kRinging, kTalking, kHeld, kLive };
+struct Action {
+  const char* name;
+  int weight;
+  Fits fits;
+  sim::Lines (CallModel::*event)(std::string_view);  // null: handled by name in Play
+};
+using M = CallModel;
+const Action kActions[] = {
+    {"a call comes in", 6, kNoCall, nullptr},           {"the operator dials", 7, kNoCall, nullptr},
+    {"answered", 8, kRingingIn, &M::OperatorAnswers},   {"far end answers", 8, kRingingOut, &M::FarEndAnswers},
+    {"busy", 2, kRingingOut, &M::FarEndBusy},           {"cancelled", 2, kRingingOut, &M::OperatorCancels},
+    {"refused", 2, kRinging, &M::FarEndRefuses},        {"missed", 2, kRinging, &M::Missed},
+    {"failed", 1, kLive, nullptr},                      {"operator hangs up", 3, kLive, &M::OperatorHangsUp},
+    {"far end hangs up", 3, kLive, &M::FarEndHangsUp},  {"held in the client", 1, kTalking, &M::OperatorHolds},
+    {"resumed in the client", 2, kHeld, &M::OperatorResumes}, {"re-login", 1, kNoCall, nullptr},
+    {"Hold", 9, kNoCall, nullptr},     {"Return", 3, kNoCall, nullptr},
+    {"Transfer", 8, kNoCall, nullptr}, {"Blind Transfer", 2, kNoCall, nullptr},
+};
 
 struct Event {
   std::uint64_t at;
-  Kind kind;
-  std::uint32_t pick;  // chooses the call among those the event fits
+  const Action* action;
+  std::uint32_t pick;  // chooses the call among those the action fits
 };
 
 std::vector<Event> Generate(std::uint64_t seed) {
   std::mt19937_64 random(seed);
   const std::uint64_t gaps[] = {1, 40, 150, 600, 1500, 3000};
   std::vector<Event> events;
-  std::uint64_t at = 0;
-  for (int i = 0; i < 60; ++i) {
+  for (std::uint64_t i = 0, at = 0; i < 60; ++i) {
     at += gaps[random() % 6];
-    auto roll = static_cast<int>(random() % 74);  // the sum of kWeights
-    int kind = 0;
-    while (roll >= kWeights[kind]) roll -= kWeights[kind++];
-    events.push_back({at, static_cast<Kind>(kind), static_cast<std::uint32_t>(random())});
+    int total = 0;
+    for (const Action& action : kActions) total += action.weight;
+    auto roll = static_cast<int>(random() % static_cast<std::uint64_t>(total));
+    const Action* action = kActions;
+    while (roll >= action->weight) roll -= (action++)->weight;
+    events.push_back({at, action, static_cast<std::uint32_t>(random())});
   }
   return events;
+}
+
+bool FitsCall(Fits fits, const Call& call) {
+  const bool ringing = sim::IsRinging(call) && !sim::IsEnded(call);
+  const bool outgoing = call.direction == sim::Direction::Outgoing;
+  switch (fits) {
+    case kRingingIn: return ringing && !outgoing;
+    case kRingingOut: return ringing && outgoing;
+    case kRinging: return ringing;
+    case kTalking: return call.status == "INPROGRESS" && !call.held;
+    case kHeld: return call.held;
+    default: return !sim::IsEnded(call);
+  }
 }
 
 // The client, the operator, the buttons and the mixer around one engine.
@@ -56,7 +85,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     board_.apiWindow.store(7);
     const std::uint64_t end = events.back().at + 1000;
     for (const Event& e : events) clock_.At(e.at, [this, e] { Play(e); });
-    clock_.At(end, [this] {  // every call ends
+    clock_.At(end, [this] {  // at last every call ends
       board_.apiWindow.store(7);
       for (const auto& call : model_.Calls()) Deliver(model_.OperatorHangsUp(call.first));
     });
@@ -73,8 +102,8 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     Note((attached ? "sent " : "not delivered ") + command);
     CheckCommand(command);
     lastCommand_ = attached ? command : std::string();
-    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
     commandsLost_ = commandsLost_ || !attached;
+    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
     if (attached) Deliver(model_.HandleCommand(command));
     return attached;
   }
@@ -92,48 +121,28 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
  private:
   void Play(const Event& e) {
     std::vector<std::string> fits;
-    for (const auto& [id, call] : model_.Calls()) {
-      const bool ringing = sim::IsRinging(call) && !sim::IsEnded(call);
-      const bool outgoing = call.direction == sim::Direction::Outgoing;
-      switch (e.kind) {
-        case kAnswer: if (ringing && !outgoing) fits.push_back(id); break;
-        case kFarAnswers: case kBusy: case kCancel: if (ringing && outgoing) fits.push_back(id); break;
-        case kRefuse: case kMissed: if (ringing) fits.push_back(id); break;
-        case kHoldInClient: if (call.status == "INPROGRESS" && !call.held) fits.push_back(id); break;
-        case kResumeInClient: if (call.held) fits.push_back(id); break;
-        default: if (!sim::IsEnded(call)) fits.push_back(id); break;
-      }
+    for (const auto& call : model_.Calls()) {
+      if (FitsCall(e.action->fits, call.second)) fits.push_back(call.first);
     }
-    const std::string id = fits.empty() ? std::string("none") : fits[e.pick % fits.size()];
-    Note(std::string(kNames[e.kind]) + (e.kind <= kDial ? "" : " " + id));
-    switch (e.kind) {
-      case kIncoming: if (Live() < 4) Deliver(model_.IncomingCall("caller")), endedAt_ = UINT64_MAX; break;
-      case kDial: if (Live() < 4) Deliver(model_.OperatorDials("party")), endedAt_ = UINT64_MAX; break;
-      case kAnswer: Deliver(model_.OperatorAnswers(id)); break;
-      case kFarAnswers: Deliver(model_.FarEndAnswers(id)); break;
-      case kBusy: Deliver(model_.FarEndBusy(id)); break;
-      case kCancel: Deliver(model_.OperatorCancels(id)); break;
-      case kRefuse: Deliver(model_.FarEndRefuses(id)); break;
-      case kMissed: Deliver(model_.Missed(id)); break;
-      case kFail: Deliver(model_.FarEndFails(id, 4)); break;
-      case kHangUp: Deliver(model_.OperatorHangsUp(id)); break;
-      case kFarHangsUp: Deliver(model_.FarEndHangsUp(id)); break;
-      case kHoldInClient: Deliver(model_.OperatorHolds(id)); break;
-      case kResumeInClient: Deliver(model_.OperatorResumes(id)); break;
-      case kRelogin:
-        board_.apiWindow.store(0);
-        board_.reconnectNeeded.store(true);
-        clock_.At(clock_.now() + 1 + e.pick % 400, [this] { board_.apiWindow.store(7); });
-        break;
-      case kPressHold:
-        // Calls made from here on may be this cycle's second call.
-        if (engine_.State() == EngineState::kWaitHold && board_.callActive.load()) callsAtHold_ = model_.Calls().size();
-        OnHold(board_, *this);
-        break;
-      case kPressReturn: OnReturn(board_); break;
-      case kPressTransfer: OnTransfer(board_); break;
-      case kPressBlind: OnBlindTransfer(board_); break;
-      case kKinds: break;
+    const std::string id = fits.empty() ? std::string() : fits[e.pick % fits.size()];
+    const std::string name = e.action->name;
+    Note(name + " " + id);
+    if (e.action->event != nullptr) return Deliver((model_.*e.action->event)(id));
+    if (name == "a call comes in" || name == "the operator dials") {
+      endedAt_ = UINT64_MAX;
+      if (Live() < 4) Deliver(name[0] == 'a' ? model_.IncomingCall("caller") : model_.OperatorDials("party"));
+    } else if (name == "failed") {
+      Deliver(model_.FarEndFails(id, 4));
+    } else if (name == "re-login") {
+      board_.apiWindow.store(0);
+      board_.reconnectNeeded.store(true);
+      clock_.At(clock_.now() + 1 + e.pick % 400, [this] { board_.apiWindow.store(7); });
+    } else if (name == "Hold") {
+      // Calls made from here on may be this cycle's second call.
+      if (engine_.State() == EngineState::kWaitHold && board_.callActive.load()) callsAtHold_ = model_.Calls().size();
+      OnHold(board_, *this);
+    } else {
+      (name == "Return" ? OnReturn : name == "Transfer" ? OnTransfer : OnBlindTransfer)(board_);
     }
   }
 
@@ -141,12 +150,10 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   // cannot act on, so the checks of rest wait until it has been told everything again.
   void Deliver(const sim::Lines& lines) {
     for (const std::string& line : lines) {
-      if (board_.apiWindow.load() == 0) {
-        linesLost_ = true;
-        continue;
-      }
-      const std::size_t call = line.find("CALL ");
-      const std::string id = call == std::string::npos ? "" : line.substr(call + 5, line.find(' ', call + 5) - call - 5);
+      linesLost_ = linesLost_ || board_.apiWindow.load() == 0;
+      if (board_.apiWindow.load() == 0) continue;
+      const std::size_t at = line.find("CALL ") + 5;
+      const std::string id = at < 5 ? "" : line.substr(at, line.find(' ', at) - at);
       reported_.insert(id);
       if (line.find("STATUS INPROGRESS") != std::string::npos) inProgress_.insert(id);
       ParseNotification(board_, line.c_str());
@@ -160,19 +167,17 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     if (command.find("  ") != std::string::npos || command.back() == ' ') Fail("an empty id in: " + command);
     if (set != "set" || call != "call") return;
     // (d) Only ids the client reported.
-    for (const std::string& named : {id, what == "join_conference" ? word : id}) {
-      if (reported_.count(named) == 0) Fail("an id the client never reported in: " + command);
+    if (reported_.count(id) == 0 || (what == "join_conference" && reported_.count(word) == 0)) {
+      return Fail("an id the client never reported in: " + command);
     }
-    if (!failure_.empty()) return;
-    const bool sinceHold = Index(id) >= callsAtHold_;
     if (what == "status" && word == "onhold") heldFirst_ = id;
-    // (a) A join names this cycle's first call and an answered call dialled after its hold.
+    // (a) A join names this cycle's first call and an answered call made since its Hold.
     if (what == "join_conference" && (id != heldFirst_ || Index(word) < callsAtHold_ || inProgress_.count(word) == 0)) {
       Fail("a join of the wrong calls: " + command);
     }
     // (c) Only this cycle's calls are ended, or a call ringing during the conference.
-    const sim::Call* target = model_.FindCall(id);
-    if (what == "status" && word == "finished" && id != heldFirst_ && !sinceHold && !sim::IsRinging(*target)) {
+    if (what == "status" && word == "finished" && id != heldFirst_ && Index(id) < callsAtHold_ &&
+        !sim::IsRinging(*model_.FindCall(id))) {
       Fail("a stranger's call ended: " + command);
     }
   }
@@ -186,7 +191,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       Fail(std::string("not at rest 5000 ms after every call ended; in ") + EngineStateName(engine_.State()));
     }
     // (f) The answered caller is never left on hold, or connected, with the engine at rest.
-    const sim::Call* caller = model_.FindCall(answered_);
+    const Call* caller = model_.FindCall(answered_);
     if (told && AtRest() && caller != nullptr && !sim::IsEnded(*caller)) {
       Fail("caller " + answered_ + (caller->held ? " left on hold" : " left connected") + " with the engine at rest");
     }
@@ -212,29 +217,24 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   }
   void Fail(const std::string& what) {
     if (!failure_.empty()) return;
-    std::ostringstream out;
-    out << "at " << clock_.now() << " ms: " << what << "\n  last seen:";
-    for (const std::string& note : notes_) out << "\n    " << note;
-    failure_ = out.str();
+    failure_ = "at " + std::to_string(clock_.now()) + " ms: " + what + "\n  last seen:";
+    for (const std::string& note : notes_) failure_ += "\n    " + note;
     engine_.RequestStop();
   }
 
   CallBoard board_;
   testing_engine::ScriptClock clock_;
-  sim::CallModel model_;
+  CallModel model_;
   TransferEngine engine_{board_, *this, clock_, *this, *this, *this};
   std::map<int, bool> items_;
   std::int32_t level_ = 32768;
   std::set<std::string> reported_, inProgress_;
-  std::string heldFirst_, answered_, lastCommand_;
+  std::string heldFirst_, answered_, lastCommand_, failure_;
   std::size_t callsAtHold_ = 0;
   std::uint64_t endedAt_ = UINT64_MAX;
   bool linesLost_ = false, commandsLost_ = false;
   std::vector<std::string> notes_;
-  std::string failure_;
 };
-
-std::string Replay(const std::vector<Event>& events) { return World().Run(events); }
 
 // A fixed list of seeds, then three fresh ones (printed); HALVANE_TRAFFIC_SEED=n replays one.
 TEST(Traffic, InvariantsHoldOverRandomSwitchboardTraffic) {
@@ -245,25 +245,22 @@ TEST(Traffic, InvariantsHoldOverRandomSwitchboardTraffic) {
     for (std::uint64_t seed = 1; seed <= 2000; ++seed) seeds.push_back(seed);
     std::random_device fresh;
     std::cout << "fresh traffic seeds:";
-    for (int i = 0; i < 3; ++i) {
-      seeds.push_back((std::uint64_t{fresh()} << 32) | fresh());
-      std::cout << ' ' << seeds.back();
-    }
-    std::cout << std::endl;
+    for (int i = 0; i < 3; ++i) std::cout << ' ' << seeds.emplace_back((std::uint64_t{fresh()} << 32) | fresh());
+    std::cout << '\n';
   }
   for (const std::uint64_t seed : seeds) {
     std::vector<Event> events = Generate(seed);
-    std::string failure = Replay(events);
+    std::string failure = World().Run(events);
     if (failure.empty()) continue;
     // Drop what the failure does not need (the last event stays: it sets the run's length).
     for (std::size_t i = events.size() - 1; i-- > 0;) {
       std::vector<Event> fewer = events;
       fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(i));
-      const std::string again = Replay(fewer);
-      if (!again.empty()) std::tie(events, failure) = std::make_pair(fewer, again);
+      const std::string again = World().Run(fewer);
+      if (!again.empty()) events.swap(fewer), failure = again;
     }
     std::ostringstream list;
-    for (const Event& e : events) list << "\n  " << e.at << " ms: " << kNames[e.kind] << " (pick " << e.pick << ")";
+    for (const Event& e : events) list << "\n  " << e.at << " ms: " << e.action->name << " (pick " << e.pick << ")";
     ADD_FAILURE() << "seed " << seed << ", " << failure << "\nshortened events:" << list.str();
     return;
   }

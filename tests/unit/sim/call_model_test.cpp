@@ -128,6 +128,10 @@ TEST(CallModelTest, RefusesStatusChangesThatDoNotFit) {
   EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"),
             (Lines{"CALL 1234 STATUS INPROGRESS", "#K CALL 1234 STATUS INPROGRESS"}));
   EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"), Lines{"#K CALL 1234 STATUS INPROGRESS"});
+  // A held call hung up by command stays ended: no resume brings it back.
+  model.HandleCommand("#K set call 1234 status onhold");
+  model.HandleCommand("#K set call 1234 status finished");
+  EXPECT_EQ(model.OperatorResumes(ringing), Lines{});
 }
 
 TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
