@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -31,7 +32,7 @@ struct Action {
   sim::Lines (CallModel::*event)(std::string_view);  // null: handled by name in Play
 };
 using M = CallModel;
-const Action kActions[] = {
+constexpr Action kActions[] = {
     {"a call comes in", 6, kNoCall, nullptr},           {"the operator dials", 7, kNoCall, nullptr},
     {"answered", 8, kRingingIn, &M::OperatorAnswers},   {"far end answers", 8, kRingingOut, &M::FarEndAnswers},
     {"busy", 2, kRingingOut, &M::FarEndBusy},           {"cancelled", 2, kRingingOut, &M::OperatorCancels},
@@ -43,11 +44,13 @@ const Action kActions[] = {
     {"Transfer", 8, kNoCall, nullptr}, {"Blind Transfer", 2, kNoCall, nullptr},
 };
 
-struct Event {
-  std::uint64_t at;
-  const Action* action;
-  std::uint32_t pick;  // chooses the call among those the action fits
-};
+constexpr std::uint64_t kTotalWeight = [] {
+  std::uint64_t total = 0;
+  for (const Action& action : kActions) total += static_cast<std::uint64_t>(action.weight);
+  return total;
+}();
+
+struct Event { std::uint64_t at; const Action* action; std::uint32_t pick; };  // pick: among the fitting calls
 
 std::vector<Event> Generate(std::uint64_t seed) {
   std::mt19937_64 random(seed);
@@ -55,11 +58,9 @@ std::vector<Event> Generate(std::uint64_t seed) {
   std::vector<Event> events;
   for (std::uint64_t i = 0, at = 0; i < 60; ++i) {
     at += gaps[random() % 6];
-    int total = 0;
-    for (const Action& action : kActions) total += action.weight;
-    auto roll = static_cast<int>(random() % static_cast<std::uint64_t>(total));
+    std::uint64_t roll = random() % kTotalWeight;
     const Action* action = kActions;
-    while (roll >= action->weight) roll -= (action++)->weight;
+    while (roll >= static_cast<std::uint64_t>(action->weight)) roll -= static_cast<std::uint64_t>((action++)->weight);
     events.push_back({at, action, static_cast<std::uint32_t>(random())});
   }
   return events;
@@ -121,9 +122,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
  private:
   void Play(const Event& e) {
     std::vector<std::string> fits;
-    for (const auto& call : model_.Calls()) {
-      if (FitsCall(e.action->fits, call.second)) fits.push_back(call.first);
-    }
+    for (const auto& call : model_.Calls()) if (FitsCall(e.action->fits, call.second)) fits.push_back(call.first);
     const std::string id = fits.empty() ? std::string() : fits[e.pick % fits.size()];
     const std::string name = e.action->name;
     Note(name + " " + id);
@@ -204,9 +203,8 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
            items_[kIdHold] && !items_[kIdTransfer] && !items_[kIdReturn] && !items_[kIdBlindTransfer] && level_ != 0;
   }
   std::size_t Live() const {
-    std::size_t live = 0;
-    for (const auto& call : model_.Calls()) live += sim::IsEnded(call.second) ? 0 : 1;
-    return live;
+    return static_cast<std::size_t>(std::count_if(model_.Calls().begin(), model_.Calls().end(),
+                                                  [](const auto& call) { return !sim::IsEnded(call.second); }));
   }
   // The order in which the model made the call (its ids count up from 1234 in steps of 6).
   static std::size_t Index(const std::string& id) { return (std::strtoull(id.c_str(), nullptr, 10) - 1234) / 6; }
