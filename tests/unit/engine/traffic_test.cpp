@@ -27,7 +27,7 @@ using sim::CallModel;
 enum Fits { kNoCall, kRingingIn, kRingingOut, kRinging, kTalking, kHeld, kLive };
 struct Action {
   const char* name;
-  int weight;
+  std::uint64_t weight;
   Fits fits;
   sim::Lines (CallModel::*event)(std::string_view);  // null: handled by name in Play
 };
@@ -46,7 +46,7 @@ constexpr Action kActions[] = {
 
 constexpr std::uint64_t kTotalWeight = [] {
   std::uint64_t total = 0;
-  for (const Action& action : kActions) total += static_cast<std::uint64_t>(action.weight);
+  for (const Action& action : kActions) total += action.weight;
   return total;
 }();
 
@@ -60,7 +60,7 @@ std::vector<Event> Generate(std::uint64_t seed) {
     at += gaps[random() % 6];
     std::uint64_t roll = random() % kTotalWeight;
     const Action* action = kActions;
-    while (roll >= static_cast<std::uint64_t>(action->weight)) roll -= static_cast<std::uint64_t>((action++)->weight);
+    while (roll >= action->weight) roll -= (action++)->weight;
     events.push_back({at, action, static_cast<std::uint32_t>(random())});
   }
   return events;
@@ -164,6 +164,10 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     std::string tag, set, call, id, what, word;
     in >> tag >> set >> call >> id >> what >> word;
     if (command.find("  ") != std::string::npos || command.back() == ' ') Fail("an empty id in: " + command);
+    // (b) "set AGC off" only right after a join.
+    if (command == "#KALDU set AGC off" && lastCommand_.find("join_conference") == std::string::npos) {
+      Fail("AGC off without a join");
+    }
     if (set != "set" || call != "call") return;
     // (d) Only ids the client reported.
     if (reported_.count(id) == 0 || (what == "join_conference" && reported_.count(word) == 0)) {
