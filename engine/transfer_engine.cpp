@@ -143,6 +143,8 @@ bool TransferEngine::SendAndWait(const char* command) {
 
 bool TransferEngine::Pause(std::uint32_t milliseconds) {
   clock_.Sleep(milliseconds);
+  // Taken out of the feed at every pause, so a long wait loses no line of a burst; looked at later.
+  ReadFeed();
   return !StopRequested();
 }
 
