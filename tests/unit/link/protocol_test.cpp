@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fake_code_page.h"
@@ -314,12 +316,13 @@ TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
     while (!done.load()) link.SendCommand("#KALDU set AGC on");
   });
 
+  // Id and status come as one pair: never one line's id with another line's status.
+  const std::vector<std::pair<std::string, std::string>> whole = {
+      {"", ""}, {"77", "RINGING"}, {longId, longStatus}, {"1234", "INPROGRESS"}};
   int torn = 0;
   while (!done.load()) {
-    // Id and status come as one pair: never one line's id with another line's status.
     const CallStatusLine call = board.currentCall.Latest();
-    const std::string pair = call.id + " " + call.status;
-    if (pair != " " && pair != "77 RINGING" && pair != longId + " " + longStatus && pair != "1234 INPROGRESS") ++torn;
+    if (std::find(whole.begin(), whole.end(), std::make_pair(call.id, call.status)) == whole.end()) ++torn;
   }
   linkThread.join();
   worker.join();
