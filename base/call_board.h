@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/call_status_feed.h"
 #include "base/shared_text.h"
 
 namespace halvane {
@@ -36,8 +37,7 @@ using HandleText = SharedText<256>;
 struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
   Flag replyReceived{true};                 // a tagged line arrived since the last send
-  CallIdText currentCallId;                 // id of the call named by the latest status line
-  StatusText currentCallStatus;             // its status word
+  CallStatusFeed currentCall;               // the latest status lines: call id and status word, together
   HandleText userHandle;                    // the client's signed-in user; never emptied once set
   Flag reconnectNeeded{false};              // the client restarted or its user signed in again
   std::atomic<WindowHandle> mainWindow{0};  // written once before the link thread starts
@@ -52,7 +52,7 @@ struct CallBoard {
   Flag returnRequest{false};
   Flag blindTransferRequest{false};
 
-  // The engine's own record of the two calls of a transfer.
+  // The engine's own record of the two calls of a transfer; the second is always this cycle's dial.
   CallIdText firstCallId;
   CallIdText secondCallId;
 };

@@ -1,5 +1,8 @@
 #include "engine/transfer_engine.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "engine/presets.h"
 #include "link/protocol.h"
 
@@ -13,6 +16,19 @@ constexpr char kFinished[] = "FINISHED";
 constexpr char kFailed[] = "FAILED";
 constexpr char kMissed[] = "MISSED";
 constexpr char kRefused[] = "REFUSED";
+
+// Lines taken from the feed and not looked at yet, and further calls refused at once during a
+// conference: more than a client ever has, so nothing real is dropped.
+constexpr std::size_t kMostUnread = 64;
+constexpr std::size_t kMostRefused = 8;
+
+// The words with which a client reports that a call has ended, whoever ended it.
+bool IsFinal(const std::string& status) {
+  for (const char* word : {kFinished, kFailed, kMissed, kRefused, "BUSY", "CANCELLED"}) {
+    if (status == word) return true;
+  }
+  return false;
+}
 
 constexpr char kLogAccess[] = "\n\naccess Skype successfully... ";
 constexpr char kLogGetHandle[] = "get current user handle... ";
@@ -111,33 +127,74 @@ bool TransferEngine::ConnectToClient() {
   return true;
 }
 
-void TransferEngine::SendAndWait(const char* command) {
+bool TransferEngine::SendAndWait(const char* command) {
   // Nothing delivered means no reply can come: waiting would only stall the engine.
-  if (!sender_.SendCommand(command)) return;
+  if (!sender_.SendCommand(command)) return false;
   const std::uint64_t start = clock_.NowMs();
   while (!board_.replyReceived.load()) {
     if (clock_.NowMs() - start >= kReplyTimeoutMs) {
       Log(kReplyTimeoutLog);
-      return;
+      return true;
     }
-    if (!Pause(1)) return;
+    if (!Pause(1)) return true;
   }
+  return true;
 }
 
 bool TransferEngine::Pause(std::uint32_t milliseconds) {
   clock_.Sleep(milliseconds);
+  // Taken out of the feed at every pause, so a long wait loses no line of a burst; looked at later.
+  ReadFeed();
   return !StopRequested();
 }
 
-bool TransferEngine::StatusIs(const char* word) const { return board_.currentCallStatus.Equals(word); }
+void TransferEngine::ReadFeed() {
+  feedPosition_ = board_.currentCall.ReadSince(feedPosition_, [this](const CallStatusLine& line) {
+    if (unread_.size() >= kMostUnread) unread_.pop_front();
+    unread_.push_back(line);
+  });
+}
+
+bool TransferEngine::NextLine() {
+  ReadFeed();
+  if (unread_.empty()) return false;
+  current_ = std::move(unread_.front());
+  unread_.pop_front();
+  // Remembered across states: a call that started ringing while the engine was busy elsewhere is
+  // still the incoming call when the engine next waits for one.
+  if (current_.id == ringingNow_ && !StatusIs(kRinging)) ringingNow_.clear();
+  if (StatusIs(kRinging) && WhoseLine() == Whose::kOther) ringingNow_ = current_.id;
+  return true;
+}
+
+TransferEngine::Whose TransferEngine::WhoseLine() const {
+  if (!firstCallId_.empty() && current_.id == firstCallId_) return Whose::kFirst;
+  if (!secondCallId_.empty() && current_.id == secondCallId_) return Whose::kSecond;
+  return Whose::kOther;
+}
+
+bool TransferEngine::MoreNewsOf(const std::string& id) {
+  ReadFeed();
+  for (const CallStatusLine& line : unread_) {
+    if (line.id == id) return true;
+  }
+  return false;
+}
 
 bool TransferEngine::Format(const char* format, const std::string& id1, const std::string& id2) {
   // Refused for a call command whose id is empty: the client could not act on it.
   return FormatCommand(command_, sizeof command_, format, id1.c_str(), id2.c_str());
 }
 
-void TransferEngine::Send(const char* format, const std::string& id1, const std::string& id2) {
-  if (Format(format, id1, id2)) SendAndWait(command_);
+bool TransferEngine::Send(const char* format, const std::string& id1, const std::string& id2) {
+  if (!Format(format, id1, id2)) return false;
+  return SendAndWait(command_);
+}
+
+void TransferEngine::SetSecondCall(const std::string& id) {
+  secondCallId_ = id;
+  board_.secondCallId.Store(id);
+  if (!id.empty() && id == ringingNow_) ringingNow_.clear();
 }
 
 void TransferEngine::ApplyIdleButtons() {
@@ -157,7 +214,6 @@ void TransferEngine::ApplyConferenceButtons() {
 }
 
 EngineState TransferEngine::CycleStart() {
-  board_.currentCallId.Clear();
   board_.transferRequest.store(false);
   board_.holdRequest.store(false);
   board_.callActive.store(false);
@@ -170,8 +226,17 @@ EngineState TransferEngine::CycleStart() {
 EngineState TransferEngine::WaitIncoming() {
   Log(kLogWaitIncoming);
   board_.reconnectNeeded.store(false);
-  if (StatusIs(kRinging)) return EngineState::kRinging;
+  if (!ringingNow_.empty()) {
+    ringingCallId_ = ringingNow_;
+    return EngineState::kRinging;
+  }
   for (;;) {
+    while (NextLine()) {
+      if (StatusIs(kRinging)) {
+        ringingCallId_ = current_.id;
+        return EngineState::kRinging;
+      }
+    }
     if (!Pause(1000)) return EngineState::kStopped;
     if (board_.reconnectNeeded.load()) {
       Log(kLogReconnect);
@@ -179,24 +244,34 @@ EngineState TransferEngine::WaitIncoming() {
       Log(kLogWaitIncoming);
       board_.reconnectNeeded.store(false);
     }
-    if (StatusIs(kRinging)) return EngineState::kRinging;
   }
 }
 
 EngineState TransferEngine::Ringing() {
   Log(kLogRings);
+  ringingCallEnded_ = false;
   if (!Pause(1000)) return EngineState::kStopped;
-  if (StatusIs(kInProgress)) return EngineState::kAnswer;
   for (;;) {
-    if (StatusIs(kFailed) || StatusIs(kMissed) || StatusIs(kRefused)) return EngineState::kAnswer;
+    while (NextLine()) {
+      if (current_.id == ringingCallId_) {
+        if (StatusIs(kInProgress) || StatusIs(kFailed) || StatusIs(kMissed) || StatusIs(kRefused)) {
+          return EngineState::kAnswer;
+        }
+        // Ended in another way: the next call that rings is the one to answer.
+        if (IsFinal(current_.status)) ringingCallEnded_ = true;
+      } else if (ringingCallEnded_ && StatusIs(kRinging)) {
+        ringingCallId_ = current_.id;
+        ringingCallEnded_ = false;
+      }
+    }
     if (!Pause(100)) return EngineState::kStopped;
-    if (StatusIs(kInProgress)) return EngineState::kAnswer;
   }
 }
 
 EngineState TransferEngine::Answer() {
   Log(kLogAnswer);
-  board_.firstCallId.Store(board_.currentCallId.Load());
+  firstCallId_ = current_.id;
+  board_.firstCallId.Store(firstCallId_);
   board_.holdRequest.store(false);
   if (!StatusIs(kInProgress)) return EngineState::kCycleStart;
   if (!Pause(1000)) return EngineState::kStopped;
@@ -207,7 +282,10 @@ EngineState TransferEngine::Answer() {
 }
 
 EngineState TransferEngine::AnswerCheck() {
-  return StatusIs(kFinished) ? EngineState::kFinished : EngineState::kWaitHold;
+  while (NextLine()) {
+    if (WhoseLine() == Whose::kFirst && IsFinal(current_.status)) return EngineState::kFinished;
+  }
+  return EngineState::kWaitHold;
 }
 
 EngineState TransferEngine::WaitHold() {
@@ -217,8 +295,10 @@ EngineState TransferEngine::WaitHold() {
   if (board_.holdRequest.load()) return EngineState::kHold;
   for (;;) {
     if (!Pause(100)) return EngineState::kStopped;
-    // The caller hung up before Hold: nothing to finish on our side.
-    if (StatusIs(kFinished)) return EngineState::kCycleStart;
+    // The caller hung up before Hold: nothing to finish on our side. Other calls' ends are theirs.
+    while (NextLine()) {
+      if (WhoseLine() == Whose::kFirst && IsFinal(current_.status)) return EngineState::kCycleStart;
+    }
     if (board_.holdRequest.load()) return EngineState::kHold;
   }
 }
@@ -226,7 +306,7 @@ EngineState TransferEngine::WaitHold() {
 EngineState TransferEngine::Hold() {
   Log(kLogHold);
   if (!Pause(1000)) return EngineState::kStopped;
-  Send(command::kHold, board_.firstCallId.Load());
+  Send(command::kHold, firstCallId_);
   phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kOpenContacts);
@@ -237,116 +317,143 @@ EngineState TransferEngine::WaitSecondCall() {
   board_.transferAllowed.store(false);
   board_.returnRequest.store(false);
   board_.blindTransferRequest.store(false);
+  SetSecondCall(std::string());
   Log(kLogWaitSecondCall);
-  board_.currentCallStatus.Clear();
-
-  // The status is written after its id, so the id read here belongs to that status or a later one.
-  const auto secondCallSeen = [this] {
-    ringingSecondCallId_ = board_.currentCallId.Load();
-    return EngineState::kWaitSecondResponse;
-  };
-  if (StatusIs(kRinging)) return secondCallSeen();
+  // Nothing is thrown away here: a hang-up during Hold's pauses is still to be read.
   for (;;) {
-    if (StatusIs(kRouting)) return secondCallSeen();
-    if (StatusIs(kInProgress)) {
-      Log(kLogResume);
-      board_.holdRequest.store(false);
-      board_.transferRequest.store(false);
-      board_.currentCallStatus.Clear();
-      return EngineState::kWaitHold;
-    }
-    if (StatusIs(kFinished)) {
-      Log(kLogFirstHangUp);
-      return EngineState::kCycleStart;
+    while (NextLine()) {
+      if (WhoseLine() == Whose::kFirst) {
+        if (IsFinal(current_.status)) {
+          Log(kLogFirstHangUp);
+          return EngineState::kCycleStart;
+        }
+        // Only the caller's latest word counts: an older one may be from before the hold.
+        if (StatusIs(kInProgress) && !MoreNewsOf(firstCallId_)) return FirstCallResumed();
+      } else if (StatusIs(kRouting) || StatusIs(kRinging)) {
+        // The operator's dial (an incoming ring looks the same and is taken alike).
+        SetSecondCall(current_.id);
+        return EngineState::kWaitSecondResponse;
+      }
     }
     if (board_.returnRequest.load()) {
       Log(kLogReturn);
-      Send(command::kResume, board_.firstCallId.Load());
+      Send(command::kResume, firstCallId_);
       board_.returnRequest.store(false);
     }
     if (!Pause(100)) return EngineState::kStopped;
-    if (StatusIs(kRinging)) return secondCallSeen();
   }
 }
 
 EngineState TransferEngine::WaitSecondResponse() {
   Log(kLogWaitSecondResponse);
-  board_.currentCallStatus.Clear();
-  if (StatusIs(kInProgress)) return EngineState::kSecondOutcome;
   for (;;) {
-    if (StatusIs(kFailed) || StatusIs(kMissed) || StatusIs(kFinished) || StatusIs(kRefused)) {
-      return EngineState::kSecondOutcome;
+    while (NextLine()) {
+      const Whose whose = WhoseLine();
+      const bool answeredOrEnded = StatusIs(kInProgress) || IsFinal(current_.status);
+      if (whose == Whose::kSecond && answeredOrEnded) return EngineState::kSecondOutcome;
+      if (whose == Whose::kFirst && answeredOrEnded && !MoreNewsOf(firstCallId_)) return EngineState::kSecondOutcome;
     }
     if (!Pause(1000)) return EngineState::kStopped;
-    if (StatusIs(kInProgress)) return EngineState::kSecondOutcome;
   }
 }
 
 EngineState TransferEngine::SecondOutcome() {
-  const std::string current = board_.currentCallId.Load();
-  const bool namesFirstCall = current == board_.firstCallId.Load();
-  if (!namesFirstCall) board_.secondCallId.Store(current);
   board_.transferRequest.store(false);
   board_.transferAllowed.store(true);
 
-  if (StatusIs(kFinished)) {
-    // When the held caller is the one who hung up, the call still ringing is the one placed by the
-    // operator, not whatever an earlier cycle left as the second call.
-    const std::string second = namesFirstCall ? ringingSecondCallId_ : board_.secondCallId.Load();
-    Send(command::kHangUp, second);
+  if (WhoseLine() == Whose::kFirst) {
+    // Taken off hold in the client: the operator is back with the caller.
+    if (StatusIs(kInProgress)) return FirstCallResumed();
+    // The held caller hung up: the dial has no one to be joined with.
+    Send(command::kHangUp, secondCallId_);
     return EngineState::kFinished;
   }
-  if (StatusIs(kFailed) || StatusIs(kMissed) || StatusIs(kRefused)) {
-    Send(command::kNoReleased);
-    return EngineState::kWaitSecondCall;
-  }
   if (StatusIs(kInProgress)) return EngineState::kWaitTransfer;
-  if (!Pause(1000)) return EngineState::kStopped;
-  return EngineState::kAnswerCheck;
+  // The dial ended unanswered, however the client put it: dial again, or Return.
+  SetSecondCall(std::string());
+  Send(command::kNoReleased);
+  return EngineState::kWaitSecondCall;
+}
+
+EngineState TransferEngine::FirstCallResumed() {
+  Log(kLogResume);
+  board_.holdRequest.store(false);
+  board_.transferRequest.store(false);
+  board_.transferAllowed.store(false);
+  SetSecondCall(std::string());
+  return EngineState::kWaitHold;
 }
 
 EngineState TransferEngine::WaitTransfer() {
   Log(kLogWaitTransfer);
   for (;;) {
+    // Read before the request: a join is never sent for a call that has just ended.
+    while (NextLine()) {
+      const Whose whose = WhoseLine();
+      if (whose == Whose::kSecond && IsFinal(current_.status)) {
+        SetSecondCall(std::string());
+        return EngineState::kWaitSecondCall;
+      }
+      if (whose != Whose::kFirst) continue;
+      if (IsFinal(current_.status)) {
+        Send(command::kHangUp, secondCallId_);
+        return EngineState::kFinished;
+      }
+      if (StatusIs(kInProgress) && !MoreNewsOf(firstCallId_)) return FirstCallResumed();
+    }
     if (board_.transferRequest.load()) return EngineState::kConference;
     if (!Pause(100)) return EngineState::kStopped;
     if (board_.blindTransferRequest.load()) {
       board_.transferRequest.store(true);
       board_.blindTransferRequest.store(false);
     }
-    if (StatusIs(kFinished)) return EngineState::kWaitSecondCall;
   }
 }
 
 EngineState TransferEngine::Conference() {
   Log(kLogConference);
-  Send(command::kJoin, board_.firstCallId.Load(), board_.secondCallId.Load());
+  if (!Send(command::kJoin, firstCallId_, secondCallId_)) {
+    // Nothing was joined: the operator stays with both calls and may press Transfer again.
+    board_.transferRequest.store(false);
+    return EngineState::kWaitTransfer;
+  }
   phases_.PhaseChanged(CallPhase::kJoined);  // phase: parties joined
   Send(command::kAgcOff);
   ApplyTransferPreset(routing_, clock_);
   ApplyConferenceButtons();
 
-  // Only the end of one of the two joined calls ends the conference: the client also reports the end
-  // of a further call refused here, and its reply to our hang-up carries that status too.
-  const auto joinedCallFinished = [this] {
-    if (!StatusIs(kFinished)) return false;
-    const std::string id = board_.currentCallId.Load();
-    return !id.empty() && (id == board_.firstCallId.Load() || id == board_.secondCallId.Load());
+  // Further calls that ring now; each is refused every second while it rings. Only the end of one of
+  // the two joined calls ends the conference: the client also reports the end of a refused call, and
+  // its reply to our hang-up carries that status too.
+  std::vector<std::string> ringing;
+  const auto joinedCallEnded = [&] {
+    while (NextLine()) {
+      if (WhoseLine() != Whose::kOther) {
+        if (IsFinal(current_.status)) return true;
+        continue;
+      }
+      const auto it = std::find(ringing.begin(), ringing.end(), current_.id);
+      if (!StatusIs(kRinging)) {
+        if (it != ringing.end()) ringing.erase(it);
+      } else if (it == ringing.end() && ringing.size() < kMostRefused) {
+        ringing.push_back(current_.id);
+      }
+    }
+    return false;
   };
-  if (joinedCallFinished()) return EngineState::kConferenceEnd;
+  if (joinedCallEnded()) return EngineState::kConferenceEnd;
   for (;;) {
     if (!Pause(1000)) return EngineState::kStopped;
-    if (StatusIs(kRinging)) {
+    if (joinedCallEnded()) return EngineState::kConferenceEnd;
+    for (const std::string& id : ringing) {
       Log(kLogRefuse);
-      Send(command::kHangUp, board_.currentCallId.Load());
+      Send(command::kHangUp, id);
     }
-    if (joinedCallFinished()) return EngineState::kConferenceEnd;
   }
 }
 
 EngineState TransferEngine::ConferenceEnd() {
-  const bool firstEnded = board_.currentCallId.Load() == board_.firstCallId.Load();
-  const std::string other = firstEnded ? board_.secondCallId.Load() : board_.firstCallId.Load();
+  const std::string other = WhoseLine() == Whose::kFirst ? secondCallId_ : firstCallId_;
   Send(command::kHangUp, other);
   board_.transferRequest.store(false);
   board_.holdRequest.store(false);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "base/call_board.h"
@@ -72,8 +73,8 @@ class TransferEngine {
   // was requested while waiting.
   bool ConnectToClient();
   // Sends one command; when it was delivered, waits (1 ms polls) for a tagged reply, at most
-  // kReplyTimeoutMs, logging kReplyTimeoutLog if none came.
-  void SendAndWait(const char* command);
+  // kReplyTimeoutMs, logging kReplyTimeoutLog if none came. True when the command was delivered.
+  bool SendAndWait(const char* command);
 
  private:
   EngineState CycleStart();
@@ -91,14 +92,27 @@ class TransferEngine {
   EngineState ConferenceEnd();
   EngineState Finished();
 
+  // Whose call a status line names.
+  enum class Whose { kFirst, kSecond, kOther };
+
   // Sleeps, then says whether to carry on (false once a stop is requested).
   bool Pause(std::uint32_t milliseconds);
-  bool StatusIs(const char* word) const;
+  // Takes the next status line the client sent and the engine has not looked at yet into current_;
+  // false when there is none.
+  bool NextLine();
+  void ReadFeed();
+  Whose WhoseLine() const;
+  bool StatusIs(const char* word) const { return current_.status == word; }
+  // A line still waiting to be looked at names this call.
+  bool MoreNewsOf(const std::string& id);
   // Formats one command of the table into command_ (ids for the format's further %s); false, and nothing
   // to send, when a call id it needs is empty.
   bool Format(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
-  // Format, then SendAndWait.
-  void Send(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
+  // Format, then SendAndWait; true when the command was delivered.
+  bool Send(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
+  void SetSecondCall(const std::string& id);
+  // The caller was taken off hold in the client, or by Return: back to waiting for Hold.
+  EngineState FirstCallResumed();
   void Log(const char* text) { log_.WriteLog(text); }
   void ApplyIdleButtons();
   void ApplyConferenceButtons();
@@ -113,9 +127,19 @@ class TransferEngine {
 
   std::atomic<bool> stop_{false};
   EngineState state_ = EngineState::kCycleStart;
-  // The call seen ringing or routing when the engine left WaitSecondCall: the operator's second call,
-  // even when the message that ends WaitSecondResponse names the first call.
-  std::string ringingSecondCallId_;
+  // The client's status lines, read in order: where the engine stands in the feed, the lines taken
+  // from it but not looked at yet, and the line looked at last.
+  std::uint64_t feedPosition_ = 0;
+  std::deque<CallStatusLine> unread_;
+  CallStatusLine current_;
+  // The last call seen ringing that is not one of this cycle's calls, while it still rings.
+  std::string ringingNow_;
+  // The incoming call watched in Ringing, and whether it ended without being answered.
+  std::string ringingCallId_;
+  bool ringingCallEnded_ = false;
+  // This cycle's two calls; empty while there is none.
+  std::string firstCallId_;
+  std::string secondCallId_;
   char command_[kCommandBufferSize] = {};
 };
 

@@ -36,10 +36,9 @@ void ApplyCallCut(CallBoard& board, std::string_view line, std::size_t call, std
   const std::size_t idStart = call + kCallKeyword.size() + 1;
   const std::size_t statusStart = status + kStatusKeyword.size() + 1;
   if (status <= idStart || statusStart >= line.size()) return;
-  if (status - idStart > CallIdText::kCapacity) return;
-  // Id first, then status: the engine reads them in that order.
-  board.currentCallId.Store(line.substr(idStart, status - idStart));
-  board.currentCallStatus.Store(line.substr(statusStart));
+  if (status - idStart > CallStatusFeed::kIdCapacity) return;
+  // Published together: the engine judges every status by the call it names.
+  board.currentCall.Publish(line.substr(idStart, status - idStart), line.substr(statusStart));
 }
 
 // Conversions a command format may hold: only %s (the tag, then call ids) and %%; -1 for anything else.

@@ -109,6 +109,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
   if (wanted == "FINISHED") {
     // Hanging up an ended call changes nothing; the reply still tells how it ended.
     if (IsEnded(call)) return Reply(tag, current + call.status, {});
+    call.held = false;
     const std::string line = Status(call, "FINISHED");
     return Reply(tag, line, {line});
   }
@@ -217,6 +218,12 @@ Lines CallModel::OperatorHangsUp(std::string_view id) {
   return {Status(*call, "FINISHED")};
 }
 
+Lines CallModel::OperatorCancels(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  return {Status(*call, "CANCELLED")};
+}
+
 Lines CallModel::OperatorHolds(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || call->held || call->status != "INPROGRESS") return {};
@@ -226,7 +233,7 @@ Lines CallModel::OperatorHolds(std::string_view id) {
 
 Lines CallModel::OperatorResumes(std::string_view id) {
   Call* call = Find(id);
-  if (call == nullptr || !call->held) return {};
+  if (call == nullptr || !call->held || IsEnded(*call)) return {};
   call->held = false;
   return {Status(*call, "INPROGRESS")};
 }

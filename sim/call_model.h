@@ -52,6 +52,7 @@ class CallModel {
   Lines OperatorDials(std::string_view to, std::string* newId = nullptr);   // ROUTING, RINGING
   Lines OperatorAnswers(std::string_view id);                               // incoming RINGING -> INPROGRESS
   Lines OperatorHangsUp(std::string_view id);                               // any live call -> FINISHED
+  Lines OperatorCancels(std::string_view id);                               // outgoing ringing -> CANCELLED
   Lines OperatorHolds(std::string_view id);                                 // INPROGRESS -> hold word
   Lines OperatorResumes(std::string_view id);                               // held -> INPROGRESS
   Lines FarEndAnswers(std::string_view id);                                 // outgoing RINGING -> INPROGRESS

@@ -469,6 +469,7 @@ bool ClientEmulator::OperatorAnswers(const std::string& id) { return Event(&Call
 bool ClientEmulator::OperatorHolds(const std::string& id) { return Event(&CallModel::OperatorHolds, id); }
 bool ClientEmulator::OperatorResumes(const std::string& id) { return Event(&CallModel::OperatorResumes, id); }
 bool ClientEmulator::OperatorHangsUp(const std::string& id) { return Event(&CallModel::OperatorHangsUp, id); }
+bool ClientEmulator::OperatorCancels(const std::string& id) { return Event(&CallModel::OperatorCancels, id); }
 bool ClientEmulator::FarEndAnswers(const std::string& id) { return Event(&CallModel::FarEndAnswers, id); }
 bool ClientEmulator::FarEndRefuses(const std::string& id) { return Event(&CallModel::FarEndRefuses, id); }
 bool ClientEmulator::FarEndBusy(const std::string& id) { return Event(&CallModel::FarEndBusy, id); }

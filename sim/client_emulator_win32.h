@@ -96,6 +96,7 @@ class ClientEmulator {
   bool OperatorHolds(const std::string& id);
   bool OperatorResumes(const std::string& id);
   bool OperatorHangsUp(const std::string& id);
+  bool OperatorCancels(const std::string& id);
   bool FarEndAnswers(const std::string& id);
   bool FarEndRefuses(const std::string& id);
   bool FarEndBusy(const std::string& id);

@@ -30,6 +30,8 @@ enum : int {
   kIdBusy,
   kIdMissed,
   kIdFarHangsUp,
+  kIdCancel,
+  kIdFarFails,
   kIdReLogin,
   kIdRefuse,
   kIdNeverReply,
@@ -47,7 +49,8 @@ constexpr ButtonSpec kButtons[] = {
     {kIdHangUp, L"Hang up", false},           {kIdDial, L"Dial", false},
     {kIdFarAnswers, L"Far end answers", false}, {kIdFarRefuses, L"Far end refuses", false},
     {kIdBusy, L"Far end busy", false},        {kIdMissed, L"Missed", false},
-    {kIdFarHangsUp, L"Far end hangs up", false}, {kIdReLogin, L"Re-login", false},
+    {kIdFarHangsUp, L"Far end hangs up", false}, {kIdCancel, L"Cancel dial", false},
+    {kIdFarFails, L"Call fails", false},      {kIdReLogin, L"Re-login", false},
     {kIdRefuse, L"Refuse deliveries", true},  {kIdNeverReply, L"Never reply", true},
 };
 
@@ -94,7 +97,7 @@ class ClientSimWindow {
     wc.lpszClassName = L"HalvaneClientSim";
     if (RegisterClassW(&wc) == 0) return false;
     window_ = CreateWindowExW(0, wc.lpszClassName, L"Client emulator", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 760, 520, nullptr, nullptr, instance, this);
+                              CW_USEDEFAULT, 760, 580, nullptr, nullptr, instance, this);
     return window_ != nullptr;
   }
 
@@ -195,6 +198,8 @@ class ClientSimWindow {
       case kIdBusy: done = emulator_.FarEndBusy(call); break;
       case kIdMissed: done = emulator_.Missed(call); break;
       case kIdFarHangsUp: done = emulator_.FarEndHangsUp(call); break;
+      case kIdCancel: done = emulator_.OperatorCancels(call); break;
+      case kIdFarFails: done = emulator_.FarEndFails(call, 4); break;
       case kIdReLogin: done = emulator_.ReLogin(); break;
       case kIdRefuse: emulator_.SetRefuseDeliveries(IsChecked(kIdRefuse)); break;
       case kIdNeverReply: emulator_.SetNeverReply(IsChecked(kIdNeverReply)); break;

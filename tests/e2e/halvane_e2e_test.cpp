@@ -490,6 +490,53 @@ TEST_F(HalvaneE2eTest, IniBesideTheProgramChangesAKeyAndTurnsOneOff) {
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
 
+// Switchboard traffic off the happy path, in one run: the second party is busy, the operator dials
+// again and the transfer completes; then a third caller gives up while the second call rings, and the
+// transfer completes all the same.
+TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
+  ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
+  const auto log = [&] { return WithoutCr(halvane_.LogText()); };
+  const auto logGrows = [&](const std::string& line, std::size_t before) {
+    return WaitFor([&] { return CountOf(log(), line) > before; }, kStepDeadline);
+  };
+
+  std::string busy;
+  TransferOptions dialAgain;
+  dialAgain.beforeDial = [&]() -> std::string {
+    const std::size_t waits = CountOf(log(), "\n=>wait for placing 2nd call");
+    const std::size_t responses = CountOf(log(), "\n=>wait for 2nd call response");
+    busy = client_.OperatorDials("busyparty");
+    if (!logGrows("\n=>wait for 2nd call response", responses)) return "Halvane did not take the dial of " + busy;
+    if (!client_.FarEndBusy(busy)) return "the client could not report " + busy + " busy";
+    if (!logGrows("\n=>wait for placing 2nd call", waits)) return "Halvane did not wait for a new dial after BUSY";
+    return std::string();
+  };
+  const TransferResult first = PlayAttendedTransfer(halvane_, client_, dialAgain);
+  ASSERT_TRUE(Completed(first));
+  std::vector<std::string> expected = CycleCommands(first.firstCall, first.secondCall);
+  expected.insert(expected.begin() + 3, "#KALDU btn_released no");
+  EXPECT_EQ(CommandsFrom(client_, first.firstCommand), expected);
+
+  std::string third;
+  TransferOptions gaveUp;
+  gaveUp.caller = "caller8";
+  gaveUp.secondParty = "party9";
+  gaveUp.whileSecondRings = [&]() -> std::string {
+    third = client_.IncomingCall("caller10");
+    if (third.empty() || !client_.Missed(third)) return "the client could not ring and miss a third call";
+    // Halvane reads the call statuses once a second here: give it two readings to do anything wrong.
+    const std::size_t before = client_.Commands().size();
+    if (WaitFor([&] { return client_.Commands().size() > before; }, std::chrono::milliseconds(2500))) {
+      return "Halvane sent \"" + client_.Commands().back() + "\" when a third caller gave up";
+    }
+    return std::string();
+  };
+  const TransferResult second = PlayAttendedTransfer(halvane_, client_, gaveUp);
+  ASSERT_TRUE(Completed(second));
+  EXPECT_EQ(CommandsFrom(client_, second.firstCommand), CycleCommands(second.firstCall, second.secondCall));
+  EXPECT_EQ(CountOf(log(), "\n=>call transfered"), 2u) << log();
+}
+
 // Starting the program again ends the copy already running; with its output in a file, the new copy
 // reports both copies it found (itself included).
 TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {

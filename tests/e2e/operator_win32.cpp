@@ -344,12 +344,16 @@ class TransferPlay {
     }
     if (!LogGrows("\n=>wait for placing 2nd call", seen)) return false;
 
+    if (options_.beforeDial && !Hook("before the dial", options_.beforeDial)) return false;
+
     Step("the operator dials " + options_.secondParty + " in the client");
     seen = LogCount("\n=>wait for 2nd call response");
     React();
     result_.secondCall = client_.OperatorDials(options_.secondParty);
     if (result_.secondCall.empty()) return Fail("the client did not place the second call");
     if (!LogGrows("\n=>wait for 2nd call response", seen)) return false;
+
+    if (options_.whileSecondRings && !Hook("while the second call rings", options_.whileSecondRings)) return false;
 
     Step(options_.secondParty + " answers call " + result_.secondCall);
     seen = LogCount("\n=>wait for transfer button pressing");
@@ -373,11 +377,7 @@ class TransferPlay {
       return false;
     }
 
-    if (options_.duringConference) {
-      Step("during the conference");
-      const std::string failure = options_.duringConference();
-      if (!failure.empty()) return Fail(failure);
-    }
+    if (options_.duringConference && !Hook("during the conference", options_.duringConference)) return false;
 
     Step(options_.caller + " hangs up; Halvane ends the conference");
     if (!client_.FarEndHangsUp(result_.firstCall)) return Fail("the client could not end the first call");
@@ -399,6 +399,12 @@ class TransferPlay {
   static std::string Command(const std::string& words) { return kTag + words; }
 
   std::string Via() const { return options_.keys ? " with its key" : options_.trayMenu ? " in the tray menu" : ""; }
+
+  bool Hook(const std::string& step, const std::function<std::string()>& hook) {
+    Step(step);
+    const std::string failure = hook();
+    return failure.empty() || Fail(failure);
+  }
 
   void Step(const std::string& name) {
     step_ = name;

@@ -167,6 +167,10 @@ struct TransferOptions {
   // Called once the conference runs, before the first call ends (a test may add events there). A
   // failure it reports ends the transfer as failed at the step "during the conference".
   std::function<std::string()> duringConference;
+  // Likewise once Halvane waits for the second call, before the dial ("before the dial"), and while
+  // the second call rings, before its far end answers ("while the second call rings").
+  std::function<std::string()> beforeDial;
+  std::function<std::string()> whileSecondRings;
 };
 
 struct TransferResult {

@@ -15,10 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   halvane::CallBoard board;
   halvane::ParseNotification(board, line.get());
-  if (board.currentCallId.Load().size() > halvane::CallIdText::kCapacity) std::abort();
-  if (board.currentCallStatus.Load().size() > halvane::StatusText::kCapacity) std::abort();
+  const halvane::CallStatusLine call = board.currentCall.Latest();
+  if (call.id.size() > halvane::CallIdText::kCapacity) std::abort();
+  if (call.status.size() > halvane::StatusText::kCapacity) std::abort();
   if (board.userHandle.Load().size() > halvane::HandleText::kCapacity) std::abort();
   // A call id, once stored, is never empty: no call command can be formed without one.
-  if (board.currentCallId.Empty() != board.currentCallStatus.Empty()) std::abort();
+  if (call.id.empty() != call.status.empty()) std::abort();
   return 0;
 }

@@ -100,6 +100,8 @@ TEST(TransferEngine, FullCycleLogTextByteForByte) {
 TEST(TransferEngine, FullTransferSwitchesButtonsAndMixerInOrder) {
   Scenario s;
   ScriptFullTransfer(s);
+  // The minimise is not waited for: with no reply the new cycle still starts at once.
+  s.client.override = [](const std::string& command) { return command == "#KALDU minimize" ? "MINIMIZE" : ""; };
   s.Run(23000);
   const Trace buttons = {
       "0 item 1002 on",      "0 item 1003 off",     "0 item 1004 off",     "0 item 1005 off",      // CycleStart
@@ -119,12 +121,6 @@ TEST(TransferEngine, FullTransferSwitchesButtonsAndMixerInOrder) {
   const Trace phases = {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold",
                         "15100 phase joined", "21300 phase at rest"};
   EXPECT_EQ(s.Only(" phase "), phases);
-  // The transfer preset follows the AGC command it belongs to.
-  bool followed = false;
-  for (std::size_t i = 0; i + 1 < s.trace.size(); ++i) {
-    if (s.trace[i] == "15100 send #KALDU set AGC off") followed = s.trace[i + 1] == "15200 audio record MIC 0";
-  }
-  EXPECT_TRUE(followed);
 }
 
 // The incoming call never gets answered: the engine logs the answer step anyway and starts over,
@@ -221,73 +217,63 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
   EXPECT_EQ(s.Only(" phase "), phases);
 }
 
-// What the second call's end, before anyone answers, leads to.
+// The second call's end before anyone answers, however the client reports it (the operator's own
+// hang-up of the dial included): the caller stays on hold and Halvane waits for a new dial.
 TEST(TransferEngine, SecondCallNotAnswered) {
-  struct Case {
-    const char* word;
-    Commands commands;  // after the contacts were opened for the second call
-    const char* logTail;
-  };
-  const Case cases[] = {
-      {"REFUSED", {"#KALDU btn_released no"}, "\n=>wait for 2nd call response\n=>wait for placing 2nd call"},
-      {"MISSED", {"#KALDU btn_released no"}, "\n=>wait for 2nd call response\n=>wait for placing 2nd call"},
-      {"FAILED", {"#KALDU btn_released no"}, "\n=>wait for 2nd call response\n=>wait for placing 2nd call"},
-      // The first call stays on hold: only the second is ended.
-      {"FINISHED",
-       {"#KALDU set call 1240 status finished", "#KALDU set AGC on", "#KALDU minimize"},
-       "\n=>wait for 2nd call response\n=>finished\n\n=>wait for incoming call"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.word);
+  for (const char* word : {"REFUSED", "MISSED", "FAILED", "BUSY", "CANCELLED", "FINISHED"}) {
+    SCOPED_TRACE(word);
     Scenario s;
     ScriptAnsweredAndHeld(s);
     s.Status(kSecondRoutes, "1240", "ROUTING");
-    s.Status(10500, "1240", c.word);
+    s.Status(10500, "1240", word);
     s.Run(12000);
-    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), c.commands);
-    EXPECT_EQ(s.client.sent.back().time, c.commands.size() == 1 ? 11000U : 11100U);
-    EXPECT_TRUE(EndsWith(s.log.text, c.logTail)) << s.log.text;
+    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU btn_released no"});
+    EXPECT_EQ(s.client.sent.back().time, 11000U);
+    EXPECT_TRUE(EndsWith(s.log.text, "\n=>wait for 2nd call response\n=>wait for placing 2nd call")) << s.log.text;
     EXPECT_FALSE(s.board.transferAllowed.load());
-    EXPECT_EQ(s.board.secondCallId.Load(), "1240");
+    EXPECT_TRUE(s.board.callActive.load());
+    EXPECT_EQ(s.board.secondCallId.Load(), "");
   }
 }
 
-// The held caller hangs up while the second call rings: the engine ends the ringing call, never the
-// second call id left over from an earlier cycle, and never a call with an empty id.
+// The held caller hangs up while the second call rings: the engine ends the dial and the cycle.
 TEST(TransferEngine, HeldCallerHangingUpWhileSecondCallRingsEndsTheRingingCall) {
-  for (const char* leftOver : {"", "999"}) {
-    SCOPED_TRACE(std::string("second call id before: '") + leftOver + "'");
-    Scenario s;
-    s.board.secondCallId.Store(leftOver);
-    ScriptAnsweredAndHeld(s);
-    s.Status(kSecondRoutes, "1240", "RINGING");
-    s.Status(10500, "1234", "FINISHED");
-    s.Run(12000);
-    const Commands expected = {"#KALDU set call 1240 status finished", "#KALDU set AGC on", "#KALDU minimize"};
-    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
-    EXPECT_EQ(s.board.secondCallId.Load(), leftOver);
-    EXPECT_TRUE(EndsWith(s.log.text, "\n=>finished\n\n=>wait for incoming call"));
-  }
+  Scenario s;
+  s.board.secondCallId.Store("999");  // an earlier cycle's
+  ScriptAnsweredAndHeld(s);
+  s.Status(kSecondRoutes, "1240", "RINGING");
+  s.Status(10500, "1234", "FINISHED");
+  s.Run(12000);
+  const Commands expected = {"#KALDU set call 1240 status finished", "#KALDU set AGC on", "#KALDU minimize"};
+  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>finished\n\n=>wait for incoming call"));
 }
 
 // Blind Transfer pressed while the second call rings joins as soon as its answer is seen; Transfer
-// pressed at that moment is dropped.
+// pressed at that moment is dropped, and so are requests from an earlier moment of the cycle.
 TEST(TransferEngine, RequestsMadeWhileTheSecondCallRings) {
   struct Case {
     const char* name;
-    bool blind;
     bool joins;
+    void (*script)(Scenario&);
   };
-  for (const Case& c : {Case{"Blind Transfer", true, true}, Case{"Transfer", false, false}}) {
+  const Case cases[] = {
+      {"Blind Transfer", true, [](Scenario& s) { s.BlindTransfer(kSecondRings + 100); }},
+      {"Transfer", false, [](Scenario& s) { s.Transfer(kSecondRings + 100); }},
+      {"Blind Transfer before Hold", false, [](Scenario& s) { s.BlindTransfer(5800); }},
+      {"Transfer as the second party hangs up, then a new dial", false, [](Scenario& s) {
+         s.Transfer(12950);
+         s.Status(12960, "1240", "FINISHED");  // both seen at 13000
+         s.Status(13500, "1246", "ROUTING");
+         s.Status(14000, "1246", "INPROGRESS");
+       }},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Scenario s;
     ScriptSecondCallAnswered(s);
-    if (c.blind) {
-      s.BlindTransfer(kSecondRings + 100);
-    } else {
-      s.Transfer(kSecondRings + 100);
-    }
-    s.Run(14000);
+    c.script(s);
+    s.Run(16000);
     const Commands join = {"#KALDU set call 1234 join_conference 1240", "#KALDU set AGC off"};
     if (c.joins) {
       EXPECT_EQ(s.CommandsFrom(kSecondAnswers), join);
@@ -443,17 +429,18 @@ TEST(TransferEngine, ClientThatStopsAnsweringDoesNotStopTheEngine) {
       << s.log.text;
 }
 
-// The first call comes back (its id, not a new one) while the second call rings, in the first cycle:
-// no second call id is known, so the join is not sent with an empty id.
-TEST(TransferEngine, NeverSendsACallCommandWithAnEmptyId) {
+// The caller is taken off hold in the client while the second call rings: that is no answer of the
+// second party. The operator is back with the caller; Transfer is not accepted.
+TEST(TransferEngine, CallerResumedInTheClientWhileTheSecondCallRingsWaitsForHoldAgain) {
   Scenario s;
   ScriptAnsweredAndHeld(s);
   s.Status(kSecondRoutes, "1240", "RINGING");
   s.Status(10500, "1234", "INPROGRESS");
   s.Transfer(11500);
   s.Run(14000);
-  const Commands expected = {"#KALDU set AGC off"};
-  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
+  EXPECT_TRUE(s.CommandsFrom(kWaitingForSecondCall + 1).empty());
+  EXPECT_TRUE(EndsWith(s.log.text, "2nd call response\n=>1st call resume\n=>wait for hold button pressing"));
+  EXPECT_TRUE(s.Only(" audio record MIC 0").empty());
   for (const auto& sent : s.client.sent) {
     EXPECT_EQ(sent.text.find("  "), std::string::npos) << sent.text;
     EXPECT_NE(sent.text.back(), ' ') << sent.text;

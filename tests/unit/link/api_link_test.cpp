@@ -348,7 +348,7 @@ TEST_F(ApiLinkTest, OnlyTheRegisteredAttachMessageIsHandled) {
   // While not attached no window is the client's, not even "no window".
   const char line[] = "CALL 1 STATUS RINGING";
   EXPECT_FALSE(link->OnCopyData(0, line, sizeof line));
-  EXPECT_TRUE(board.currentCallId.Empty());
+  EXPECT_TRUE(board.currentCall.Latest().id.empty());
   EXPECT_FALSE(link->OnMessage(0, kClientWindow, kAttachSuccess));
   EXPECT_FALSE(link->OnMessage(kDiscoverId, kClientWindow, kAttachSuccess));
   EXPECT_FALSE(link->OnMessage(0x0010 /* WM_CLOSE */, 0, 0));
@@ -382,15 +382,16 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     auto link = AttachedLink();
-    board.currentCallId.Clear();
-    board.currentCallStatus.Clear();
+    const std::uint64_t before = board.currentCall.Published();
     // More text follows the cbData bytes in memory: none of it may show up on the board.
     const std::string buffer = row.bytes + " TAIL";
     const void* lpData = row.bytes.empty() ? nullptr : buffer.data();
 
     EXPECT_EQ(link->OnCopyData(row.sender, lpData, row.bytes.size()), row.answer);
-    EXPECT_EQ(board.currentCallId.Load(), row.callId);
-    EXPECT_EQ(board.currentCallStatus.Load(), row.status);
+    CallStatusLine got;
+    board.currentCall.ReadSince(before, [&](const CallStatusLine& line) { got = line; });
+    EXPECT_EQ(got.id, row.callId);
+    EXPECT_EQ(got.status, row.status);
     link->Close();
   }
 }

@@ -149,8 +149,8 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
   EXPECT_EQ(client.Received(), std::vector<std::string>{"#KALDU get currentuserhandle"});
   EXPECT_TRUE(board.replyReceived.load());
   EXPECT_EQ(board.userHandle.Load(), "operator1");
-  EXPECT_EQ(board.currentCallId.Load(), "1234");
-  EXPECT_EQ(board.currentCallStatus.Load(), "RINGING");
+  EXPECT_EQ(board.currentCall.Latest().id, "1234");
+  EXPECT_EQ(board.currentCall.Latest().status, "RINGING");
 
   // Only the attached client is listened to.
   const HWND linkWindow = reinterpret_cast<HWND>(link.LinkWindow());
@@ -158,10 +158,10 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
   DWORD_PTR result = 7;
   ASSERT_TRUE(SendText(linkWindow, GetDesktopWindow(), "CALL 99 STATUS FINISHED", result));
   EXPECT_EQ(result, 0u);
-  EXPECT_EQ(board.currentCallId.Load(), "1234");
+  EXPECT_EQ(board.currentCall.Latest().id, "1234");
   ASSERT_TRUE(SendText(linkWindow, clientWindow, "CALL 99 STATUS FINISHED", result));
   EXPECT_EQ(result, 1u);
-  EXPECT_EQ(board.currentCallId.Load(), "99");
+  EXPECT_EQ(board.currentCall.Latest().id, "99");
 
   // When the engine returns the link closes its window and undoes its class.
   const std::string className = link.ClassName();

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fake_code_page.h"
@@ -32,7 +34,7 @@ struct BoardView {
 };
 
 BoardView View(const CallBoard& board) {
-  return {board.replyReceived.load(), board.currentCallId.Load(), board.currentCallStatus.Load(),
+  return {board.replyReceived.load(), board.currentCall.Latest().id, board.currentCall.Latest().status,
           board.userHandle.Load()};
 }
 
@@ -98,8 +100,7 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
   };
   for (const auto& row : rows) {
     CallBoard board;
-    board.currentCallId.Store("1234");
-    board.currentCallStatus.Store("RINGING");
+    board.currentCall.Publish("1234", "RINGING");
     board.userHandle.Store("operator1");
     board.replyReceived.store(false);
     Parse(board, row.line);
@@ -110,14 +111,14 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
 TEST(ParseNotification, DropsTooLongIdsAndCutsOtherValuesToTheirFields) {
   CallBoard board;
   Parse(board, "CALL " + std::string(15, '9') + " STATUS RINGING");
-  EXPECT_EQ(board.currentCallId.Load(), "999999999999999");
+  EXPECT_EQ(board.currentCall.Latest().id, "999999999999999");
   Parse(board, "CALL " + std::string(std::size_t{10} * 1024, '8') + " STATUS MISSED");
-  EXPECT_EQ(board.currentCallId.Load(), "999999999999999");
-  EXPECT_EQ(board.currentCallStatus.Load(), "RINGING");
+  EXPECT_EQ(board.currentCall.Latest().id, "999999999999999");
+  EXPECT_EQ(board.currentCall.Latest().status, "RINGING");
 
   Parse(board, "CALL 5 STATUS " + std::string(std::size_t{10} * 1024, 'X'));
-  EXPECT_EQ(board.currentCallId.Load(), "5");
-  EXPECT_EQ(board.currentCallStatus.Load(), std::string(23, 'X'));
+  EXPECT_EQ(board.currentCall.Latest().id, "5");
+  EXPECT_EQ(board.currentCall.Latest().status, std::string(23, 'X'));
 
   Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(std::size_t{10} * 1024, 'h'));
   EXPECT_EQ(board.userHandle.Load(), std::string(255, 'h'));
@@ -140,15 +141,15 @@ TEST(ParseNotification, NeverMakesTwoIdsOneByCuttingThem) {
     }
     Parse(board, "CALL " + id + " STATUS RINGING");
     if (id.size() <= 15) lastWhole = id;
-    ASSERT_EQ(board.currentCallId.Load(), lastWhole) << "after id " << id;
+    ASSERT_EQ(board.currentCall.Latest().id, lastWhole) << "after id " << id;
   }
 }
 
 TEST(ParseNotification, KeepsHighBytesOfTheLocalCodePage) {
   CallBoard board;
   Parse(board, "CALL 12\xE9 STATUS \xFF\x80");
-  EXPECT_EQ(board.currentCallId.Load(), "12\xE9");
-  EXPECT_EQ(board.currentCallStatus.Load(), "\xFF\x80");
+  EXPECT_EQ(board.currentCall.Latest().id, "12\xE9");
+  EXPECT_EQ(board.currentCall.Latest().status, "\xFF\x80");
 }
 
 TEST(FormatCommand, FormatsEveryCommandWithTheTag) {
@@ -391,19 +392,20 @@ TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
     while (!done.load()) link.SendCommand("#KALDU set AGC on");
   });
 
+  // Id and status come as one pair: never one line's id with another line's status.
+  const std::vector<std::pair<std::string, std::string>> whole = {
+      {"", ""}, {"77", "RINGING"}, {longId, longStatus}, {"1234", "INPROGRESS"}};
   int torn = 0;
   while (!done.load()) {
-    const std::string id = board.currentCallId.Load();
-    const std::string status = board.currentCallStatus.Load();
-    if (id != "" && id != "77" && id != longId && id != "1234") ++torn;
-    if (status != "" && status != "RINGING" && status != longStatus && status != "INPROGRESS") ++torn;
+    const CallStatusLine call = board.currentCall.Latest();
+    if (std::find(whole.begin(), whole.end(), std::make_pair(call.id, call.status)) == whole.end()) ++torn;
   }
   linkThread.join();
   worker.join();
   EXPECT_EQ(torn, 0);
   // The last line parsed was the long one.
-  EXPECT_EQ(board.currentCallId.Load(), longId);
-  EXPECT_EQ(board.currentCallStatus.Load(), longStatus);
+  EXPECT_EQ(board.currentCall.Latest().id, longId);
+  EXPECT_EQ(board.currentCall.Latest().status, longStatus);
 }
 
 }  // namespace

@@ -128,6 +128,10 @@ TEST(CallModelTest, RefusesStatusChangesThatDoNotFit) {
   EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"),
             (Lines{"CALL 1234 STATUS INPROGRESS", "#K CALL 1234 STATUS INPROGRESS"}));
   EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"), Lines{"#K CALL 1234 STATUS INPROGRESS"});
+  // A held call hung up by command stays ended: no resume brings it back.
+  model.HandleCommand("#K set call 1234 status onhold");
+  model.HandleCommand("#K set call 1234 status finished");
+  EXPECT_EQ(model.OperatorResumes(ringing), Lines{});
 }
 
 TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
@@ -169,6 +173,8 @@ TEST(CallModelTest, OutsideEventsApplyOnlyWhereTheyCanHappen) {
        {"CALL 1234 STATUS REFUSED"}, {"CALL 1234 STATUS REFUSED"}, {}},
       {"busy", [](CallModel& m, const std::string& id) { return m.FarEndBusy(id); },
        {}, {"CALL 1234 STATUS BUSY"}, {}},
+      {"operator cancels", [](CallModel& m, const std::string& id) { return m.OperatorCancels(id); },
+       {}, {"CALL 1234 STATUS CANCELLED"}, {}},
       {"missed", [](CallModel& m, const std::string& id) { return m.Missed(id); },
        {"CALL 1234 STATUS MISSED"}, {"CALL 1234 STATUS MISSED"}, {}},
       {"far end hangs up", [](CallModel& m, const std::string& id) { return m.FarEndHangsUp(id); },
