@@ -86,6 +86,16 @@ class FaultTest : public ::testing::Test {
         what + " handed to Halvane");
   }
 
+  // A call is answered and the client refuses its hold: Halvane reports the broken connection.
+  void RefuseTheHold() {
+  ASSERT_TRUE(script_.RingAndAnswer());
+  client_.SetRefuseDeliveries(true);
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kHold));
+  ASSERT_TRUE(WaitUntil([&] { return OutputOf(folder_).find("!!! Disconnected\n") != std::string::npos; },
+                        "\"!!! Disconnected\" on Halvane's output"));
+  }
+
   std::size_t Handed() const { return CountKind(client_, Kind::Sent) + CountKind(client_, Kind::SendFailed); }
 
   ScratchFolder folder_;
@@ -242,12 +252,7 @@ TEST_F(FaultTest, ClientFaultsDuringCycles) {
 
   // The client refuses the hold: Halvane reports the broken connection, lets go of the client, and takes
   // it back when the client announces itself again.
-  ASSERT_TRUE(script_.RingAndAnswer());
-  client_.SetRefuseDeliveries(true);
-  ASSERT_TRUE(halvane_.Press(kIdHold));
-  ASSERT_TRUE(log_.Expect(logline::kHold));
-  ASSERT_TRUE(WaitUntil([&] { return OutputOf(folder_).find("!!! Disconnected\n") != std::string::npos; },
-                        "\"!!! Disconnected\" on Halvane's output"));
+  ASSERT_NO_FATAL_FAILURE(RefuseTheHold());
   EXPECT_TRUE(HasEntry(client_, Kind::CommandRefused, "#KALDU set call " + script_.FirstCall() + " status onhold"));
   ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
   client_.SetRefuseDeliveries(false);
@@ -297,12 +302,7 @@ TEST_F(FaultTest, AStalledDeliveryKeepsTheClient) {
 // The client refuses a delivery: Halvane lets go of it and, with no word from the client, looks for it
 // again within the rediscovery interval, attaches, and follows the calls.
 TEST_F(FaultTest, RefusedDeliveriesReattachByThemselves) {
-  ASSERT_TRUE(script_.RingAndAnswer());
-  client_.SetRefuseDeliveries(true);
-  ASSERT_TRUE(halvane_.Press(kIdHold));
-  ASSERT_TRUE(log_.Expect(logline::kHold));
-  ASSERT_TRUE(WaitUntil([&] { return OutputOf(folder_).find("!!! Disconnected\n") != std::string::npos; },
-                        "\"!!! Disconnected\" on Halvane's output"));
+  ASSERT_NO_FATAL_FAILURE(RefuseTheHold());
   const std::size_t discoveries = CountKind(client_, Kind::Discovery);
   client_.SetRefuseDeliveries(false);
   // Ten seconds, counted from the tick that notices the loss.
