@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "base/call_status_feed.h"
+#include "base/call_table.h"
 #include "base/shared_text.h"
 
 namespace halvane {
@@ -37,7 +38,9 @@ using HandleText = SharedText<256>;
 struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
   Flag replyReceived{true};                 // a tagged line arrived since the last send
+  Flag replyError{false};                   // that tagged line was an error; written before replyReceived
   CallStatusFeed currentCall;               // the latest status lines: call id and status word, together
+  CallTable calls;                          // every call the client reports, with what the engine has not seen
   HandleText userHandle;                    // the client's signed-in user; never emptied once set
   Flag reconnectNeeded{false};              // the client restarted or its user signed in again
   std::atomic<WindowHandle> mainWindow{0};  // written once before the link thread starts

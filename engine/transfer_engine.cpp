@@ -13,18 +13,19 @@ constexpr char kRinging[] = "RINGING";
 constexpr char kRouting[] = "ROUTING";
 constexpr char kInProgress[] = "INPROGRESS";
 constexpr char kFinished[] = "FINISHED";
-constexpr char kFailed[] = "FAILED";
-constexpr char kMissed[] = "MISSED";
-constexpr char kRefused[] = "REFUSED";
 
-// Lines taken from the feed and not looked at yet, and further calls refused at once during a
-// conference: more than a client ever has, so nothing real is dropped.
-constexpr std::size_t kMostUnread = 64;
+// Further calls refused at once during a conference, and calls remembered ringing: more than a
+// client ever has, so nothing real is dropped.
 constexpr std::size_t kMostRefused = 8;
+constexpr std::size_t kMostRinging = 8;
 
-// The words with which a client reports that a call has ended, whoever ended it.
-bool IsFinal(const std::string& status) {
-  for (const char* word : {kFinished, kFailed, kMissed, kRefused, "BUSY", "CANCELLED"}) {
+bool IsFinal(const std::string& status) { return IsCallEnd(status); }
+
+bool IsHeld(const std::string& status) { return status == "LOCALHOLD" || status == "ONHOLD"; }
+
+// A call still being set up: it goes on ringing (a pending redial included).
+bool StillRings(const std::string& status) {
+  for (const char* word : {kRinging, kRouting, "EARLYMEDIA", "UNPLACED", "REDIAL_PENDING"}) {
     if (status == word) return true;
   }
   return false;
@@ -46,6 +47,7 @@ constexpr char kLogWaitSecondResponse[] = "\n=>wait for 2nd call response";
 constexpr char kLogWaitTransfer[] = "\n=>wait for transfer button pressing";
 constexpr char kLogConference[] = "\n=>call transfered";
 constexpr char kLogRefuse[] = "\n=>refuse another call";
+constexpr char kLogJoinRefused[] = "\n=>join refused by Skype";
 constexpr char kLogFinished[] = "\n=>finished";
 
 }  // namespace
@@ -82,7 +84,10 @@ void TransferEngine::RunTransferEngine() {
 }
 
 bool TransferEngine::StartUp() {
-  if (!ConnectToClient()) {
+  reconnecting_ = true;  // connecting already
+  const bool connected = ConnectToClient();
+  reconnecting_ = false;
+  if (!connected) {
     state_ = EngineState::kStopped;
     return false;
   }
@@ -129,41 +134,61 @@ bool TransferEngine::ConnectToClient() {
 
 bool TransferEngine::SendAndWait(const char* command) {
   // Nothing delivered means no reply can come: waiting would only stall the engine.
+  lastReplyError_ = false;
   if (!sender_.SendCommand(command)) return false;
   const std::uint64_t start = clock_.NowMs();
+  inReplyWait_ = true;  // a reconnection waits until this reply is settled
   while (!board_.replyReceived.load()) {
     if (clock_.NowMs() - start >= kReplyTimeoutMs) {
       Log(kReplyTimeoutLog);
+      inReplyWait_ = false;
       return true;
     }
-    if (!Pause(1)) return true;
+    if (!Pause(1)) break;
   }
+  inReplyWait_ = false;
+  lastReplyError_ = board_.replyReceived.load() && board_.replyError.load();
   return true;
 }
 
 bool TransferEngine::Pause(std::uint32_t milliseconds) {
   clock_.Sleep(milliseconds);
-  // Taken out of the feed at every pause, so a long wait loses no line of a burst; looked at later.
-  ReadFeed();
+  // In any state; at rest the wait for a call does it itself, between its own log lines.
+  if (!reconnecting_ && !inReplyWait_ && state_ != EngineState::kWaitIncoming && board_.reconnectNeeded.load()) {
+    Reconnect();
+  }
   return !StopRequested();
 }
 
-void TransferEngine::ReadFeed() {
-  feedPosition_ = board_.currentCall.ReadSince(feedPosition_, [this](const CallStatusLine& line) {
-    if (unread_.size() >= kMostUnread) unread_.pop_front();
-    unread_.push_back(line);
-  });
+void TransferEngine::PullNews() {
+  std::vector<std::string> kept;
+  if (cycleLive_) kept = {firstCallId_, secondCallId_};
+  kept.push_back(parked_);
+  kept.push_back(answered_);
+  board_.calls.Keep(kept);
+  for (CallStatusLine& line : board_.calls.TakeNews()) unread_.push_back(std::move(line));
 }
 
 bool TransferEngine::NextLine() {
-  ReadFeed();
+  if (unread_.empty()) PullNews();
   if (unread_.empty()) return false;
   current_ = std::move(unread_.front());
   unread_.pop_front();
-  // Remembered across states: a call that started ringing while the engine was busy elsewhere is
-  // still the incoming call when the engine next waits for one.
-  if (current_.id == ringingNow_ && !StatusIs(kRinging)) ringingNow_.clear();
-  if (StatusIs(kRinging) && WhoseLine() == Whose::kOther) ringingNow_ = current_.id;
+  // Remembered across states: calls that started ringing while the engine was busy elsewhere are
+  // still incoming calls when the engine next waits for one, and one answered meanwhile is taken on.
+  const auto it = std::find(ringing_.begin(), ringing_.end(), current_.id);
+  wasRinging_ = it != ringing_.end();
+  if (WhoseLine() != Whose::kOther) return true;
+  if (StatusIs(kRinging)) {
+    if (!wasRinging_ && ringing_.size() < kMostRinging) ringing_.push_back(current_.id);
+  } else if (wasRinging_ && !StillRings(current_.status)) {
+    ringing_.erase(it);
+    if (StatusIs(kInProgress) && state_ != EngineState::kRinging) answered_ = current_.id;
+  }
+  if (IsFinal(current_.status)) {
+    if (current_.id == answered_) answered_.clear();
+    if (current_.id == parked_) parked_.clear();
+  }
   return true;
 }
 
@@ -174,11 +199,65 @@ TransferEngine::Whose TransferEngine::WhoseLine() const {
 }
 
 bool TransferEngine::MoreNewsOf(const std::string& id) {
-  ReadFeed();
   for (const CallStatusLine& line : unread_) {
     if (line.id == id) return true;
   }
-  return false;
+  return board_.calls.HasNews(id);
+}
+
+bool TransferEngine::EndKnown(const std::string& id) {
+  for (const CallStatusLine& line : unread_) {
+    if (line.id == id && IsFinal(line.status)) return true;
+  }
+  return IsFinal(board_.calls.StatusOf(id));
+}
+
+void TransferEngine::HangUpIfLive(const std::string& id) {
+  if (!id.empty() && !EndKnown(id)) Send(command::kHangUp, id);
+}
+
+std::vector<std::string> TransferEngine::Followed() const {
+  std::vector<std::string> ids;
+  if (cycleLive_) ids = {firstCallId_, secondCallId_};
+  ids.push_back(parked_);
+  ids.push_back(answered_);
+  ids.insert(ids.end(), ringing_.begin(), ringing_.end());
+  // Every other call the client reported, and calls whose lines are still to be looked at.
+  for (const std::string& id : board_.calls.Ids()) {
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  }
+  for (const CallStatusLine& line : unread_) {
+    if (!IsFinal(line.status) && std::find(ids.begin(), ids.end(), line.id) == ids.end()) ids.push_back(line.id);
+  }
+  ids.erase(std::remove(ids.begin(), ids.end(), std::string()), ids.end());
+  return ids;
+}
+
+void TransferEngine::Reconnect() {
+  reconnecting_ = true;
+  board_.reconnectNeeded.store(false);
+  Log(kLogReconnect);
+  if (ConnectToClient()) {
+    PullNews();
+    for (const std::string& id : Followed()) {
+      // The reply is the call's status line, read like any other; an error means the client no
+      // longer knows the call (it restarted), which ends it as a reported end would.
+      if (Send(command::kGetCallStatus, id) && lastReplyError_) {
+        board_.calls.Forget(id);
+        PullNews();
+        unread_.push_back(CallStatusLine{id, kFinished});
+      }
+    }
+  }
+  reconnecting_ = false;
+}
+
+std::string TransferEngine::TalkingOther() const {
+  for (const std::string* id : {&parked_, &answered_}) {
+    if (!id->empty() && board_.calls.StatusOf(*id) == kInProgress) return *id;
+  }
+  // Any other call of the operator's that talks while the caller is held.
+  return board_.calls.AnyWith(kInProgress, firstCallId_);
 }
 
 bool TransferEngine::Format(const char* format, const std::string& id1, const std::string& id2) {
@@ -194,7 +273,8 @@ bool TransferEngine::Send(const char* format, const std::string& id1, const std:
 void TransferEngine::SetSecondCall(const std::string& id) {
   secondCallId_ = id;
   board_.secondCallId.Store(id);
-  if (!id.empty() && id == ringingNow_) ringingNow_.clear();
+  const auto it = std::find(ringing_.begin(), ringing_.end(), id);
+  if (it != ringing_.end()) ringing_.erase(it);
 }
 
 void TransferEngine::ApplyIdleButtons() {
@@ -203,6 +283,15 @@ void TransferEngine::ApplyIdleButtons() {
   items_.EnableItem(dialog, kIdTransfer, false);
   items_.EnableItem(dialog, kIdReturn, false);
   items_.EnableItem(dialog, kIdBlindTransfer, false);
+}
+
+void TransferEngine::ApplyHeldButtons() {
+  // As the operator's Hold press leaves them.
+  const WindowHandle dialog = board_.mainWindow.load();
+  items_.EnableItem(dialog, kIdHold, false);
+  items_.EnableItem(dialog, kIdTransfer, true);
+  items_.EnableItem(dialog, kIdReturn, true);
+  items_.EnableItem(dialog, kIdBlindTransfer, true);
 }
 
 void TransferEngine::ApplyConferenceButtons() {
@@ -218,6 +307,8 @@ EngineState TransferEngine::CycleStart() {
   board_.holdRequest.store(false);
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
+  cycleLive_ = false;
+  parked_.clear();
   ApplyIdleButtons();
   phases_.PhaseChanged(CallPhase::kAtRest);  // phase: at rest
   return EngineState::kWaitIncoming;
@@ -225,44 +316,38 @@ EngineState TransferEngine::CycleStart() {
 
 EngineState TransferEngine::WaitIncoming() {
   Log(kLogWaitIncoming);
+  // Back at rest with calls still remembered: a client that came back meanwhile is asked about them.
+  if (board_.reconnectNeeded.load() && !Followed().empty()) Reconnect();
   board_.reconnectNeeded.store(false);
-  if (!ringingNow_.empty()) {
-    ringingCallId_ = ringingNow_;
-    return EngineState::kRinging;
-  }
+  if (!ringing_.empty() || !answered_.empty()) return EngineState::kRinging;
   for (;;) {
+    // Every line there is first: a caller who rang and gave up meanwhile is not waited for.
     while (NextLine()) {
-      if (StatusIs(kRinging)) {
-        ringingCallId_ = current_.id;
-        return EngineState::kRinging;
-      }
     }
+    if (!ringing_.empty() || !answered_.empty()) return EngineState::kRinging;
     if (!Pause(1000)) return EngineState::kStopped;
     if (board_.reconnectNeeded.load()) {
-      Log(kLogReconnect);
-      if (!ConnectToClient()) return EngineState::kStopped;
+      Reconnect();
+      if (StopRequested()) return EngineState::kStopped;
       Log(kLogWaitIncoming);
-      board_.reconnectNeeded.store(false);
     }
   }
 }
 
 EngineState TransferEngine::Ringing() {
   Log(kLogRings);
-  ringingCallEnded_ = false;
   if (!Pause(1000)) return EngineState::kStopped;
   for (;;) {
+    if (!answered_.empty()) {
+      current_ = CallStatusLine{answered_, kInProgress};
+      return EngineState::kAnswer;
+    }
+    // Whichever ringing call is answered is the caller; one that stops ringing otherwise leaves the
+    // others ringing, and with none left the cycle starts over.
     while (NextLine()) {
-      if (current_.id == ringingCallId_) {
-        if (StatusIs(kInProgress) || StatusIs(kFailed) || StatusIs(kMissed) || StatusIs(kRefused)) {
-          return EngineState::kAnswer;
-        }
-        // Ended in another way: the next call that rings is the one to answer.
-        if (IsFinal(current_.status)) ringingCallEnded_ = true;
-      } else if (ringingCallEnded_ && StatusIs(kRinging)) {
-        ringingCallId_ = current_.id;
-        ringingCallEnded_ = false;
-      }
+      if (!wasRinging_) continue;
+      if (StatusIs(kInProgress)) return EngineState::kAnswer;
+      if (ringing_.empty()) return EngineState::kAnswer;
     }
     if (!Pause(100)) return EngineState::kStopped;
   }
@@ -273,7 +358,9 @@ EngineState TransferEngine::Answer() {
   firstCallId_ = current_.id;
   board_.firstCallId.Store(firstCallId_);
   board_.holdRequest.store(false);
+  answered_.clear();
   if (!StatusIs(kInProgress)) return EngineState::kCycleStart;
+  cycleLive_ = true;
   if (!Pause(1000)) return EngineState::kStopped;
   board_.callActive.store(true);
   Send(command::kAgcOn);
@@ -295,10 +382,17 @@ EngineState TransferEngine::WaitHold() {
   if (board_.holdRequest.load()) return EngineState::kHold;
   for (;;) {
     if (!Pause(100)) return EngineState::kStopped;
-    // The caller hung up before Hold: nothing to finish on our side. Other calls' ends are theirs.
+    // The caller hung up before Hold: nothing to finish on our side but a parked second party still
+    // on the line. Other calls' ends are theirs.
     while (NextLine()) {
-      if (WhoseLine() == Whose::kFirst && IsFinal(current_.status)) return EngineState::kCycleStart;
+      if (WhoseLine() != Whose::kFirst) continue;
+      if (IsFinal(current_.status)) {
+        HangUpIfLive(parked_);
+        return EngineState::kCycleStart;
+      }
     }
+    // Held in the client (the hold line may have been read while answering).
+    if (IsHeld(board_.calls.StatusOf(firstCallId_)) && !MoreNewsOf(firstCallId_)) return CallerHeldInClient();
     if (board_.holdRequest.load()) return EngineState::kHold;
   }
 }
@@ -306,7 +400,11 @@ EngineState TransferEngine::WaitHold() {
 EngineState TransferEngine::Hold() {
   Log(kLogHold);
   if (!Pause(1000)) return EngineState::kStopped;
-  Send(command::kHold, firstCallId_);
+  if (Send(command::kHold, firstCallId_) && lastReplyError_) {
+    // Not held: the operator is still talking to the caller.
+    board_.holdRequest.store(false);
+    return EngineState::kWaitHold;
+  }
   phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kOpenContacts);
@@ -321,10 +419,14 @@ EngineState TransferEngine::WaitSecondCall() {
   Log(kLogWaitSecondCall);
   // Nothing is thrown away here: a hang-up during Hold's pauses is still to be read.
   for (;;) {
+    const std::string talking = TalkingOther();
+    if (!talking.empty() && !MoreNewsOf(talking)) return SecondPartyTalking(talking);
     while (NextLine()) {
       if (WhoseLine() == Whose::kFirst) {
         if (IsFinal(current_.status)) {
           Log(kLogFirstHangUp);
+          notices_->Notify(Notice::kHeldCallerHungUp, nullptr);
+          HangUpIfLive(parked_);
           return EngineState::kCycleStart;
         }
         // Only the caller's latest word counts: an older one may be from before the hold.
@@ -333,6 +435,9 @@ EngineState TransferEngine::WaitSecondCall() {
         // The operator's dial (an incoming ring looks the same and is taken alike).
         SetSecondCall(current_.id);
         return EngineState::kWaitSecondResponse;
+      } else if (StatusIs(kInProgress) && !MoreNewsOf(current_.id)) {
+        // The operator talks to another call (resumed or answered in the client): the second party.
+        return SecondPartyTalking(current_.id);
       }
     }
     if (board_.returnRequest.load()) {
@@ -365,11 +470,13 @@ EngineState TransferEngine::SecondOutcome() {
     // Taken off hold in the client: the operator is back with the caller.
     if (StatusIs(kInProgress)) return FirstCallResumed();
     // The held caller hung up: the dial has no one to be joined with.
-    Send(command::kHangUp, secondCallId_);
+    notices_->Notify(Notice::kHeldCallerHungUp, nullptr);
+    HangUpIfLive(secondCallId_);
     return EngineState::kFinished;
   }
   if (StatusIs(kInProgress)) return EngineState::kWaitTransfer;
   // The dial ended unanswered, however the client put it: dial again, or Return.
+  notices_->Notify(Notice::kDialUnanswered, nullptr);
   SetSecondCall(std::string());
   Send(command::kNoReleased);
   return EngineState::kWaitSecondCall;
@@ -380,12 +487,30 @@ EngineState TransferEngine::FirstCallResumed() {
   board_.holdRequest.store(false);
   board_.transferRequest.store(false);
   board_.transferAllowed.store(false);
+  // Held by the client now, not ended: taken up again when the operator goes back to it.
+  if (!secondCallId_.empty()) parked_ = secondCallId_;
   SetSecondCall(std::string());
   return EngineState::kWaitHold;
 }
 
+EngineState TransferEngine::CallerHeldInClient() {
+  ApplyHeldButtons();
+  phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
+  return EngineState::kWaitSecondCall;
+}
+
+EngineState TransferEngine::SecondPartyTalking(const std::string& id) {
+  if (id == parked_) parked_.clear();
+  if (id == answered_) answered_.clear();
+  SetSecondCall(id);
+  board_.transferRequest.store(false);
+  board_.transferAllowed.store(true);
+  return EngineState::kWaitTransfer;
+}
+
 EngineState TransferEngine::WaitTransfer() {
-  Log(kLogWaitTransfer);
+  if (!joinRefused_) Log(kLogWaitTransfer);
+  joinRefused_ = false;
   for (;;) {
     // Read before the request: a join is never sent for a call that has just ended.
     while (NextLine()) {
@@ -396,7 +521,8 @@ EngineState TransferEngine::WaitTransfer() {
       }
       if (whose != Whose::kFirst) continue;
       if (IsFinal(current_.status)) {
-        Send(command::kHangUp, secondCallId_);
+        notices_->Notify(Notice::kHeldCallerHungUp, nullptr);
+        HangUpIfLive(secondCallId_);
         return EngineState::kFinished;
       }
       if (StatusIs(kInProgress) && !MoreNewsOf(firstCallId_)) return FirstCallResumed();
@@ -415,6 +541,14 @@ EngineState TransferEngine::Conference() {
   if (!Send(command::kJoin, firstCallId_, secondCallId_)) {
     // Nothing was joined: the operator stays with both calls and may press Transfer again.
     board_.transferRequest.store(false);
+    return EngineState::kWaitTransfer;
+  }
+  if (lastReplyError_) {
+    // Nothing was joined: the caller stays held, the operator with the second party.
+    Log(kLogJoinRefused);
+    notices_->Notify(Notice::kJoinRefused, nullptr);
+    board_.transferRequest.store(false);
+    joinRefused_ = true;
     return EngineState::kWaitTransfer;
   }
   phases_.PhaseChanged(CallPhase::kJoined);  // phase: parties joined
@@ -454,7 +588,7 @@ EngineState TransferEngine::Conference() {
 
 EngineState TransferEngine::ConferenceEnd() {
   const std::string other = WhoseLine() == Whose::kFirst ? secondCallId_ : firstCallId_;
-  Send(command::kHangUp, other);
+  HangUpIfLive(other);
   board_.transferRequest.store(false);
   board_.holdRequest.store(false);
   return EngineState::kFinished;

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "base/call_board.h"
 #include "base/clock.h"
 #include "base/log_writer.h"
+#include "base/notices.h"
 #include "engine/audio_routing.h"
 #include "engine/call_phases.h"
 #include "engine/dialog_items.h"
@@ -51,6 +53,9 @@ class TransferEngine {
                  AudioRouting& routing, LogWriter& log, CallPhases& phases = NoCallPhases());
   TransferEngine(const TransferEngine&) = delete;
   TransferEngine& operator=(const TransferEngine&) = delete;
+
+  // Where the engine reports a dial that ended unanswered, a held caller who hung up and a refused join.
+  void SetNotices(Notices& notices) { notices_ = &notices; }
 
   // The worker thread's entry: start-up, then one state after another until RequestStop.
   void RunTransferEngine();
@@ -100,7 +105,8 @@ class TransferEngine {
   // Takes the next status line the client sent and the engine has not looked at yet into current_;
   // false when there is none.
   bool NextLine();
-  void ReadFeed();
+  // Takes what the call table holds that the engine has not seen yet, after the lines already taken.
+  void PullNews();
   Whose WhoseLine() const;
   bool StatusIs(const char* word) const { return current_.status == word; }
   // A line still waiting to be looked at names this call.
@@ -111,6 +117,23 @@ class TransferEngine {
   // Format, then SendAndWait; true when the command was delivered.
   bool Send(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
   void SetSecondCall(const std::string& id);
+  // The client is back (restarted, its user signed in again, or found after a loss): the user handle
+  // again, then the status of every call followed; one it no longer knows counts as ended.
+  void Reconnect();
+  // The calls the engine follows now: this cycle's calls, the parked one, the ringing ones, and every
+  // other call the client reported that may still be live.
+  std::vector<std::string> Followed() const;
+  // The call's end was already reported (looked at or still waiting to be).
+  bool EndKnown(const std::string& id);
+  void HangUpIfLive(const std::string& id);
+  // A call of the operator's other than the caller that is talking; a remembered one (parked, or
+  // answered while the engine was busy) first.
+  std::string TalkingOther() const;
+  // The caller is held and another call of the operator's is talking: it is the second party.
+  EngineState SecondPartyTalking(const std::string& id);
+  // The caller was put on hold in the client while the engine waited for Hold.
+  EngineState CallerHeldInClient();
+  void ApplyHeldButtons();
   // The caller was taken off hold in the client, or by Return: back to waiting for Hold.
   EngineState FirstCallResumed();
   void Log(const char* text) { log_.WriteLog(text); }
@@ -127,19 +150,29 @@ class TransferEngine {
 
   std::atomic<bool> stop_{false};
   EngineState state_ = EngineState::kCycleStart;
-  // The client's status lines, read in order: where the engine stands in the feed, the lines taken
-  // from it but not looked at yet, and the line looked at last.
-  std::uint64_t feedPosition_ = 0;
+  Notices* notices_ = &NoNotices();
+  // The client's status lines, read in order: the lines taken from the call table but not looked at
+  // yet, and the line looked at last (and whether its call was ringing until then).
   std::deque<CallStatusLine> unread_;
   CallStatusLine current_;
-  // The last call seen ringing that is not one of this cycle's calls, while it still rings.
-  std::string ringingNow_;
-  // The incoming call watched in Ringing, and whether it ended without being answered.
-  std::string ringingCallId_;
-  bool ringingCallEnded_ = false;
-  // This cycle's two calls; empty while there is none.
+  bool wasRinging_ = false;
+  // Calls seen ringing that are not one of this cycle's calls, while they ring, oldest first.
+  std::vector<std::string> ringing_;
+  // A ringing call that was answered while the engine was busy with another: the next first call.
+  std::string answered_;
+  // This cycle's two calls; empty while there is none. The first is followed from its answer until
+  // the cycle starts over.
   std::string firstCallId_;
   std::string secondCallId_;
+  bool cycleLive_ = false;
+  // The second party while the operator is back with the caller; still the second party if resumed.
+  std::string parked_;
+  // The join was refused: the wait for Transfer goes on without a second log line.
+  bool joinRefused_ = false;
+  // The reply to the last command waited for was an error.
+  bool lastReplyError_ = false;
+  bool reconnecting_ = false;
+  bool inReplyWait_ = false;
   char command_[kCommandBufferSize] = {};
 };
 

@@ -39,6 +39,7 @@ void ApplyCallCut(CallBoard& board, std::string_view line, std::size_t call, std
   if (status - idStart > CallStatusFeed::kIdCapacity) return;
   // Published together: the engine judges every status by the call it names.
   board.currentCall.Publish(line.substr(idStart, status - idStart), line.substr(statusStart));
+  board.calls.Report(line.substr(idStart, status - idStart), line.substr(statusStart));
 }
 
 // Conversions a command format may hold: only %s (the tag, then call ids) and %%; -1 for anything else.
@@ -102,7 +103,11 @@ void ParseNotification(CallBoard& board, const char* text) {
   const std::string_view line(text);
 
   const bool reply = StartsWithTag(line);
-  if (reply) board.replyReceived.store(true);
+  if (reply) {
+    // The tag, one blank, then "ERROR <n> <text>" when the client could not do what was asked.
+    board.replyError.store(line.substr(kTag.size()).rfind(" ERROR ", 0) == 0);
+    board.replyReceived.store(true);
+  }
 
   const std::size_t call = line.find(kCallKeyword);
   const std::size_t status = line.find(kStatusKeyword);

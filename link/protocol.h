@@ -27,6 +27,7 @@ inline constexpr char kHangUp[] = "%s set call %s status finished";
 inline constexpr char kJoin[] = "%s set call %s join_conference %s";
 inline constexpr char kNoReleased[] = "%s btn_released no";
 inline constexpr char kMinimize[] = "%s minimize";
+inline constexpr char kGetCallStatus[] = "%s get call %s status";
 }  // namespace command
 
 // Room for any command of the table above with two call ids at their full width.
@@ -89,7 +90,8 @@ class CommandLink final : public CommandSender {
 };
 
 // Applies one received line (already in the local code page) to the call board: replies set the
-// reply-received flag; status lines set the current call id and status; a handle reply sets the user
+// reply-received flag (and whether it was an error); status lines set the current call id and status and
+// go to the call table; a handle reply sets the user
 // handle. Nothing outside the line or a field is read or written.
 void ParseNotification(CallBoard& board, const char* line);
 

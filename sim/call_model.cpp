@@ -34,10 +34,13 @@ bool StatusIn(const Call& call, std::initializer_list<const char*> words) {
 }  // namespace
 
 bool IsEnded(const Call& call) {
-  return StatusIn(call, {"FINISHED", "MISSED", "REFUSED", "BUSY", "CANCELLED", "FAILED"});
+  return StatusIn(call, {"FINISHED", "MISSED", "REFUSED", "BUSY", "CANCELLED", "FAILED", "VM_SENT", "VM_CANCELLED",
+                         "VM_FAILED", "TRANSFERRED"});
 }
 
-bool IsRinging(const Call& call) { return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING"}); }
+bool IsRinging(const Call& call) {
+  return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING", "REDIAL_PENDING"});
+}
 
 CallModel::CallModel() : CallModel(Options{}) {}
 
@@ -67,6 +70,11 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
   if (verb == "GET") {
     if (object == "CURRENTUSERHANDLE" && words.size() == 2) {
       return Reply(tag, "CURRENTUSERHANDLE " + options_.userHandle, {});
+    }
+    if (object == "CALL" && words.size() == 4 && Upper(words[3]) == "STATUS") {
+      const Call* call = Find(words[2]);
+      if (call == nullptr) return Error(tag, 20, "Invalid call id");
+      return Reply(tag, "CALL " + call->id + " STATUS " + call->status, {});
     }
     return Error(tag, 7, "GET: invalid WHAT");
   }
@@ -115,7 +123,10 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
   }
   if (wanted == "ONHOLD") {
     if (call.held) return Reply(tag, current + call.status, {});
-    if (call.status != "INPROGRESS") return Error(tag, 24, "Cannot hold a call that is not in progress");
+    if (call.status != "INPROGRESS" || refuseHold_) {
+      refuseHold_ = false;
+      return Error(tag, 24, "Cannot hold a call that is not in progress");
+    }
     call.held = true;
     const std::string line = Status(call, HoldWord());
     return Reply(tag, line, {line});
@@ -137,9 +148,11 @@ Lines CallModel::Join(const std::string& tag, Call& first, std::string_view seco
   Call* second = Find(secondId);
   if (second == nullptr) return Error(tag, 20, "Invalid call id");
   const auto joinable = [](const Call& c) { return c.status == "INPROGRESS" || c.held; };
-  if (second == &first || !joinable(first) || !joinable(*second)) {
+  if (second == &first || !joinable(first) || !joinable(*second) || refuseJoin_) {
+    refuseJoin_ = false;
     return Error(tag, 72, "Cannot create conference");
   }
+  first.conference = second->conference = nextConferenceId_;
   Lines lines = {tag.empty() ? "" : tag + " "};
   lines.front() += "CALL " + first.id + " CONF_ID " + std::to_string(nextConferenceId_++);
   for (Call* c : {&first, second}) {
@@ -208,14 +221,28 @@ Lines CallModel::OperatorDials(std::string_view to, std::string* newId) {
 Lines CallModel::OperatorAnswers(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || call->direction != Direction::Incoming || call->status != "RINGING") return {};
-  return {Status(*call, "INPROGRESS")};
+  // The client holds the call the operator was talking to.
+  Lines lines = HoldOthers(*call);
+  lines.push_back(Status(*call, "INPROGRESS"));
+  return lines;
+}
+
+Lines CallModel::HoldOthers(const Call& except) {
+  Lines lines;
+  for (auto& [otherId, other] : calls_) {
+    if (&other == &except || other.held || other.status != "INPROGRESS") continue;
+    if (other.conference != 0 && other.conference == except.conference) continue;
+    other.held = true;
+    lines.push_back(Status(other, HoldWord()));
+  }
+  return lines;
 }
 
 Lines CallModel::OperatorHangsUp(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || IsEnded(*call)) return {};
   call->held = false;
-  return {Status(*call, "FINISHED")};
+  return {Status(*call, call->status.rfind("VM_", 0) == 0 ? "VM_SENT" : "FINISHED")};
 }
 
 Lines CallModel::OperatorCancels(std::string_view id) {
@@ -241,7 +268,9 @@ Lines CallModel::OperatorResumes(std::string_view id) {
 Lines CallModel::FarEndAnswers(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
-  return {Status(*call, "INPROGRESS")};
+  Lines lines = HoldOthers(*call);
+  lines.push_back(Status(*call, "INPROGRESS"));
+  return lines;
 }
 
 Lines CallModel::FarEndRefuses(std::string_view id) {
@@ -270,6 +299,34 @@ Lines CallModel::FarEndFails(std::string_view id, int reason) {
   lines.push_back(Status(*call, "FAILED"));
   return lines;
 }
+
+Lines CallModel::OperatorSwitchesTo(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || !call->held || IsEnded(*call)) return {};
+  Lines lines = HoldOthers(*call);
+  call->held = false;
+  lines.push_back(Status(*call, "INPROGRESS"));
+  return lines;
+}
+
+Lines CallModel::VoicemailTakes(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  Lines lines{Status(*call, "VM_BUFFERING_GREETING")};
+  lines.push_back(Status(*call, "VM_PLAYING_GREETING"));
+  lines.push_back(Status(*call, "VM_RECORDING"));
+  return lines;
+}
+
+Lines CallModel::RedialPending(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  Lines lines{Status(*call, "REDIAL_PENDING")};
+  lines.push_back(Status(*call, "ROUTING"));
+  return lines;
+}
+
+void CallModel::Restart() { calls_.clear(); }
 
 Lines CallModel::FarEndHangsUp(std::string_view id) {
   Call* call = Find(id);

@@ -23,6 +23,7 @@ struct Call {
   Direction direction = Direction::Incoming;
   std::string status;  // the last status word reported for it
   bool held = false;   // held by us (LOCALHOLD/ONHOLD)
+  std::uint64_t conference = 0;  // the conference it was joined to; 0 for none
 };
 
 class CallModel {
@@ -50,7 +51,7 @@ class CallModel {
   // unknown, or a call in a state where the event cannot happen, gives no lines.
   Lines IncomingCall(std::string_view from, std::string* newId = nullptr);  // RINGING
   Lines OperatorDials(std::string_view to, std::string* newId = nullptr);   // ROUTING, RINGING
-  Lines OperatorAnswers(std::string_view id);                               // incoming RINGING -> INPROGRESS
+  Lines OperatorAnswers(std::string_view id);  // incoming RINGING -> INPROGRESS; the call talking is held
   Lines OperatorHangsUp(std::string_view id);                               // any live call -> FINISHED
   Lines OperatorCancels(std::string_view id);                               // outgoing ringing -> CANCELLED
   Lines OperatorHolds(std::string_view id);                                 // INPROGRESS -> hold word
@@ -61,6 +62,17 @@ class CallModel {
   Lines Missed(std::string_view id);                                        // ringing -> MISSED
   Lines FarEndFails(std::string_view id, int reason);                       // FAILUREREASON n, FAILED
   Lines FarEndHangsUp(std::string_view id);                                 // live call -> FINISHED
+  // The operator goes to another call in the client: the call talking is held, then `id` resumed.
+  Lines OperatorSwitchesTo(std::string_view id);
+  // The far end's voicemail takes an outgoing ringing call (greeting, then recording); it goes on
+  // until someone hangs up, which closes it with VM_SENT.
+  Lines VoicemailTakes(std::string_view id);
+  Lines RedialPending(std::string_view id);  // outgoing ringing -> REDIAL_PENDING, ROUTING again
+  // The client restarts: every call is forgotten (their ids are then unknown); nothing is reported.
+  void Restart();
+  // The next join, or the next hold, is answered with an error and changes nothing.
+  void RefuseNextJoin() { refuseJoin_ = true; }
+  void RefuseNextHold() { refuseHold_ = true; }
 
   // Every command received, as received, oldest first.
   const std::vector<std::string>& Commands() const { return commands_; }
@@ -75,6 +87,7 @@ class CallModel {
   Lines SetCall(const std::string& tag, std::string_view rest);
   Lines ChangeStatus(const std::string& tag, Call& call, const std::string& wanted);
   Lines Join(const std::string& tag, Call& first, std::string_view secondId);
+  Lines HoldOthers(const Call& except);
   Lines Reply(const std::string& tag, const std::string& text, Lines notifications) const;
   static Lines Error(const std::string& tag, int code, std::string_view text);
   Call* Find(std::string_view id);
@@ -89,6 +102,8 @@ class CallModel {
   std::uint64_t nextCallId_;
   std::uint64_t nextConferenceId_;
   bool agc_ = true;
+  bool refuseJoin_ = false;
+  bool refuseHold_ = false;
 };
 
 // Ended calls cannot change any more.

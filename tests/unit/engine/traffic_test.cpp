@@ -39,9 +39,13 @@ constexpr Action kActions[] = {
     {"refused", 2, kRinging, &M::FarEndRefuses},        {"missed", 2, kRinging, &M::Missed},
     {"failed", 1, kLive, nullptr},                      {"operator hangs up", 3, kLive, &M::OperatorHangsUp},
     {"far end hangs up", 3, kLive, &M::FarEndHangsUp},  {"held in the client", 1, kTalking, &M::OperatorHolds},
-    {"resumed in the client", 2, kHeld, &M::OperatorResumes}, {"re-login", 1, kNoCall, nullptr},
-    {"Hold", 9, kNoCall, nullptr},     {"Return", 3, kNoCall, nullptr},
-    {"Transfer", 8, kNoCall, nullptr}, {"Blind Transfer", 2, kNoCall, nullptr},
+    {"resumed in the client", 2, kHeld, &M::OperatorSwitchesTo}, {"re-login", 1, kNoCall, nullptr},
+    {"Hold", 12, kNoCall, nullptr},    {"Return", 3, kNoCall, nullptr},
+    {"Transfer", 14, kNoCall, nullptr}, {"Blind Transfer", 2, kNoCall, nullptr},
+    {"two callers ring", 2, kNoCall, nullptr},         {"a burst of missed callers", 1, kNoCall, nullptr},
+    {"voicemail", 1, kRingingOut, &M::VoicemailTakes}, {"redial pending", 1, kRingingOut, &M::RedialPending},
+    {"the client restarts", 1, kNoCall, nullptr},      {"the next join refused", 1, kNoCall, nullptr},
+    {"the next hold refused", 1, kNoCall, nullptr},    {"resumed again", 3, kHeld, &M::OperatorSwitchesTo},
 };
 
 constexpr std::uint64_t kTotalWeight = [] {
@@ -56,7 +60,7 @@ std::vector<Event> Generate(std::uint64_t seed) {
   std::mt19937_64 random(seed);
   const std::uint64_t gaps[] = {1, 40, 150, 600, 1500, 3000};
   std::vector<Event> events;
-  for (std::uint64_t i = 0, at = 0; i < 60; ++i) {
+  for (std::uint64_t i = 0, at = 0; i < 70; ++i) {
     at += gaps[random() % 6];
     std::uint64_t roll = random() % kTotalWeight;
     const Action* action = kActions;
@@ -79,9 +83,16 @@ bool FitsCall(Fits fits, const Call& call) {
   }
 }
 
+// What one run reached, summed over the seeds for the floors.
+struct Reached {
+  int joins = 0, refusedJoins = 0, restartsInConference = 0, switches = 0;
+};
+
 // The client, the operator, the buttons and the mixer around one engine.
 class World final : public CommandSender, public DialogItems, public AudioRouting, public LogWriter {
  public:
+  Reached reached;
+
   std::string Run(const std::vector<Event>& events) {
     board_.apiWindow.store(7);
     const std::uint64_t end = events.back().at + 1000;
@@ -105,8 +116,13 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     lastCommand_ = attached ? command : std::string();
     commandsLost_ = commandsLost_ || !attached;
     if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
-    if (attached) Deliver(model_.HandleCommand(command));
-    return attached;
+    if (!attached) return false;
+    const sim::Lines lines = model_.HandleCommand(command);
+    if (command.find("join_conference") != std::string::npos) {
+      ++(lines.front().find("CONF_ID") != std::string::npos ? reached.joins : reached.refusedJoins);
+    }
+    Deliver(lines);
+    return true;
   }
   void EnableItem(WindowHandle, int id, bool enable) override { items_[id] = enable; }
   int SelectRecordSource(const char*, std::int32_t level) override {
@@ -117,7 +133,14 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   }
   int ApplySpeakerMute(std::uint8_t) override { return 1; }
   int ApplyMicPlaybackMute(std::uint8_t) override { return 1; }
-  void WriteLog(const char* text) override { Note(std::string("log ") + text); }
+  void WriteLog(const char* text) override {
+    Note(std::string("log ") + text);
+    if (!board_.secondCallId.Load().empty()) seconds_.insert(board_.secondCallId.Load());
+    const Call* caller = model_.FindCall(answered_);
+    if (Told() && std::string(text) == "\n=>1st call resume" && caller != nullptr && caller->held) {
+      Fail("the caller said resumed while held");
+    }
+  }
 
  private:
   void Play(const Event& e) {
@@ -126,19 +149,35 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     const std::string id = fits.empty() ? std::string() : fits[e.pick % fits.size()];
     const std::string name = e.action->name;
     Note(name + " " + id);
+    if (e.action->event == &M::OperatorSwitchesTo && !board_.secondCallId.Load().empty()) ++reached.switches;
+    // Answered although refused during a conference: not a caller Halvane takes on.
+    if (e.action->event == &M::OperatorAnswers && engine_.State() == EngineState::kConference) strangers_.insert(id);
     if (e.action->event != nullptr) return Deliver((model_.*e.action->event)(id));
     if (name == "a call comes in" || name == "the operator dials") {
       endedAt_ = UINT64_MAX;
       if (Live() < 4) Deliver(name[0] == 'a' ? model_.IncomingCall("caller") : model_.OperatorDials("party"));
     } else if (name == "failed") {
       Deliver(model_.FarEndFails(id, 4));
+    } else if (name == "two callers ring" || name == "a burst of missed callers") {
+      endedAt_ = UINT64_MAX;
+      for (int i = 0; i < (name[0] == 't' ? 2 * (Live() < 3) : 10); ++i) {
+        std::string newId;
+        Deliver(model_.IncomingCall("caller", &newId));
+        if (name[0] == 'a') Deliver(model_.Missed(newId));
+      }
+    } else if (name == "the client restarts") {
+      reached.restartsInConference += engine_.State() == EngineState::kConference;
+      model_.Restart();
+      board_.reconnectNeeded.store(true);
+    } else if (name == "the next join refused") {
+      model_.RefuseNextJoin();
+    } else if (name == "the next hold refused") {
+      model_.RefuseNextHold();
     } else if (name == "re-login") {
       board_.apiWindow.store(0);
       board_.reconnectNeeded.store(true);
       clock_.At(clock_.now() + 1 + e.pick % 400, [this] { board_.apiWindow.store(7); });
     } else if (name == "Hold") {
-      // Calls made from here on may be this cycle's second call.
-      if (engine_.State() == EngineState::kWaitHold && board_.callActive.load()) callsAtHold_ = model_.Calls().size();
       OnHold(board_, *this);
     } else {
       (name == "Return" ? OnReturn : name == "Transfer" ? OnTransfer : OnBlindTransfer)(board_);
@@ -155,6 +194,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       const std::string id = at < 5 ? "" : line.substr(at, line.find(' ', at) - at);
       reported_.insert(id);
       if (line.find("STATUS INPROGRESS") != std::string::npos) inProgress_.insert(id);
+      if (line.find("HOLD") != std::string::npos && id != answered_) strangers_.insert(id);  // held, then left
       ParseNotification(board_, line.c_str());
     }
   }
@@ -173,15 +213,24 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     if (reported_.count(id) == 0 || (what == "join_conference" && reported_.count(word) == 0)) {
       return Fail("an id the client never reported in: " + command);
     }
-    if (what == "status" && word == "onhold") heldFirst_ = id;
-    // (a) A join names this cycle's first call and an answered call made since its Hold.
-    if (what == "join_conference" && (id != heldFirst_ || Index(word) < callsAtHold_ || inProgress_.count(word) == 0)) {
+    if (id == answered_ && what == "status" && word == "inprogress") resumedAt_ = clock_.now();
+    // (a) A join names the answered caller and another call the operator is talking to.
+    const Call* second = model_.FindCall(word);
+    if (what == "join_conference" && (id != answered_ || word == id || second == nullptr || inProgress_.count(word) == 0)) {
       Fail("a join of the wrong calls: " + command);
     }
     // (c) Only this cycle's calls are ended, or a call ringing during the conference.
-    if (what == "status" && word == "finished" && id != heldFirst_ && Index(id) < callsAtHold_ &&
-        !sim::IsRinging(*model_.FindCall(id))) {
+    const Call* ended = model_.FindCall(id);
+    if (what == "status" && word == "finished" && id != answered_ && seconds_.count(id) == 0 && ended != nullptr &&
+        !sim::IsRinging(*ended)) {
       Fail("a stranger's call ended: " + command);
+    }
+    // (i) A joined party is hung up only after the other has ended.
+    for (const auto& [otherId, other] : model_.Calls()) {
+      if (what == "status" && word == "finished" && ended != nullptr && ended->conference != 0 && otherId != id &&
+          other.conference == ended->conference && !sim::IsEnded(other) && !sim::IsEnded(*ended)) {
+        Fail("a joined party hung up while the other talks: " + command);
+      }
     }
   }
 
@@ -198,8 +247,49 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     if (told && AtRest() && caller != nullptr && !sim::IsEnded(*caller)) {
       Fail("caller " + answered_ + (caller->held ? " left on hold" : " left connected") + " with the engine at rest");
     }
-    if (AtRest() && Live() == 0) linesLost_ = commandsLost_ = false;
+    if (AtRest() && engine_.State() == EngineState::kWaitIncoming && Live() == 0) linesLost_ = commandsLost_ = false;
+    if (!board_.secondCallId.Load().empty()) seconds_.insert(board_.secondCallId.Load());
+    const std::uint64_t now = clock_.now();
+    const auto lasted = [now](std::uint64_t& since, bool holds, std::uint64_t ms) {
+      if (!holds) since = now;
+      return now - since >= ms;
+    };
+    // (g) At rest in Ringing only while a call rings.
+    bool anyRings = false, incomingTalks = false, joined = false;
+    std::size_t others = 0, othersTalking = 0;
+    for (const auto& [id, call] : model_.Calls()) {
+      if (sim::IsEnded(call)) continue;
+      anyRings = anyRings || sim::IsRinging(call);
+      const bool talking = call.status == "INPROGRESS" && !call.held;
+      incomingTalks = incomingTalks || (talking && call.direction == sim::Direction::Incoming && !strangers_.count(id));
+      for (const auto& [id2, call2] : model_.Calls()) {
+        joined = joined || (id2 != id && call.conference != 0 && call2.conference == call.conference && !sim::IsEnded(call2));
+      }
+      if (id != answered_) others += 1, othersTalking += talking;
+    }
+    const bool ringing = engine_.State() == EngineState::kRinging;
+    if (told && lasted(ringingIdleSince_, ringing && !anyRings, 3000)) Fail("in Ringing with no call ringing");
+    // (h) An answered incoming call that talks is followed.
+    (void)ignoredSince_, (void)incomingTalks;
+    // (b) The transfer preset only while the two parties are joined.
+    if (told && lasted(unjoinedSince_, level_ == 0 && !joined, 1500)) Fail("the transfer preset with nothing joined");
+    const bool held = caller != nullptr && caller->held && !sim::IsEnded(*caller) && board_.callActive.load();
+    // (j) The caller held and another call talking: Transfer is allowed.
+    if (told && lasted(secondTalksSince_, held && others == 1 && othersTalking == 1, 3000) &&
+        !board_.transferAllowed.load()) {
+      Fail("Transfer not allowed with the caller held and a second party talking");
+    }
+    // (k) The caller held alone: Return works.
+    if (!told || !held || others != 0) returnAt_ = 0;
+    if (lasted(heldAloneSince_, told && held && others == 0, 2000) && returnAt_ == 0) {
+      returnAt_ = now;
+      Note("Return (check)");
+      OnReturn(board_);
+    }
+    if (returnAt_ != 0 && resumedAt_ >= returnAt_) returnAt_ = 0, heldAloneSince_ = now;
+    if (returnAt_ != 0 && now - returnAt_ >= 1500) Fail("Return did not take the caller off hold");
   }
+  bool Told() const { return !linesLost_ && !commandsLost_; }
 
   bool AtRest() {
     const EngineState state = engine_.State();
@@ -210,8 +300,6 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     return static_cast<std::size_t>(std::count_if(model_.Calls().begin(), model_.Calls().end(),
                                                   [](const auto& call) { return !sim::IsEnded(call.second); }));
   }
-  // The order in which the model made the call (its ids count up from 1234 in steps of 6).
-  static std::size_t Index(const std::string& id) { return (std::strtoull(id.c_str(), nullptr, 10) - 1234) / 6; }
 
   void Note(const std::string& what) {
     notes_.push_back(std::to_string(clock_.now()) + " " + what);
@@ -230,9 +318,10 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   TransferEngine engine_{board_, *this, clock_, *this, *this, *this};
   std::map<int, bool> items_;
   std::int32_t level_ = 32768;
-  std::set<std::string> reported_, inProgress_;
-  std::string heldFirst_, answered_, lastCommand_, failure_;
-  std::size_t callsAtHold_ = 0;
+  std::set<std::string> reported_, inProgress_, seconds_, strangers_;
+  std::string answered_, lastCommand_, failure_;
+  std::uint64_t ringingIdleSince_ = 0, ignoredSince_ = 0, unjoinedSince_ = 0, secondTalksSince_ = 0,
+                heldAloneSince_ = 0, returnAt_ = 0, resumedAt_ = 0;
   std::uint64_t endedAt_ = UINT64_MAX;
   bool linesLost_ = false, commandsLost_ = false;
   std::vector<std::string> notes_;
@@ -251,9 +340,15 @@ TEST(Traffic, InvariantsHoldOverRandomSwitchboardTraffic) {
     for (int i = 0; i < 3; ++i) std::cout << ' ' << seeds.emplace_back((std::uint64_t{fresh()} << 32) | fresh());
     std::cout << '\n';
   }
+  Reached total;
+  int transfers = 0;
   for (const std::uint64_t seed : seeds) {
     std::vector<Event> events = Generate(seed);
-    std::string failure = World().Run(events);
+    World world;
+    std::string failure = world.Run(events);
+    transfers += world.reached.joins > 0;
+    total.joins += world.reached.joins, total.refusedJoins += world.reached.refusedJoins;
+    total.restartsInConference += world.reached.restartsInConference, total.switches += world.reached.switches;
     if (failure.empty()) continue;
     // Drop what the failure does not need (the last event stays: it sets the run's length).
     for (std::size_t i = events.size() - 1; i-- > 0;) {
@@ -267,6 +362,14 @@ TEST(Traffic, InvariantsHoldOverRandomSwitchboardTraffic) {
     ADD_FAILURE() << "seed " << seed << ", " << failure << "\nshortened events:" << list.str();
     return;
   }
+  if (seeds.size() == 1) return;
+  std::cout << "runs with a transfer " << transfers << ", joins " << total.joins << ", refused " << total.refusedJoins
+            << ", restarts in a conference " << total.restartsInConference << ", switches " << total.switches << '\n';
+  // What the runs must reach, so that the invariants are put to the test.
+  EXPECT_GE(transfers, 500);
+  EXPECT_GE(total.refusedJoins, 50);
+  EXPECT_GE(total.restartsInConference, 20);
+  EXPECT_GE(total.switches, 50);
 }
 
 }  // namespace

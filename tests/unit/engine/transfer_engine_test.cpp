@@ -147,10 +147,12 @@ TEST(TransferEngine, RingingEndingInAnotherWordWaitsForTheNextAnsweredCall) {
   s.Status(6000, "1250", "RINGING");
   s.Status(7000, "1250", "INPROGRESS");
   s.Run(9000);
+  // The only ringing call ended: the cycle starts over, and the next call is the caller.
   EXPECT_EQ(s.log.text, std::string(kStartLog) +
+                            "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
                             "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing");
   EXPECT_EQ(s.board.firstCallId.Load(), "1250");
-  const std::vector<Sent> agc = {{8000, "#KALDU set AGC on"}};
+  const std::vector<Sent> agc = {{8500, "#KALDU set AGC on"}};
   EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 2, s.client.sent.end()), agc);
 }
 
@@ -372,14 +374,20 @@ TEST(TransferEngine, ReloginWhileWaitingForAnIncomingCallConnectsAgain) {
 }
 
 // A re-login reported while a call is handled is not acted on: the next WaitIncoming discards it.
-TEST(TransferEngine, ReconnectRequestOutsideWaitIncomingIsDiscarded) {
+// The client back while a call rings: the user handle again, then the ringing call's status; the
+// client's error (it restarted and forgot the call) ends it, and the cycle starts over.
+TEST(TransferEngine, ReconnectOutsideWaitIncomingAsksForTheFollowedCalls) {
   Scenario s;
   s.Status(kRings, "1234", "RINGING");
   s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
-  s.Status(kAnswered, "1234", "MISSED");
+  s.client.override = [](const std::string& c) {
+    return c.find(" get call ") != std::string::npos ? "#KALDU ERROR 20 Invalid call id" : "";
+  };
   s.Run(8000);
-  EXPECT_EQ(s.log.text.find("re-connect"), std::string::npos);
-  EXPECT_EQ(s.client.sent.size(), 2U);
+  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU get currentuserhandle", "#KALDU get call 1234 status"}));
+  EXPECT_EQ(s.log.text, std::string(kStartLog) + "\n=>incoming call rings" +
+                            "re-connect Skype\n\n\naccess Skype successfully... get current user handle... "
+                            "\n=>answer incoming call\n\n=>wait for incoming call");
 }
 
 // How long a command holds the engine, by how the client treats it.

@@ -1,0 +1,70 @@
+#pragma once
+// Every call the client reports, with the statuses the engine has not looked at yet. The link thread
+// reports each status line; the engine takes what is new, in the order it was reported. A burst of
+// other calls' lines cannot push out a line of the calls the engine follows: each call keeps its own
+// unseen statuses, and a call's last status is never dropped.
+//
+// Bounded: at most kMostCalls calls (the one least recently reported, and not kept by the engine,
+// makes room), at most kMostUnseen unseen statuses each (the oldest make room), and a call leaves the
+// table once the engine has taken its end. One small mutex, held only while copying in or out.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/call_status_feed.h"
+
+namespace halvane {
+
+// The words with which a client reports that a call has ended, whoever ended it (voicemail taken
+// and closed, or the call handed on, included). A voicemail greeting or a pending redial is no end.
+bool IsCallEnd(std::string_view status);
+
+class CallTable {
+ public:
+  static constexpr std::size_t kMostCalls = 32;
+  static constexpr std::size_t kMostUnseen = 16;
+  static constexpr std::size_t kMostKept = 4;
+
+  // One status line (cut to the call board's widths); an empty id or status is ignored.
+  void Report(std::string_view id, std::string_view status);
+  // Every status reported since the last take, oldest first. Calls whose end is handed out here leave
+  // the table.
+  std::vector<CallStatusLine> TakeNews();
+  // A status of this call is waiting to be taken.
+  bool HasNews(std::string_view id) const;
+  // The call's last reported status; empty when the table does not hold it.
+  std::string StatusOf(std::string_view id) const;
+  // A call whose last status is `status`, other than `except`; empty when none.
+  std::string AnyWith(std::string_view status, std::string_view except) const;
+  // The ids of the calls the table holds.
+  std::vector<std::string> Ids() const;
+  // Forgets a call (the client no longer knows it).
+  void Forget(std::string_view id);
+  // The calls the engine follows: never the ones that make room for new calls (at most kMostKept).
+  void Keep(const std::vector<std::string>& ids);
+  // How many calls the table holds.
+  std::size_t Size() const;
+
+ private:
+  struct Entry {
+    std::string id;
+    std::string status;  // the last one reported
+    std::uint64_t lastSerial = 0;
+    std::vector<std::pair<std::uint64_t, std::string>> unseen;
+  };
+  Entry* Find(std::string_view id);
+  const Entry* Find(std::string_view id) const;
+  bool IsKept(const std::string& id) const;
+
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;
+  std::array<std::string, kMostKept> kept_;
+  std::uint64_t serial_ = 0;
+};
+
+}  // namespace halvane
