@@ -149,9 +149,10 @@ TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
   for (const CommandCase& c : cases) {
     EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
   }
-  model.FarEndAnswers(second);
-  // Neither is held: the join resumes nothing.
-  EXPECT_EQ(model.HandleCommand("#K set call 1234 join_conference 1240"), Lines{"#K CALL 1234 CONF_ID 1"});
+  // The far end's answer holds the caller, as the client does; the join takes the caller off hold.
+  EXPECT_EQ(model.FarEndAnswers(second), (Lines{"CALL 1234 STATUS LOCALHOLD", "CALL 1240 STATUS INPROGRESS"}));
+  EXPECT_EQ(model.HandleCommand("#K set call 1234 join_conference 1240"),
+            (Lines{"#K CALL 1234 CONF_ID 1", "CALL 1234 STATUS INPROGRESS"}));
 }
 
 struct EventCase {
