@@ -308,7 +308,7 @@ EngineState TransferEngine::CycleStart() {
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
   cycleLive_ = false;
-  parked_.clear();
+  Unpark();
   ApplyIdleButtons();
   phases_.PhaseChanged(CallPhase::kAtRest);  // phase: at rest
   return EngineState::kWaitIncoming;
@@ -359,6 +359,7 @@ EngineState TransferEngine::Answer() {
   board_.firstCallId.Store(firstCallId_);
   board_.holdRequest.store(false);
   answered_.clear();
+  ringing_.erase(std::remove(ringing_.begin(), ringing_.end(), firstCallId_), ringing_.end());
   if (!StatusIs(kInProgress)) return EngineState::kCycleStart;
   cycleLive_ = true;
   if (!Pause(1000)) return EngineState::kStopped;
@@ -488,9 +489,24 @@ EngineState TransferEngine::FirstCallResumed() {
   board_.transferRequest.store(false);
   board_.transferAllowed.store(false);
   // Held by the client now, not ended: taken up again when the operator goes back to it.
-  if (!secondCallId_.empty()) parked_ = secondCallId_;
+  if (!secondCallId_.empty()) {
+    Unpark();
+    parked_ = secondCallId_;
+  }
   SetSecondCall(std::string());
   return EngineState::kWaitHold;
+}
+
+void TransferEngine::Unpark() {
+  // A parked call that still rings is a ringing call like any other again; one the operator talks to
+  // is the next caller.
+  const std::string status = parked_.empty() ? std::string() : board_.calls.StatusOf(parked_);
+  if (StillRings(status) && ringing_.size() < kMostRinging &&
+      std::find(ringing_.begin(), ringing_.end(), parked_) == ringing_.end()) {
+    ringing_.push_back(parked_);
+  }
+  if (status == kInProgress && answered_.empty()) answered_ = parked_;
+  parked_.clear();
 }
 
 EngineState TransferEngine::CallerHeldInClient() {

@@ -131,6 +131,8 @@ class TransferEngine {
   std::string TalkingOther() const;
   // The caller is held and another call of the operator's is talking: it is the second party.
   EngineState SecondPartyTalking(const std::string& id);
+  // Lets go of the parked call: back among the ringing calls if it still rings.
+  void Unpark();
   // The caller was put on hold in the client while the engine waited for Hold.
   EngineState CallerHeldInClient();
   void ApplyHeldButtons();

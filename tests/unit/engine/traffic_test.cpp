@@ -193,6 +193,11 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       const std::size_t at = line.find("CALL ") + 5;
       const std::string id = at < 5 ? "" : line.substr(at, line.find(' ', at) - at);
       reported_.insert(id);
+      // A change of the caller starts the windows of the checks on the caller again.
+      // Any change starts the windows of the checks on the parties again (another call's line may be
+      // taken as the dial, before a pending Return).
+      secondTalksSince_ = heldAloneSince_ = clock_.now();
+      if (id != answered_) returnAt_ = 0;
       if (line.find("STATUS INPROGRESS") != std::string::npos) inProgress_.insert(id);
       if (line.find("HOLD") != std::string::npos && id != answered_) strangers_.insert(id);  // held, then left
       ParseNotification(board_, line.c_str());
@@ -268,20 +273,20 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       if (id != answered_) others += 1, othersTalking += talking;
     }
     const bool ringing = engine_.State() == EngineState::kRinging;
-    if (told && lasted(ringingIdleSince_, ringing && !anyRings, 3000)) Fail("in Ringing with no call ringing");
+    if (lasted(ringingIdleSince_, told && ringing && !anyRings, 3000)) Fail("in Ringing with no call ringing");
     // (h) An answered incoming call that talks is followed.
-    (void)ignoredSince_, (void)incomingTalks;
+    if (lasted(ignoredSince_, told && AtRest() && incomingTalks, 3000)) Fail("at rest while a caller talks");
     // (b) The transfer preset only while the two parties are joined.
-    if (told && lasted(unjoinedSince_, level_ == 0 && !joined, 1500)) Fail("the transfer preset with nothing joined");
+    if (lasted(unjoinedSince_, told && level_ == 0 && !joined, 1500)) Fail("the transfer preset with nothing joined");
     const bool held = caller != nullptr && caller->held && !sim::IsEnded(*caller) && board_.callActive.load();
     // (j) The caller held and another call talking: Transfer is allowed.
-    if (told && lasted(secondTalksSince_, held && others == 1 && othersTalking == 1, 3000) &&
+    if (lasted(secondTalksSince_, told && held && others == 1 && othersTalking == 1, 3000) &&
         !board_.transferAllowed.load()) {
       Fail("Transfer not allowed with the caller held and a second party talking");
     }
     // (k) The caller held alone: Return works.
     if (!told || !held || others != 0) returnAt_ = 0;
-    if (lasted(heldAloneSince_, told && held && others == 0, 2000) && returnAt_ == 0) {
+    if (lasted(heldAloneSince_, told && held && others == 0, 2500) && returnAt_ == 0) {
       returnAt_ = now;
       Note("Return (check)");
       OnReturn(board_);
