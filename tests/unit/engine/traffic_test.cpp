@@ -140,6 +140,13 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     if (Told() && std::string(text) == "\n=>1st call resume" && caller != nullptr && caller->held) {
       Fail("the caller said resumed while held");
     }
+    // A second party the engine followed is let go only once it no longer talks.
+    const Call* second = model_.FindCall(secondAtLog_);
+    if (Told() && std::string(text) == "\n=>wait for placing 2nd call" && second != nullptr && !second->held &&
+        second->status == "INPROGRESS") {
+      Fail("second party " + secondAtLog_ + " let go while it talks");
+    }
+    secondAtLog_ = board_.secondCallId.Load();
   }
 
  private:
@@ -324,7 +331,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   std::map<int, bool> items_;
   std::int32_t level_ = 32768;
   std::set<std::string> reported_, inProgress_, seconds_, strangers_;
-  std::string answered_, lastCommand_, failure_;
+  std::string answered_, lastCommand_, failure_, secondAtLog_;
   std::uint64_t ringingIdleSince_ = 0, ignoredSince_ = 0, unjoinedSince_ = 0, secondTalksSince_ = 0,
                 heldAloneSince_ = 0, returnAt_ = 0, resumedAt_ = 0;
   std::uint64_t endedAt_ = UINT64_MAX;

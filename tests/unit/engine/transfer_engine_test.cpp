@@ -222,11 +222,14 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
 // The second call's end before anyone answers, however the client reports it (the operator's own
 // hang-up of the dial included): the caller stays on hold and Halvane waits for a new dial.
 TEST(TransferEngine, SecondCallNotAnswered) {
-  for (const char* word : {"REFUSED", "MISSED", "FAILED", "BUSY", "CANCELLED", "FINISHED"}) {
+  for (const char* word : {"REFUSED", "MISSED", "FAILED", "BUSY", "CANCELLED", "FINISHED", "VM_SENT", "VM_CANCELLED",
+                           "VM_FAILED", "TRANSFERRED"}) {
     SCOPED_TRACE(word);
     Scenario s;
     ScriptAnsweredAndHeld(s);
     s.Status(kSecondRoutes, "1240", "ROUTING");
+    s.Status(9600, "1240", "REDIAL_PENDING");  // neither an answer nor an end
+    s.Status(9700, "1240", "VM_PLAYING_GREETING");
     s.Status(10500, "1240", word);
     s.Run(12000);
     EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU btn_released no"});
@@ -236,6 +239,87 @@ TEST(TransferEngine, SecondCallNotAnswered) {
     EXPECT_TRUE(s.board.callActive.load());
     EXPECT_EQ(s.board.secondCallId.Load(), "");
   }
+}
+
+struct RecordingNotices final : Notices {
+  void Notify(Notice notice, const char* /*detail*/) override { got.push_back(static_cast<int>(notice)); }
+  std::vector<int> got;
+};
+
+// Two callers ring, the later is answered and the earlier gives up: the answered one is the caller.
+// A call that never rang here is no answer.
+TEST(TransferEngine, WhicheverRingingCallIsAnsweredIsTheCaller) {
+  Scenario s;
+  s.Status(kRings, "1234", "RINGING");
+  s.Status(2600, "1240", "RINGING");
+  s.Status(3500, "99", "INPROGRESS");
+  s.Status(kAnswered, "1240", "INPROGRESS");
+  s.Status(4600, "1234", "MISSED");
+  s.Hold(kHoldPressed);
+  s.Run(9000);
+  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU set AGC on", "#KALDU set call 1240 status onhold",
+                                         "#KALDU open contacts"}));
+  EXPECT_EQ(s.board.firstCallId.Load(), "1240");
+  EXPECT_EQ(s.log.text.find("answer incoming call"), s.log.text.rfind("answer incoming call"));
+}
+
+// The client refuses the join: nothing was joined, so the operator keeps the sound and the caller
+// stays held; the second party's end then waits for another dial, and Return takes the caller back.
+TEST(TransferEngine, RefusedJoinLeavesTheCallerHeldAndReturnWorks) {
+  Scenario s;
+  RecordingNotices notices;
+  s.engine.SetNotices(notices);
+  ScriptSecondCallAnswered(s);
+  s.Transfer(kTransferPressed);
+  s.client.override = [](const std::string& c) {
+    return c.find("join_conference") != std::string::npos ? "#KALDU ERROR 72 Cannot create conference" : "";
+  };
+  s.Status(17000, "1240", "FINISHED");
+  s.Return(18050);
+  s.Run(20000);
+  EXPECT_EQ(s.CommandsFrom(kTransferPressed),
+            (Commands{"#KALDU set call 1234 join_conference 1240", "#KALDU set call 1234 status inprogress"}));
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>call transfered\n=>join refused by Skype\n=>wait for placing 2nd call"
+                                   "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing"));
+  EXPECT_TRUE(s.Only("MIC 0").empty());
+  EXPECT_TRUE(s.Only("joined").empty());
+  EXPECT_EQ(notices.got, std::vector<int>{2});
+}
+
+// The client refuses the hold: the caller still talks, so the engine waits for Hold again.
+TEST(TransferEngine, RefusedHoldWaitsForHoldAgain) {
+  Scenario s;
+  ScriptAnsweredAndHeld(s);
+  s.client.override = [](const std::string& c) {
+    return c.find("onhold") != std::string::npos ? "#KALDU ERROR 24 Cannot hold" : "";
+  };
+  s.Run(9000);
+  EXPECT_EQ(s.CommandsFrom(6000), Commands{"#KALDU set call 1234 status onhold"});
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>hold incoming call\n=>wait for hold button pressing"));
+  EXPECT_TRUE(s.Only("caller on hold").empty());
+  EXPECT_EQ(s.Only("7100 item 1002"), Trace{"7100 item 1002 on"});
+}
+
+// The client restarts during the conference, signed in as another user: the handle again, then the
+// two calls' statuses; both unknown, so the conference is over and the operator's sound comes back.
+TEST(TransferEngine, ClientRestartDuringConferenceEndsItAndRestoresTheSound) {
+  Scenario s;
+  ScriptSecondCallAnswered(s);
+  s.Transfer(kTransferPressed);
+  s.At(17500, [&] { s.board.reconnectNeeded.store(true); });
+  s.client.override = [&s](const std::string& c) {
+    if (s.clock.now() < 17000) return std::string();
+    if (c.find(" get call ") != std::string::npos) return std::string("#KALDU ERROR 20 Invalid call id");
+    return std::string(c == "#KALDU get currentuserhandle" ? "#KALDU CURRENTUSERHANDLE operator2" : "");
+  };
+  s.Run(20000);
+  EXPECT_EQ(s.CommandsFrom(17000),
+            (Commands{"#KALDU get currentuserhandle", "#KALDU get call 1234 status", "#KALDU get call 1240 status",
+                      "#KALDU set AGC on", "#KALDU minimize"}));
+  EXPECT_EQ(s.board.userHandle.Load(), "operator2");
+  EXPECT_EQ(s.Only("audio record").back(), "18300 audio record MIC 32768");
+  EXPECT_TRUE(EndsWith(s.log.text, "re-connect Skype\n\n\naccess Skype successfully... get current user handle... "
+                                   "\n=>finished\n\n=>wait for incoming call"));
 }
 
 // The held caller hangs up while the second call rings: the engine ends the dial and the cycle.

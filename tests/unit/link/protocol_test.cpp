@@ -75,6 +75,13 @@ TEST(ParseNotification, WalksTheClientsLinesRowByRow) {
     Parse(board, row.line);
     ExpectBoard(board, row.after, row.line);
   }
+  // Every call's latest status is in the call table; a tagged error says so until the next reply.
+  EXPECT_EQ(board.calls.StatusOf("1234") + board.calls.StatusOf("77") + board.calls.StatusOf("1240"),
+            "ONHOLDRINGINGFINISHED");
+  Parse(board, "#KALDU ERROR 72 Cannot create conference");
+  EXPECT_TRUE(board.replyError.load());
+  Parse(board, "#KALDU CALL 1234 CONF_ID 5");
+  EXPECT_FALSE(board.replyError.load());
 }
 
 // Lines the cut cannot apply to: nothing but the flag of a tagged line may change.
@@ -169,6 +176,7 @@ TEST(FormatCommand, FormatsEveryCommandWithTheTag) {
       {command::kJoin, "1234", "1240", "#KALDU set call 1234 join_conference 1240"},
       {command::kNoReleased, nullptr, nullptr, "#KALDU btn_released no"},
       {command::kMinimize, nullptr, nullptr, "#KALDU minimize"},
+      {command::kGetCallStatus, "1234", nullptr, "#KALDU get call 1234 status"},
   };
   for (const auto& row : rows) {
     char buffer[kCommandBufferSize];
