@@ -422,6 +422,24 @@ bool ClientEmulator::ReLogin() {
   return PostMessageW(ToHwnd(api), kReLoginMessage, static_cast<WPARAM>(link), 0) != 0;
 }
 
+bool ClientEmulator::Restart() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    model_.Restart();
+  }
+  return ReLogin();
+}
+
+void ClientEmulator::RefuseNextJoin() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_.RefuseNextJoin();
+}
+
+void ClientEmulator::RefuseNextHold() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_.RefuseNextHold();
+}
+
 bool ClientEmulator::SendLine(const std::string& text) {
   return QueueOne({{}, text + '\0', static_cast<std::uint32_t>(text.size() + 1), false});
 }
@@ -475,6 +493,8 @@ bool ClientEmulator::FarEndRefuses(const std::string& id) { return Event(&CallMo
 bool ClientEmulator::FarEndBusy(const std::string& id) { return Event(&CallModel::FarEndBusy, id); }
 bool ClientEmulator::Missed(const std::string& id) { return Event(&CallModel::Missed, id); }
 bool ClientEmulator::FarEndHangsUp(const std::string& id) { return Event(&CallModel::FarEndHangsUp, id); }
+bool ClientEmulator::OperatorSwitchesTo(const std::string& id) { return Event(&CallModel::OperatorSwitchesTo, id); }
+bool ClientEmulator::VoicemailTakes(const std::string& id) { return Event(&CallModel::VoicemailTakes, id); }
 
 bool ClientEmulator::FarEndFails(const std::string& id, int reason) {
   Lines lines;

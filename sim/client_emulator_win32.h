@@ -81,6 +81,12 @@ class ClientEmulator {
   // Re-login: tells the attached link 0x8001, forgets it, and attaches again (with the discovery answer)
   // when the link broadcasts its discovery anew. False when not attached.
   bool ReLogin();
+  // A restart: the client forgets every call (their ids are then unknown), then tells the link as
+  // ReLogin does. False when not attached.
+  bool Restart();
+  // The next join, or the next hold, is answered with an error and changes nothing.
+  void RefuseNextJoin();
+  void RefuseNextHold();
   // Sends a line as the client would (UTF-8, zero-terminated). False when not attached.
   bool SendLine(const std::string& text);
   // Sends bytes exactly as given with this cbData: malformed, unterminated, oversized or invalid UTF-8.
@@ -103,6 +109,8 @@ class ClientEmulator {
   bool Missed(const std::string& id);
   bool FarEndFails(const std::string& id, int reason);
   bool FarEndHangsUp(const std::string& id);
+  bool OperatorSwitchesTo(const std::string& id);  // the call talking is held, then this one resumed
+  bool VoicemailTakes(const std::string& id);      // greeting and recording; a hang-up closes it
 
   // --- What happened -----------------------------------------------------------------------------
   std::vector<TranscriptEntry> Transcript() const;

@@ -33,6 +33,11 @@ enum : int {
   kIdCancel,
   kIdFarFails,
   kIdReLogin,
+  kIdSwitch,
+  kIdVoicemail,
+  kIdRestart,
+  kIdRefuseJoin,
+  kIdRefuseHold,
   kIdRefuse,
   kIdNeverReply,
 };
@@ -51,6 +56,9 @@ constexpr ButtonSpec kButtons[] = {
     {kIdBusy, L"Far end busy", false},        {kIdMissed, L"Missed", false},
     {kIdFarHangsUp, L"Far end hangs up", false}, {kIdCancel, L"Cancel dial", false},
     {kIdFarFails, L"Call fails", false},      {kIdReLogin, L"Re-login", false},
+    {kIdSwitch, L"Switch to this call", false}, {kIdVoicemail, L"Voicemail takes it", false},
+    {kIdRestart, L"Client restarts", false},  {kIdRefuseJoin, L"Refuse next join", false},
+    {kIdRefuseHold, L"Refuse next hold", false},
     {kIdRefuse, L"Refuse deliveries", true},  {kIdNeverReply, L"Never reply", true},
 };
 
@@ -97,7 +105,7 @@ class ClientSimWindow {
     wc.lpszClassName = L"HalvaneClientSim";
     if (RegisterClassW(&wc) == 0) return false;
     window_ = CreateWindowExW(0, wc.lpszClassName, L"Client emulator", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 760, 580, nullptr, nullptr, instance, this);
+                              CW_USEDEFAULT, 760, 720, nullptr, nullptr, instance, this);
     return window_ != nullptr;
   }
 
@@ -201,6 +209,11 @@ class ClientSimWindow {
       case kIdCancel: done = emulator_.OperatorCancels(call); break;
       case kIdFarFails: done = emulator_.FarEndFails(call, 4); break;
       case kIdReLogin: done = emulator_.ReLogin(); break;
+      case kIdSwitch: done = emulator_.OperatorSwitchesTo(call); break;
+      case kIdVoicemail: done = emulator_.VoicemailTakes(call); break;
+      case kIdRestart: done = emulator_.Restart(); break;
+      case kIdRefuseJoin: emulator_.RefuseNextJoin(); break;
+      case kIdRefuseHold: emulator_.RefuseNextHold(); break;
       case kIdRefuse: emulator_.SetRefuseDeliveries(IsChecked(kIdRefuse)); break;
       case kIdNeverReply: emulator_.SetNeverReply(IsChecked(kIdNeverReply)); break;
       default: return;
