@@ -218,18 +218,18 @@ void TransferEngine::HangUpIfLive(const std::string& id) {
 
 std::vector<std::string> TransferEngine::Followed() const {
   std::vector<std::string> ids;
-  if (cycleLive_) ids = {firstCallId_, secondCallId_};
-  ids.push_back(parked_);
-  ids.push_back(answered_);
-  ids.insert(ids.end(), ringing_.begin(), ringing_.end());
+  const auto add = [&ids](const std::string& id) {
+    if (!id.empty() && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  };
+  if (cycleLive_) add(firstCallId_), add(secondCallId_);
+  add(parked_);
+  add(answered_);
+  for (const std::string& id : ringing_) add(id);
   // Every other call the client reported, and calls whose lines are still to be looked at.
-  for (const std::string& id : board_.calls.Ids()) {
-    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
-  }
+  for (const std::string& id : board_.calls.Ids()) add(id);
   for (const CallStatusLine& line : unread_) {
-    if (!IsFinal(line.status) && std::find(ids.begin(), ids.end(), line.id) == ids.end()) ids.push_back(line.id);
+    if (!IsFinal(line.status)) add(line.id);
   }
-  ids.erase(std::remove(ids.begin(), ids.end(), std::string()), ids.end());
   return ids;
 }
 
