@@ -36,17 +36,6 @@ TEST(CallTable, ABurstLosesNoLineOfAFollowedCallAndStaysBounded) {
   EXPECT_EQ(table.Size(), 30U);
 }
 
-TEST(CallTable, EndsAreTheClientsEndWordsOnly) {
-  for (const char* word : {"FINISHED", "MISSED", "REFUSED", "BUSY", "CANCELLED", "FAILED", "VM_SENT", "VM_CANCELLED",
-                           "VM_FAILED", "TRANSFERRED"}) {
-    EXPECT_TRUE(IsCallEnd(word)) << word;
-  }
-  for (const char* word : {"RINGING", "INPROGRESS", "REDIAL_PENDING", "VM_PLAYING_GREETING", "VM_RECORDING",
-                           "TRANSFERRING", "finished", ""}) {
-    EXPECT_FALSE(IsCallEnd(word)) << word;
-  }
-}
-
 // The link thread reports while the engine takes: nothing is lost or torn (run under TSan too).
 TEST(CallTable, ReportAndTakeFromTwoThreads) {
   CallTable table;
