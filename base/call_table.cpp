@@ -76,14 +76,6 @@ std::string CallTable::StatusOf(std::string_view id) const {
   return entry == nullptr ? std::string() : entry->status;
 }
 
-std::string CallTable::AnyWith(std::string_view status, std::string_view except) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const Entry& entry : entries_) {
-    if (entry.status == status && entry.id != except) return entry.id;
-  }
-  return std::string();
-}
-
 std::vector<std::string> CallTable::Ids() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> ids;

@@ -39,8 +39,6 @@ class CallTable {
   bool HasNews(std::string_view id) const;
   // The call's last reported status; empty when the table does not hold it.
   std::string StatusOf(std::string_view id) const;
-  // A call whose last status is `status`, other than `except`; empty when none.
-  std::string AnyWith(std::string_view status, std::string_view except) const;
   // The ids of the calls the table holds.
   std::vector<std::string> Ids() const;
   // Forgets a call (the client no longer knows it).

@@ -18,6 +18,7 @@ constexpr char kFinished[] = "FINISHED";
 // client ever has, so nothing real is dropped.
 constexpr std::size_t kMostRefused = 8;
 constexpr std::size_t kMostRinging = 8;
+constexpr std::size_t kMostRang = 32;
 
 bool IsFinal(const std::string& status) { return IsCallEnd(status); }
 
@@ -185,6 +186,10 @@ bool TransferEngine::NextLine() {
     ringing_.erase(it);
     if (StatusIs(kInProgress) && state_ != EngineState::kRinging) answered_ = current_.id;
   }
+  if (StillRings(current_.status) && std::find(rang_.begin(), rang_.end(), current_.id) == rang_.end()) {
+    if (rang_.size() >= kMostRang) rang_.pop_front();
+    rang_.push_back(current_.id);
+  }
   if (IsFinal(current_.status)) {
     if (current_.id == answered_) answered_.clear();
     if (current_.id == parked_) parked_.clear();
@@ -256,8 +261,12 @@ std::string TransferEngine::TalkingOther() const {
   for (const std::string* id : {&parked_, &answered_}) {
     if (!id->empty() && board_.calls.StatusOf(*id) == kInProgress) return *id;
   }
-  // Any other call of the operator's that talks while the caller is held.
-  return board_.calls.AnyWith(kInProgress, firstCallId_);
+  // Another call that rang or was dialled here and talks while the caller is held (a call the client
+  // reports talking that never rang is not taken for a party).
+  for (const std::string& id : rang_) {
+    if (id != firstCallId_ && board_.calls.StatusOf(id) == kInProgress) return id;
+  }
+  return std::string();
 }
 
 bool TransferEngine::Format(const char* format, const std::string& id1, const std::string& id2) {

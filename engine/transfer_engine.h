@@ -126,8 +126,8 @@ class TransferEngine {
   // The call's end was already reported (looked at or still waiting to be).
   bool EndKnown(const std::string& id);
   void HangUpIfLive(const std::string& id);
-  // A call of the operator's other than the caller that is talking; a remembered one (parked, or
-  // answered while the engine was busy) first.
+  // A call of the operator's other than the caller that is talking: a remembered one (parked, or
+  // answered while the engine was busy), or one seen ringing or dialled here.
   std::string TalkingOther() const;
   // The caller is held and another call of the operator's is talking: it is the second party.
   EngineState SecondPartyTalking(const std::string& id);
@@ -167,6 +167,8 @@ class TransferEngine {
   std::string firstCallId_;
   std::string secondCallId_;
   bool cycleLive_ = false;
+  // The last calls seen ringing or being dialled, oldest first.
+  std::deque<std::string> rang_;
   // The second party while the operator is back with the caller; still the second party if resumed.
   std::string parked_;
   // The join was refused: the wait for Transfer goes on without a second log line.

@@ -156,14 +156,14 @@ TEST_F(FaultTest, HostileLinesLeaveItFollowingCalls) {
   ASSERT_TRUE(client_.SendLine("CALL " + fullId + " STATUS INPROGRESS"));
   ASSERT_TRUE(log_.Expect(logline::kWaitHold));
   ASSERT_TRUE(halvane_.Press(kIdHold));
-  ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
+  // The emulator never made this call, so it refuses the hold: Halvane waits for Hold again.
+  ASSERT_TRUE(log_.Expect(logline::kWaitHold));
   EXPECT_TRUE(HasEntry(client_, Kind::Command, "#KALDU set call " + fullId + " status onhold"));
   ASSERT_TRUE(client_.SendLine("CALL " + fullId + "8 STATUS FINISHED"));
-  EXPECT_FALSE(WaitUntil([&] { return log_.Seen(logline::kFirstHangUp); }, kIdlePollMargin, "a hang-up"))
+  EXPECT_FALSE(WaitUntil([&] { return log_.Seen(logline::kWaitIncoming); }, kIdlePollMargin, "a new cycle"))
       << "a longer id ended the call whose id it starts with";
   AwaitReaction();
   ASSERT_TRUE(client_.SendLine("CALL " + fullId + " STATUS FINISHED"));
-  ASSERT_TRUE(log_.Expect(logline::kFirstHangUp));
   ASSERT_TRUE(log_.Expect(logline::kWaitIncoming));
 
   // From a window that is not the client's: refused (answered 0) and not taken for a ring.

@@ -31,7 +31,6 @@ TEST(CallTable, ABurstLosesNoLineOfAFollowedCallAndStaysBounded) {
   EXPECT_EQ(table.StatusOf("1234"), "");
   EXPECT_EQ(table.StatusOf("5099"), "EARLYMEDIA");
   EXPECT_FALSE(table.HasNews("5099"));
-  EXPECT_EQ(table.AnyWith("EARLYMEDIA", "5099"), "");
   table.Forget("5099");
   EXPECT_EQ(table.Size(), 30U);
 }
