@@ -100,10 +100,10 @@ void __cdecl ThreadEntry(void* argument) {
 
 class Win32WindowSystem final : public WindowSystem {
  public:
-  // The program hands in a request posted to the window's own thread: a hide done from here while the
-  // dialog is still starting would be undone by the dialog manager's first show.
   bool WindowExists(WindowHandle window) override { return window != 0 && IsWindow(ToHwnd(window)) != FALSE; }
 
+  // The program hands in a request posted to the window's own thread: a hide done from here while the
+  // dialog is still starting would be undone by the dialog manager's first show.
   void HideWindow(WindowHandle window) override {
     const MainWindowHider hider = mainWindowHider.load();
     if (hider != nullptr) {
