@@ -133,6 +133,13 @@ bool ApiLink::Discover() {
   return delivered;
 }
 
+void ApiLink::DiscoverHere() {
+  const bool outer = discovering_;
+  discovering_ = true;
+  Discover();
+  discovering_ = outer;
+}
+
 void ApiLink::SetLinkWindow(WindowHandle window) {
   linkWindow_.store(window);
   commands_.SetLinkWindow(window);
@@ -213,10 +220,10 @@ void ApiLink::OnAttachStatus(WindowHandle apiWindow, std::intptr_t status) {
       // Not attached before the new broadcast goes out, so that the client's answer to it (which may
       // come while the broadcast is still in progress) is the one that counts.
       lastAnswer_ = status;
-      const bool running = broadcasting_.load();
-      if (!running) log_.WriteLog(kLogReLogin);  // one that only adds to a running look is not news
+      // An answer to the link's own discovery only asks for the one that follows it: not news.
+      if (!discovering_) log_.WriteLog(kLogReLogin);
       if (board_.apiWindow.exchange(0) != 0) BeginLoss();
-      Discover();
+      DiscoverHere();
       ticksWaited_ = 0;
       board_.reconnectNeeded.store(true);
       break;
@@ -272,7 +279,7 @@ void ApiLink::OnTimer() {
   ticksWaited_ = 0;
   if (!lookLogged_) log_.WriteLog(kLogRediscover);
   lookLogged_ = true;
-  Discover();
+  DiscoverHere();
 }
 
 }  // namespace halvane

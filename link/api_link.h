@@ -107,6 +107,8 @@ class ApiLink final : public LinkWindowEvents {
   // Sends the discovery, unless one is running (on either thread): then one more follows that one.
   // The result is that of the discovery sent here (true when it was left to the running one).
   bool Discover();
+  // Discover on the link thread, which meanwhile handles the answers sent to the link window.
+  void DiscoverHere();
   void BeginLoss();
 
   CallBoard& board_;
@@ -133,6 +135,7 @@ class ApiLink final : public LinkWindowEvents {
   bool lookLogged_ = false;
   bool backNoticed_ = false;
   bool longTextReported_ = false;
+  bool discovering_ = false;  // inside a discovery sent from the link thread
 
   // A discovery is running (worker or link thread), and another was asked for meanwhile.
   std::atomic<bool> broadcasting_{false};
