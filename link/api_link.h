@@ -53,7 +53,7 @@ inline constexpr std::uint32_t kRediscoverTickMs = 1000;
 inline constexpr unsigned kRediscoverTicks = 10;
 
 // A WM_COPYDATA payload larger than this is dropped before anything is copied: far above any real line.
-inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
+inline constexpr std::size_t kMaxLineBytes = 65536;
 inline constexpr char kLogLineTooLong[] = "!!! Skype sent a text longer than 65536 bytes; such texts are dropped\n";
 
 class ApiLink final : public LinkWindowEvents {
