@@ -432,7 +432,7 @@ TEST(FaultStart, AHungWindowDoesNotHoldTheDiscovery) {
 }
 
 // The client ends; Halvane stays up and takes the next client when that one announces itself, as a
-// client does on its start. (Halvane looks for a client only at its own start and on such an announcement.)
+// client does on its start, without waiting for its next look.
 TEST_F(FaultTest, ANewClientTakesOverWhenTheOldOneEnds) {
   const sim::Hwnd oldApi = client_.ApiWindow();
   client_.Stop();
