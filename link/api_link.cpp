@@ -112,11 +112,32 @@ void ApiLink::Close() {
 }
 
 void ApiLink::RunWorker() {
-  const bool delivered = windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+  const bool delivered = Discover();
   if (delivered && runEngine_) runEngine_();
   // Only an undelivered broadcast gets here in the program (the engine does not return).
   const WindowHandle window = linkWindow_.load();
   if (window != 0) windows_.PostClose(window);
+}
+
+bool ApiLink::Discover() {
+  // An answer sent during the broadcast (0x8001 above all) is handled inside it; a broadcast started
+  // from there would nest without limit for a window that answers every discovery that way.
+  if (broadcasting_.exchange(true)) {
+    again_.store(true);
+    return true;
+  }
+  const bool delivered = windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+  if (again_.exchange(false)) windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+  again_.store(false);  // what the follow-up itself drew is not followed again
+  broadcasting_.store(false);
+  return delivered;
+}
+
+void ApiLink::DiscoverHere() {
+  const bool outer = discovering_;
+  discovering_ = true;
+  Discover();
+  discovering_ = outer;
 }
 
 void ApiLink::SetLinkWindow(WindowHandle window) {
@@ -133,6 +154,13 @@ bool ApiLink::OnCopyData(WindowHandle sender, const void* data, std::size_t size
   // Only the attached client's window is listened to; while not attached there is no such window.
   const WindowHandle apiWindow = board_.apiWindow.load();
   if (apiWindow == 0 || sender != apiWindow) return false;
+
+  // Dropped before anything is copied or converted, but answered 1 like any text from the client.
+  if (size > kMaxLineBytes) {
+    if (!longTextReported_) log_.WriteLog(kLogLineTooLong);
+    longTextReported_ = true;
+    return true;
+  }
 
   // The text ends at its first zero byte within cbData, or at cbData: nothing beyond it is read. Only a
   // text with no zero needs a terminated copy, and its size is the client's: allocated without
@@ -166,53 +194,92 @@ bool ApiLink::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t l
 void ApiLink::OnAttachStatus(WindowHandle apiWindow, std::intptr_t status) {
   switch (status) {
     case kAttachSuccess:
-      board_.apiWindow.store(apiWindow);
-      rediscover_ = false;
-      rediscoverLogged_ = false;
-      ticksWaited_ = 0;
+      // Only a window that exists can be the client's; anything else (0 above all) would leave the
+      // link attached to nothing and looking no more.
+      if (!windows_.WindowExists(apiWindow)) return;
+      OnAttached(apiWindow);
+      break;
+    case kAttachPendingAuthorization:
+      // The client's user is being asked: looking again meanwhile would only nag them.
+      lastAnswer_ = status;
       break;
     case kAttachRefused:
       // The client's user turned us down: asking again and again would nag them. The client says
       // 0x8001 when there is reason to ask again.
       log_.WriteLog(kLogConnectionRefused);
-      rediscover_ = false;
-      commands_.TakeClientLost();
+      lastAnswer_ = status;
+      if (commands_.TakeClientLost()) BeginLoss();
       break;
     case kAttachNotAvailable:
       // Signed out, say: looked for again. While a loss is being looked for quietly, its repeated
       // answer is quiet too.
-      if (!rediscoverLogged_) log_.WriteLog(kLogApiNotAvailable);
-      rediscover_ = true;
+      if (!lookLogged_) log_.WriteLog(kLogApiNotAvailable);
+      lastAnswer_ = status;
       break;
-    case kAttachAvailable:
+    case kAttachAvailable: {
       // Not attached before the new broadcast goes out, so that the client's answer to it (which may
       // come while the broadcast is still in progress) is the one that counts.
-      log_.WriteLog(kLogReLogin);
-      board_.apiWindow.store(0);
-      windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+      lastAnswer_ = status;
+      // An answer to the link's own discovery only asks for the one that follows it: not news.
+      if (!discovering_) log_.WriteLog(kLogReLogin);
+      if (board_.apiWindow.exchange(0) != 0) BeginLoss();
+      DiscoverHere();
+      ticksWaited_ = 0;
       board_.reconnectNeeded.store(true);
       break;
+    }
     default:
       break;
   }
 }
 
-void ApiLink::OnTimer() {
-  if (commands_.TakeClientLost()) rediscover_ = true;
-  if (board_.apiWindow.load() != 0) {
-    // Attached again, by whatever path.
-    rediscover_ = false;
-    rediscoverLogged_ = false;
+void ApiLink::OnAttached(WindowHandle apiWindow) {
+  board_.apiWindow.store(apiWindow);
+  lastAnswer_ = kAttachSuccess;
+  ticksWaited_ = 0;
+  attachedTicks_ = 0;
+  if (commands_.TakeClientLost()) BeginLoss();  // lost before the timer saw it: still a loss
+  if (!lost_) return;
+  // Whoever signed in meanwhile, the engine asks for the user handle and the calls again.
+  board_.reconnectNeeded.store(true);
+  if (lostTicks_ > kRediscoverTicks && !backNoticed_) {
+    backNoticed_ = true;
+    notices_.load()->Notify(Notice::kClientBack, nullptr);
   }
-  if (!rediscover_) {
+}
+
+void ApiLink::BeginLoss() {
+  attachedTicks_ = 0;
+  if (lost_) return;  // attached and lost again before it stayed: the same loss
+  lost_ = true;
+  lostTicks_ = 0;
+  lookLogged_ = false;
+  backNoticed_ = false;
+}
+
+void ApiLink::OnTimer() {
+  if (commands_.TakeClientLost()) BeginLoss();
+  if (board_.apiWindow.load() != 0) {
+    ticksWaited_ = 0;
+    if (lost_) ++lostTicks_;
+    // Attached for a whole interval: the loss is over, and the next one is news again.
+    if (++attachedTicks_ >= kRediscoverTicks) {
+      lost_ = false;
+      lookLogged_ = false;
+    }
+    return;
+  }
+  attachedTicks_ = 0;
+  if (lost_) ++lostTicks_;
+  if (lastAnswer_ == kAttachPendingAuthorization || lastAnswer_ == kAttachRefused) {
     ticksWaited_ = 0;
     return;
   }
   if (++ticksWaited_ < kRediscoverTicks) return;
   ticksWaited_ = 0;
-  if (!rediscoverLogged_) log_.WriteLog(kLogRediscover);
-  rediscoverLogged_ = true;
-  windows_.Broadcast(discoverMessage_, linkWindow_.load(), board_.mainWindow.load());
+  if (!lookLogged_) log_.WriteLog(kLogRediscover);
+  lookLogged_ = true;
+  DiscoverHere();
 }
 
 }  // namespace halvane

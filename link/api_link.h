@@ -17,6 +17,7 @@
 
 #include "base/call_board.h"
 #include "base/log_writer.h"
+#include "base/notices.h"
 #include "link/codepage.h"
 #include "link/protocol.h"
 #include "link/window_system.h"
@@ -45,10 +46,15 @@ inline constexpr char kLogRediscover[] = "!!! Skype not attached, looking for it
 // How long the link thread waits for the worker's done event once its message loop has ended.
 inline constexpr std::uint32_t kWorkerDoneWaitMs = 5000;
 
-// While the client is lost (a refused delivery, its window gone, or "API not available") the link looks
-// for it again every kRediscoverTicks ticks of kRediscoverTickMs: about every 10 s.
+// While no client is attached, from the first discovery on, the link looks for it again every
+// kRediscoverTicks ticks of kRediscoverTickMs (about every 10 s), except while the client's last answer
+// was 1 or 2 (its user is being asked). A loss lasts until the client has stayed attached for as long.
 inline constexpr std::uint32_t kRediscoverTickMs = 1000;
 inline constexpr unsigned kRediscoverTicks = 10;
+
+// A WM_COPYDATA payload larger than this is dropped before anything is copied: far above any real line.
+inline constexpr std::size_t kMaxLineBytes = 65536;
+inline constexpr char kLogLineTooLong[] = "!!! Skype sent a text longer than 65536 bytes; such texts are dropped\n";
 
 class ApiLink final : public LinkWindowEvents {
  public:
@@ -58,6 +64,10 @@ class ApiLink final : public LinkWindowEvents {
   // never returns. Everything passed in must outlive the link thread.
   ApiLink(CallBoard& board, LogWriter& log, CodePage& codePage, WindowSystem& windows, CommandLink& commands,
           Engine runEngine);
+
+  // Where the link reports a client found again after a loss of more than kRediscoverTicks ticks
+  // (Notice::kClientBack); NoNotices() until set. Set before Start.
+  void SetNotices(Notices& notices) { notices_.store(&notices); }
 
   // Starts the link thread. False when it could not be started (the caller tells the operator).
   bool Start();
@@ -79,7 +89,7 @@ class ApiLink final : public LinkWindowEvents {
   void OnDestroy() override;
   bool OnCopyData(WindowHandle sender, const void* data, std::size_t size) override;
   bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  // Looks for a lost client again once the rediscovery interval has passed.
+  // Looks for the client again once the rediscovery interval has passed without one attached.
   void OnTimer() override;
 
   WindowHandle LinkWindow() const { return linkWindow_.load(); }
@@ -92,7 +102,14 @@ class ApiLink final : public LinkWindowEvents {
  private:
   bool RegisterLinkClass();
   void OnAttachStatus(WindowHandle apiWindow, std::intptr_t status);
+  void OnAttached(WindowHandle apiWindow);
   void SetLinkWindow(WindowHandle window);
+  // Sends the discovery, unless one is running (on either thread): then one more follows that one.
+  // The result is that of the discovery sent here (true when it was left to the running one).
+  bool Discover();
+  // Discover on the link thread, which meanwhile handles the answers sent to the link window.
+  void DiscoverHere();
+  void BeginLoss();
 
   CallBoard& board_;
   LogWriter& log_;
@@ -107,11 +124,23 @@ class ApiLink final : public LinkWindowEvents {
   std::string className_;
   ProcessHandle process_ = 0;
 
-  // Rediscovery, link thread only: whether the client is to be looked for while not attached, the
-  // ticks since the last look, and whether this loss was logged already.
-  bool rediscover_ = false;
+  // Looking for the client, link thread only: the client's last attach answer, the ticks since the last
+  // look, whether a loss is going on and for how many ticks, how long the client has stayed attached
+  // since, and whether this loss was logged and its end noticed already.
+  std::intptr_t lastAnswer_ = kAttachSuccess;
   unsigned ticksWaited_ = 0;
-  bool rediscoverLogged_ = false;
+  bool lost_ = false;
+  unsigned lostTicks_ = 0;
+  unsigned attachedTicks_ = 0;
+  bool lookLogged_ = false;
+  bool backNoticed_ = false;
+  bool longTextReported_ = false;
+  bool discovering_ = false;  // inside a discovery sent from the link thread
+
+  // A discovery is running (worker or link thread), and another was asked for meanwhile.
+  std::atomic<bool> broadcasting_{false};
+  std::atomic<bool> again_{false};
+  std::atomic<Notices*> notices_{&NoNotices()};
 
   std::atomic<WindowHandle> linkWindow_{0};
   std::atomic<bool> stopped_{false};

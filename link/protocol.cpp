@@ -78,24 +78,40 @@ bool CommandLink::SendCommand(const char* text) {
   const auto size = static_cast<std::uint32_t>(utf8.size() + 1);  // the text and its zero byte
   switch (delivery_.Deliver(target, linkWindow_.load(), utf8.c_str(), size)) {
     case DeliveryResult::kAccepted:
-      stalled_ = false;
+      EndStall();
       return true;
     case DeliveryResult::kTimedOut:
       // Busy, not broken: the client may still take it and reply. One log line per stall.
       if (!stalled_ && log_ != nullptr) log_->WriteLog(kLogDeliveryStalled);
       stalled_ = true;
       return true;
+    case DeliveryResult::kNotDelivered:
+      // Still the client, but this command is lost: no reply can come, so it counts as not sent.
+      if (!stalled_ && log_ != nullptr) log_->WriteLog(kLogDeliveryStalled);
+      stalled_ = true;
+      ++notDelivered_;
+      return false;
     case DeliveryResult::kRefused:
     case DeliveryResult::kGone:
       break;
   }
-  stalled_ = false;
+  EndStall();
   // Forget the window we sent to, but not one that a new attach recorded meanwhile.
   board_.apiWindow.compare_exchange_strong(target, 0);
   clientLost_.store(true);
   std::printf("!!! Disconnected\n");
   std::fflush(stdout);
   return false;
+}
+
+void CommandLink::EndStall() {
+  if (notDelivered_ != 0 && log_ != nullptr) {
+    char line[sizeof kLogNotDelivered + 16];
+    std::snprintf(line, sizeof line, kLogNotDelivered, notDelivered_);
+    log_->WriteLog(line);
+  }
+  notDelivered_ = 0;
+  stalled_ = false;
 }
 
 void ParseNotification(CallBoard& board, const char* text) {

@@ -46,6 +46,7 @@ enum class DeliveryResult {
   kRefused,   // the client answered 0: it considers the connection broken
   kTimedOut,  // the client did not handle it within the bound (busy or hung); it may still do so
   kGone,      // the target window no longer exists: the client went away
+  kNotDelivered,  // the platform gave it up at once (the window counts as hung): it never arrives
 };
 
 // Hands one wire message to the client's API window: WM_COPYDATA with dwData 0, cbData = size (the
@@ -58,6 +59,8 @@ class Delivery {
 };
 
 inline constexpr char kLogDeliveryStalled[] = "!!! Skype did not take a command in time\n";
+// Written when a stall that cost commands ends, with how many it cost.
+inline constexpr char kLogNotDelivered[] = "!!! Skype was not responding; commands not delivered: %u\n";
 
 // The sending half of the link: converts and delivers commands to the attached client.
 class CommandLink final : public CommandSender {
@@ -68,7 +71,8 @@ class CommandLink final : public CommandSender {
   // Clears the reply-received flag first, whatever follows; skips when not attached. A refused delivery,
   // or one to a window that is gone, forgets the API window and prints "!!! Disconnected\n". A delivery
   // that ran out of time keeps the client and counts as sent (the reply wait decides what follows); the
-  // first of a run of them is logged. True when delivered or timed out.
+  // first of a run of them is logged. One the platform gave up at once keeps the client but counts as
+  // not sent; their number is logged when the stall ends. True when delivered or timed out.
   bool SendCommand(const char* text) override;
 
   // True once after a delivery made the link forget the client (refused, or the window is gone); the
@@ -80,13 +84,17 @@ class CommandLink final : public CommandSender {
   WindowHandle LinkWindow() const { return linkWindow_.load(); }
 
  private:
+  // Ends a stall: logs how many commands it cost, if any.
+  void EndStall();
+
   CallBoard& board_;
   Delivery& delivery_;
   CodePage& codePage_;
   LogWriter* log_;
   std::atomic<WindowHandle> linkWindow_{0};
   std::atomic<bool> clientLost_{false};
-  bool stalled_ = false;  // worker thread only: the last delivery ran out of time
+  bool stalled_ = false;  // worker thread only: the last delivery ran out of time or was given up
+  unsigned notDelivered_ = 0;  // worker thread only: commands this stall cost
 };
 
 // Applies one received line (already in the local code page) to the call board: replies set the

@@ -37,6 +37,8 @@ class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
 
+  // True when window is an existing window (IsWindow); false for 0.
+  virtual bool WindowExists(WindowHandle window) = 0;
   // Hides the main window at the link thread's start (see SetMainWindowHider).
   virtual void HideWindow(WindowHandle window) = 0;
   // RegisterWindowMessageA: the same name gives the same id in every process; 0 on failure.

@@ -100,6 +100,8 @@ void __cdecl ThreadEntry(void* argument) {
 
 class Win32WindowSystem final : public WindowSystem {
  public:
+  bool WindowExists(WindowHandle window) override { return window != 0 && IsWindow(ToHwnd(window)) != FALSE; }
+
   // The program hands in a request posted to the window's own thread: a hide done from here while the
   // dialog is still starting would be undone by the dialog manager's first show.
   void HideWindow(WindowHandle window) override {
@@ -210,12 +212,16 @@ class Win32Delivery final : public Delivery {
     copy.cbData = size;
     copy.lpData = const_cast<char*>(data);  // the receiver reads it only
     DWORD_PTR result = 0;
+    const ULONGLONG start = GetTickCount64();
     const LRESULT sent = SendMessageTimeoutA(ToHwnd(target), WM_COPYDATA, static_cast<WPARAM>(sender),
                                              reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL | SMTO_ABORTIFHUNG,
                                              kDeliveryTimeoutMs, &result);
     if (sent != 0) return result != 0 ? DeliveryResult::kAccepted : DeliveryResult::kRefused;
-    // Not handled in time (busy, or hung and given up at once), unless there is no such window any more.
-    return IsWindow(ToHwnd(target)) ? DeliveryResult::kTimedOut : DeliveryResult::kGone;
+    if (!IsWindow(ToHwnd(target))) return DeliveryResult::kGone;
+    // Given up well before the bound: the platform counts the window as hung and never handed it the
+    // message. After the whole bound the client may be busy inside this very message and still take it.
+    return GetTickCount64() - start < kDeliveryTimeoutMs / 2 ? DeliveryResult::kNotDelivered
+                                                             : DeliveryResult::kTimedOut;
   }
 };
 

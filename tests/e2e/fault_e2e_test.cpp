@@ -38,12 +38,52 @@ std::size_t CountKind(const ClientEmulator& client, Kind kind) {
   return count;
 }
 
+std::size_t CommandCount(const ClientEmulator& client, const std::string& command) {
+  std::size_t count = 0;
+  for (const TranscriptEntry& e : client.Transcript()) count += e.kind == Kind::Command && e.text == command ? 1 : 0;
+  return count;
+}
+
 bool HasEntry(const ClientEmulator& client, Kind kind, const std::string& text) {
   for (const TranscriptEntry& e : client.Transcript()) {
     if (e.kind == kind && e.text == text) return true;
   }
   return false;
 }
+
+// Stops the emulator's API thread inside its own window procedure until released (at most a minute),
+// as a client that hangs: nothing sent to the window is handled meanwhile. One at a time.
+class ClientHang {
+ public:
+  ~ClientHang() { Release(); }
+
+  // Hangs the thread of the emulator's API window; true once it is inside the hang.
+  bool Start(sim::Hwnd api) {
+    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    entered_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HWND window = reinterpret_cast<HWND>(api);
+    if (release_ == nullptr || entered_ == nullptr || window == nullptr) return false;
+    previous_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+    return previous_ != nullptr && PostMessageW(window, kHangMessage, 0, 0) != FALSE &&
+           WaitForSingleObject(entered_, 10000) == WAIT_OBJECT_0;
+  }
+  void Release() {
+    if (release_ != nullptr) SetEvent(release_);
+  }
+
+ private:
+  static constexpr UINT kHangMessage = WM_APP + 0x2A;
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kHangMessage) return CallWindowProcW(previous_, window, message, wParam, lParam);
+    SetEvent(entered_);
+    WaitForSingleObject(release_, 60000);
+    return 0;
+  }
+  // The window keeps this procedure after the test; what it needs stays valid.
+  static inline WNDPROC previous_ = nullptr;
+  static inline HANDLE release_ = nullptr;
+  static inline HANDLE entered_ = nullptr;
+};
 
 class FaultTest : public ::testing::Test {
  protected:
@@ -299,6 +339,60 @@ TEST_F(FaultTest, AStalledDeliveryKeepsTheClient) {
   EXPECT_TRUE(StillUp("the transfer after the stall"));
 }
 
+// The client stays busy for longer than two commands take: the first is delivered late, the second,
+// sent while the client's window counts as hung, is not delivered. Neither is lost silently: the log
+// says how many commands the stall cost once the client takes commands again.
+TEST_F(FaultTest, AStallAcrossTwoCommandsLosesNoneSilently) {
+  ASSERT_TRUE(script_.RingAndAnswer());
+  const std::string hold = "#KALDU set call " + script_.FirstCall() + " status onhold";
+  const std::size_t contactsBefore = CommandCount(client_, "#KALDU open contacts");
+  client_.StallNextCommand(milliseconds(14000));
+  ASSERT_TRUE(halvane_.Press(kIdHold));
+  ASSERT_TRUE(log_.Expect(logline::kHold));
+  ASSERT_TRUE(log_.Expect("!!! Skype did not take a command in time\n"));
+  ASSERT_TRUE(log_.Expect(logline::kWaitSecondCall));
+  ASSERT_TRUE(WaitUntil([&] { return HasEntry(client_, Kind::Command, hold); }, seconds(15),
+                        "the stalled client to take the hold"));
+  ASSERT_TRUE(script_.ReturnToCaller());
+  // The hold's second command (the contacts) was either delivered or counted as not delivered.
+  const std::string log = WithoutCr(halvane_.LogText());
+  const std::size_t delivered = CommandCount(client_, "#KALDU open contacts") - contactsBefore;
+  const std::size_t counted = CountOf(log, "!!! Skype was not responding; commands not delivered: 1\n");
+  std::printf("[ stall    ] contacts delivered %zu, counted as not delivered %zu\n", delivered, counted);
+  EXPECT_EQ(delivered + counted, 1u) << "a command sent during the stall was lost silently";
+  EXPECT_EQ(CountOf(log, "commands not delivered"), counted);
+  ASSERT_TRUE(script_.CallerHangsUp());
+  ASSERT_TRUE(script_.NoCallsLeft());
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_EQ(OutputOf(folder_).find("!!! Disconnected"), std::string::npos);
+  EXPECT_TRUE(StillUp("the transfer after the stall"));
+}
+
+// The client's window is hung when Halvane starts, so the start's discovery never reaches it; Halvane
+// keeps looking every 10 s and attaches soon after the client answers again.
+TEST_F(FaultTest, AClientHungAtStartIsAttachedSoonAfterItRecovers) {
+  ASSERT_TRUE(halvane_.Close()) << "the fixture's copy did not end";
+  client_.Stop();
+  ClientEmulator late;
+  ASSERT_TRUE(late.Start()) << "the emulator's API window could not be made";
+  ClientHang hang;
+  ASSERT_TRUE(hang.Start(late.ApiWindow())) << "the client could not be made to hang";
+  HalvaneProcess fresh;
+  ASSERT_TRUE(fresh.Start(folder_.Path(), true, folder_.OutputFile())) << fresh.Error();
+  EXPECT_FALSE(WaitUntil([&] { return late.AttachedLink() != 0; }, seconds(15), "an attach while hung"));
+  EXPECT_EQ(CountKind(late, Kind::Discovery), 0u) << "the hung client handled a discovery";
+  hang.Release();
+  const auto released = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([&] { return late.AttachedLink() != 0; }, seconds(12),
+                        "the recovered client to be attached within 12 s"));
+  const auto attachedMs =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - released).count();
+  std::printf("[ hung     ] attached %lld ms after the client recovered\n", static_cast<long long>(attachedMs));
+  EXPECT_TRUE(WaitUntil([&] { return HasEntry(late, Kind::Command, "#KALDU get currentuserhandle"); }, seconds(5),
+                        "Halvane's first command to the recovered client"));
+  EXPECT_TRUE(fresh.Close());
+}
+
 // The client refuses a delivery: Halvane lets go of it and, with no word from the client, looks for it
 // again within the rediscovery interval, attaches, and follows the calls.
 TEST_F(FaultTest, RefusedDeliveriesReattachByThemselves) {
@@ -338,7 +432,7 @@ TEST(FaultStart, AHungWindowDoesNotHoldTheDiscovery) {
 }
 
 // The client ends; Halvane stays up and takes the next client when that one announces itself, as a
-// client does on its start. (Halvane looks for a client only at its own start and on such an announcement.)
+// client does on its start, without waiting for its next look.
 TEST_F(FaultTest, ANewClientTakesOverWhenTheOldOneEnds) {
   const sim::Hwnd oldApi = client_.ApiWindow();
   client_.Stop();

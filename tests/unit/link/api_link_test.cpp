@@ -8,13 +8,48 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
+
+// The test program's allocator: a test can see the largest block asked for during a call, and make
+// every request from a size on fail as on a machine out of memory.
+namespace {
+std::atomic<std::size_t> largestAllocation{0};
+std::atomic<std::size_t> failAllocationsFrom{0};  // 0: none fail
+
+void* Allocate(std::size_t size) noexcept {
+  const std::size_t limit = failAllocationsFrom.load();
+  if (limit != 0 && size >= limit) return nullptr;
+  std::size_t largest = largestAllocation.load();
+  while (size > largest && !largestAllocation.compare_exchange_weak(largest, size)) {
+  }
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+  void* block = Allocate(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace halvane {
 namespace {
@@ -23,6 +58,7 @@ constexpr WindowHandle kMainWindow = 0x500;
 constexpr WindowHandle kLinkWindow = 0x600;
 constexpr WindowHandle kClientWindow = 0x700;
 constexpr WindowHandle kOtherWindow = 0x701;
+constexpr WindowHandle kGoneWindow = 0x702;  // no such window exists
 constexpr ProcessHandle kProcess = 0x40;
 constexpr EventHandle kEvent = 0x44;
 constexpr unsigned kAttachId = 0xC101;
@@ -88,6 +124,7 @@ class FakeWindowSystem final : public WindowSystem {
 
   bool WindowCreated() { return windowCreated_.load(); }
 
+  bool WindowExists(WindowHandle window) override { return window != 0 && window != kGoneWindow; }
   void HideWindow(WindowHandle window) override { Record("hide " + std::to_string(window)); }
 
   unsigned RegisterMessage(const char* name) override {
@@ -183,9 +220,13 @@ class FakeWindowSystem final : public WindowSystem {
       std::lock_guard<std::mutex> lock(mutex_);
       broadcasts_.push_back({message, sender, ownWindow, board_.apiWindow.load(), board_.reconnectNeeded.load()});
     }
+    deepest = std::max(deepest, ++depth_);
     if (onBroadcast) onBroadcast();
+    --depth_;
     return broadcastDelivered;
   }
+  // How many broadcasts ran inside one another at most.
+  int deepest = 0;
 
   EventHandle CreateDoneEvent() override {
     Record("create event");
@@ -243,6 +284,7 @@ class FakeWindowSystem final : public WindowSystem {
   LinkWindowEvents* events_ = nullptr;
   std::atomic<bool> windowCreated_{false};
   std::vector<std::thread> threads_;
+  int depth_ = 0;
 };
 
 class RecordingLog final : public LogWriter {
@@ -259,6 +301,14 @@ class RecordingLog final : public LogWriter {
  private:
   std::mutex mutex_;
   std::string text_;
+};
+
+class RecordingNotices final : public Notices {
+ public:
+  void Notify(Notice notice, const char* detail) override {
+    if (notice == Notice::kClientBack && detail == nullptr) ++back;
+  }
+  int back = 0;
 };
 
 class RecordingDelivery final : public Delivery {
@@ -314,6 +364,8 @@ TEST_F(ApiLinkTest, AttachStatusesChangeOnlyWhatTheirRowSays) {
   };
   const Row rows[] = {
       {kAttachSuccess, kOtherWindow, kOtherWindow, "", false, 0},
+      {kAttachSuccess, 0, kClientWindow, "", false, 0},
+      {kAttachSuccess, kGoneWindow, kClientWindow, "", false, 0},
       {kAttachPendingAuthorization, kOtherWindow, kClientWindow, "", false, 0},
       {kAttachRefused, kOtherWindow, kClientWindow, "!!! Connection refused\n", false, 0},
       {kAttachNotAvailable, kOtherWindow, kClientWindow, "!!! Skype API not available\n", false, 0},
@@ -366,6 +418,7 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
     bool answer;
     const char* callId;
     const char* status;
+    std::size_t failFrom = 0;  // allocations of this size and more fail; 0: none
   };
   using namespace std::string_literals;
   const Row rows[] = {
@@ -378,6 +431,12 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
       {"cut short UTF-8 is dropped", kClientWindow, "CALL 9 STATUS RINGING\xE2\x82\0"s, true, "", ""},
       {"UTF-8 converted first", kClientWindow, "CALL 8 STATUS R\xC3\xA9\0"s, true, "8", "R\xE9"},
       {"empty", kClientWindow, ""s, true, "", ""},
+      {"64 KiB in all", kClientWindow, "CALL 4 STATUS RINGING\0"s + std::string(65536 - 22, 'x'), true, "4",
+       "RINGING"},
+      {"one byte more is dropped uncopied", kClientWindow, "CALL 3 STATUS RINGING"s + std::string(65537 - 21, 'x'),
+       true, "", ""},
+      {"no memory for the copy", kClientWindow, "CALL 2 STATUS RINGING"s + std::string(8000, 'x'), true, "", "",
+       4096},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -387,13 +446,22 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
     const std::string buffer = row.bytes + " TAIL";
     const void* lpData = row.bytes.empty() ? nullptr : buffer.data();
 
-    EXPECT_EQ(link->OnCopyData(row.sender, lpData, row.bytes.size()), row.answer);
+    // Twice: a text too long is reported once.
+    largestAllocation.store(0);
+    failAllocationsFrom.store(row.failFrom);
+    const bool first = link->OnCopyData(row.sender, lpData, row.bytes.size());
+    const bool second = link->OnCopyData(row.sender, lpData, row.bytes.size());
+    failAllocationsFrom.store(0);
+    EXPECT_EQ(first, row.answer);
+    EXPECT_EQ(second, row.answer);
+    EXPECT_LT(largestAllocation.load(), 4096u) << "the client's text was copied whole";
     CallStatusLine got;
     board.currentCall.ReadSince(before, [&](const CallStatusLine& line) { got = line; });
     EXPECT_EQ(got.id, row.callId);
     EXPECT_EQ(got.status, row.status);
     link->Close();
   }
+  EXPECT_EQ(log.Text(), "!!! Skype sent a text longer than 65536 bytes; such texts are dropped\n");
 }
 
 TEST_F(ApiLinkTest, ReLoginForgetsTheClientBeforeBroadcastingAndFlagsAfter) {
@@ -537,11 +605,14 @@ TEST_F(ApiLinkTest, ClassNameIsThePrefixAndAFreshUuidUsedAlike) {
   EXPECT_EQ(windows.ClassNames(), (std::vector<std::string>{expected, expected, expected}));
 }
 
-// Ticks in virtual time: after each way of losing the client, how many discoveries the link sends by
-// itself at the 9th, 10th and 30th tick, and what it logs. The client answers each with `answer`.
-TEST_F(ApiLinkTest, LooksForALostClientAgainEveryTenTicksButNotAfterARefusal) {
-  constexpr std::intptr_t kRefusedDelivery = -2;  // a step that is not an attach status
+// Ticks in virtual time: after each way of losing the client (or never having it), how many discoveries
+// the link sends by itself at the 9th, 10th and 30th tick, and what it logs; then the client attaches:
+// whether the engine is asked to connect again and whether the operator hears the client is back.
+TEST_F(ApiLinkTest, LooksForTheClientEveryTenTicksWhileNotAttached) {
+  constexpr std::intptr_t kRefusedDelivery = -2;  // steps that are not attach statuses
   constexpr std::intptr_t kDetached = -3;
+  constexpr std::intptr_t kNeverAttached = -4;
+  constexpr std::intptr_t kAttachFromNoWindow = -5;
   const std::string looking = "!!! Skype not attached, looking for it again\n";
   struct Row {
     const char* name;
@@ -549,29 +620,54 @@ TEST_F(ApiLinkTest, LooksForALostClientAgainEveryTenTicksButNotAfterARefusal) {
     std::intptr_t answer;             // the client's answer to each look; -1: none
     std::size_t at9, at10, at30;
     std::string logged;
+    bool reconnect;  // the engine is asked to connect again by the time the client is back
+    int backNotices;
   };
   const Row rows[] = {
-      {"refused delivery", {kRefusedDelivery}, -1, 0, 1, 3, looking},
+      {"refused delivery", {kRefusedDelivery}, -1, 0, 1, 3, looking, true, 1},
       {"API not available while not attached", {kDetached, kAttachNotAvailable}, kAttachNotAvailable, 0, 1, 3,
-       "!!! Skype API not available\n" + looking},
-      {"the user refuses access", {kRefusedDelivery, kAttachRefused}, -1, 0, 0, 0, "!!! Connection refused\n"},
-      {"API not available while attached", {kAttachNotAvailable}, -1, 0, 0, 0, "!!! Skype API not available\n"},
-      {"found again by the first look", {kRefusedDelivery}, kAttachSuccess, 0, 1, 1, looking},
+       "!!! Skype API not available\n" + looking, false, 0},
+      {"the user refuses access", {kRefusedDelivery, kAttachRefused}, -1, 0, 0, 0, "!!! Connection refused\n", true,
+       1},
+      {"the user is being asked", {kDetached, kAttachPendingAuthorization}, -1, 0, 0, 0, "", false, 0},
+      {"API not available while attached", {kAttachNotAvailable}, -1, 0, 0, 0, "!!! Skype API not available\n",
+       false, 0},
+      {"found again by the first look", {kRefusedDelivery}, kAttachSuccess, 0, 1, 1, looking, true, 0},
+      {"first discovery unanswered", {kNeverAttached}, -1, 0, 1, 3, looking, false, 0},
+      {"attach status 0 from no window", {kNeverAttached, kAttachFromNoWindow}, -1, 0, 1, 3, looking, false, 0},
+      {"every look answered 0x8001", {kRefusedDelivery}, kAttachAvailable, 0, 2, 6, looking, true, 1},
+      {"found at each look, refused each time", {kRefusedDelivery}, kAttachSuccess - 10, 0, 1, 3, looking, true, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FakeWindowSystem rowWindows(board);
     RecordingLog rowLog;
+    RecordingNotices notices;
+    board.apiWindow.store(0);
+    board.reconnectNeeded.store(false);
+    commands.TakeClientLost();
     ApiLink link(board, rowLog, SystemCodePage(), rowWindows, commands, {});
+    link.SetNotices(notices);
     ASSERT_TRUE(link.Open());
-    ASSERT_TRUE(link.OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+    if (row.lose.front() != kNeverAttached) {
+      ASSERT_TRUE(link.OnMessage(kAttachId, kClientWindow, kAttachSuccess));
+    }
+    delivery.answer = DeliveryResult::kRefused;
     if (row.answer >= 0) rowWindows.onBroadcast = [&] { link.OnMessage(kAttachId, kClientWindow, row.answer); };
+    if (row.answer == kAttachSuccess - 10) {  // attaches, then refuses the engine's first command
+      rowWindows.onBroadcast = [&] {
+        link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
+        testing::internal::CaptureStdout();
+        commands.SendCommand("#KALDU get currentuserhandle");
+        testing::internal::GetCapturedStdout();
+      };
+    }
     for (const std::intptr_t step : row.lose) {
-      delivery.answer = DeliveryResult::kRefused;
       testing::internal::CaptureStdout();
       if (step == kRefusedDelivery) commands.SendCommand("#KALDU open contacts");
       testing::internal::GetCapturedStdout();
       if (step == kDetached) board.apiWindow.store(0);
+      if (step == kAttachFromNoWindow) link.OnMessage(kAttachId, 0, kAttachSuccess);
       if (step >= 0) link.OnMessage(kAttachId, kClientWindow, step);
     }
     std::size_t seen[31] = {};
@@ -583,14 +679,19 @@ TEST_F(ApiLinkTest, LooksForALostClientAgainEveryTenTicksButNotAfterARefusal) {
     EXPECT_EQ(seen[10], row.at10);
     EXPECT_EQ(seen[30], row.at30);
     EXPECT_EQ(rowLog.Text(), row.logged);
+    EXPECT_LE(rowWindows.deepest, 1) << "a broadcast ran inside another";
     for (const auto& broadcast : rowWindows.Broadcasts()) EXPECT_EQ(broadcast.sender, kLinkWindow);
 
-    // Attached again: no more looking.
+    // Attached (again): no more looking.
+    rowWindows.onBroadcast = nullptr;
     link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
+    EXPECT_EQ(board.reconnectNeeded.load(), row.reconnect);
+    EXPECT_EQ(notices.back, row.backNotices);
     for (int tick = 0; tick < 30; ++tick) link.OnTimer();
     EXPECT_EQ(rowWindows.Broadcasts().size(), row.at30);
     link.Close();
   }
+  delivery.answer = DeliveryResult::kAccepted;
 }
 
 // The link thread gives up waiting for the worker's done event at its bound while the worker still runs:

@@ -321,6 +321,7 @@ TEST_F(LinkFixture, EachDeliveryOutcomeKeepsOrForgetsTheClient) {
       {DeliveryResult::kTimedOut, true, 0x51, "", "!!! Skype did not take a command in time\n", false},
       {DeliveryResult::kRefused, false, 0, "!!! Disconnected\n", "", true},
       {DeliveryResult::kGone, false, 0, "!!! Disconnected\n", "", true},
+      {DeliveryResult::kNotDelivered, false, 0x51, "", "!!! Skype did not take a command in time\n", false},
   };
   for (const auto& row : rows) {
     CallBoard rowBoard;
@@ -338,16 +339,26 @@ TEST_F(LinkFixture, EachDeliveryOutcomeKeepsOrForgetsTheClient) {
   }
 }
 
+// A stall is logged as it begins; the commands the platform gave up at once (not sent) are counted and
+// their number logged as it ends.
 TEST_F(LinkFixture, AStallIsLoggedOncePerRunOfTimedOutDeliveries) {
   board.apiWindow.store(0x51);
-  const DeliveryResult answers[] = {DeliveryResult::kTimedOut, DeliveryResult::kTimedOut, DeliveryResult::kAccepted,
-                                    DeliveryResult::kTimedOut};
-  for (const DeliveryResult answer : answers) {
-    delivery.answer = answer;
-    EXPECT_TRUE(Send("#KALDU open contacts"));
+  using R = DeliveryResult;
+  const struct {
+    R answer;
+    bool sent;
+  } steps[] = {{R::kTimedOut, true},     {R::kTimedOut, true},     {R::kAccepted, true},
+               {R::kTimedOut, true},     {R::kNotDelivered, false}, {R::kNotDelivered, false},
+               {R::kAccepted, true},     {R::kNotDelivered, false}, {R::kRefused, false}};
+  for (const auto& step : steps) {
+    delivery.answer = step.answer;
+    EXPECT_EQ(Send("#KALDU open contacts"), step.sent);
   }
-  EXPECT_EQ(log.text, "!!! Skype did not take a command in time\n!!! Skype did not take a command in time\n");
-  EXPECT_EQ(delivery.sent.size(), 4U) << "the stalled client stays the target";
+  EXPECT_EQ(log.text,
+            "!!! Skype did not take a command in time\n!!! Skype did not take a command in time\n"
+            "!!! Skype was not responding; commands not delivered: 2\n"
+            "!!! Skype did not take a command in time\n!!! Skype was not responding; commands not delivered: 1\n");
+  EXPECT_EQ(delivery.sent.size(), 9U) << "the stalled client stays the target";
 }
 
 TEST_F(LinkFixture, ReplyParsedDuringTheDeliveryStaysSeen) {
