@@ -194,7 +194,7 @@ void CheckOtherRequestsReachTheCallBoard(CallBoard& board, HWND window) {
 
 void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND window) {
   const NOTIFYICONDATAA& record = dialog.IconData();
-  EXPECT_EQ(record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+  EXPECT_EQ(record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
   EXPECT_EQ(record.hWnd, window);
   EXPECT_EQ(record.uID, 1U);
   EXPECT_EQ(record.uCallbackMessage, static_cast<UINT>(WM_USER + 1));
