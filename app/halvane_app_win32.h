@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "app/process_scan.h"
 #include "base/call_board.h"
 #include "ui/halvane_dlg_win32.h"
 
@@ -24,8 +25,9 @@ class CHalvaneApp {
   // is no message loop of the application's own.
   BOOL InitInstance();
 
-  // Ends every other process named exeName (case ignored); 1 when the process list was walked.
-  static int EndOtherInstances(const char* exeName);
+  // Ends every other process named exeName (case ignored) in this session; 1 when the process list was
+  // walked. `outcome` says whether a copy declined or had to be terminated.
+  static int EndOtherInstances(const char* exeName, EndOthersOutcome* outcome = nullptr);
 
   // Prints the failed operation with the last error code and the system's text for it.
   static void PrintWarning(const char* operation);

@@ -2,6 +2,7 @@
 
 #include "audio/mixer_port.h"
 #include "audio/routing_steps.h"
+#include "audio/sound_gate.h"
 #include "base/clock.h"
 #include "engine/presets.h"
 #include "engine/session_log.h"
@@ -12,6 +13,7 @@
 #include "link/window_system.h"
 #include "ui/call_phases_win32.h"
 #include "ui/main_window_requests.h"
+#include "ui/operator_keys_win32.h"
 
 namespace halvane {
 namespace {
@@ -24,7 +26,8 @@ struct Wiring {
         phases(board),
         commands(board, PlatformDelivery(), SystemCodePage(), &log),
         routing(PlatformMixerPort(), log, StandardOutput()),
-        engine(board, commands, SystemClock(), items, routing, log, phases),
+        gate(routing, SystemClock()),
+        engine(board, commands, SystemClock(), items, gate, log, phases),
         link(board, log, SystemCodePage(), PlatformWindowSystem(), commands,
              [this] { engine.RunTransferEngine(); }) {}
 
@@ -32,6 +35,8 @@ struct Wiring {
   Win32CallPhases phases;
   CommandLink commands;
   RoutingSteps routing;
+  // Every mixer write goes through the gate, so the end's restore is the last one.
+  SoundGate gate;
   TransferEngine engine;
   ApiLink link;
 };
@@ -58,9 +63,19 @@ LinkThreadStarter MakeLinkThreadStarter(CallBoard& board, DialogItems& items) {
 
 SoundRestorer MakeSoundRestorer(CallBoard& board, DialogItems& items) {
   // The engine's own routing, so a failure lands in the same session log.
-  return [&board, &items]() { RestoreSound(SharedWiring(board, items).routing); };
+  return [&board, &items]() { SharedWiring(board, items).gate.RestoreAtEnd(); };
 }
 
-void RestoreSound(AudioRouting& routing) { ApplyAnswerPreset(routing, SystemClock()); }
+void RestoreSoundAfterATerminatedCopy(CallBoard& board, DialogItems& items) { SharedWiring(board, items).gate.Restore(); }
+
+const NoticeSettings& ProgramNoticeSettings() {
+  static const NoticeSettings settings = LoadNoticeSettings(OperatorKeysIniPath());
+  return settings;
+}
+
+TrayNotices& ProgramNotices(const CallBoard& board) {
+  static TrayNotices* const notices = new TrayNotices(board, ProgramNoticeSettings().show);
+  return *notices;
+}
 
 }  // namespace halvane

@@ -44,7 +44,10 @@ std::string FormatProcessDetails(const ProcessEntry& entry, std::uint32_t priori
   return report;
 }
 
-int EndOtherInstances(ProcessTable& table, const char* exeName) {
+int EndOtherInstances(ProcessTable& table, const char* exeName, EndOthersOutcome* outcome) {
+  EndOthersOutcome ignored;
+  EndOthersOutcome& result = outcome != nullptr ? *outcome : ignored;
+  result = EndOthersOutcome{};
   const std::string_view name = exeName != nullptr ? exeName : "";
   if (!table.TakeSnapshot()) {
     table.Warn("CreateToolhelp32Snapshot (of processes)");
@@ -59,12 +62,23 @@ int EndOtherInstances(ProcessTable& table, const char* exeName) {
   const std::uint32_t self = table.CurrentProcessId();
   do {
     if (!SameNameIgnoringCase(entry.exeFile, name)) continue;
+    // On a shared terminal server another operator's copy is theirs.
+    if (entry.processId != self && !table.InThisSession(entry.processId)) continue;
     table.Print(FormatProcessHeader(entry));
     std::uint32_t priorityClass = 0;
     if (table.Open(entry.processId)) {
       priorityClass = table.PriorityClass();
       if (priorityClass == 0) table.Warn("GetPriorityClass");
-      if (entry.processId != self && !table.RequestClose()) table.Terminate();
+      if (entry.processId != self && result.decliningProcess == 0) {
+        switch (table.RequestClose()) {
+          case ProcessTable::CloseAnswer::kEnded: break;
+          case ProcessTable::CloseAnswer::kDeclined: result.decliningProcess = entry.processId; break;
+          case ProcessTable::CloseAnswer::kNotEnded:
+            table.Terminate();
+            result.terminatedOne = true;
+            break;
+        }
+      }
       table.CloseProcess();
     } else {
       table.Warn("OpenProcess");
@@ -73,6 +87,14 @@ int EndOtherInstances(ProcessTable& table, const char* exeName) {
   } while (table.Next(entry));
   table.CloseSnapshot();
   return 1;
+}
+
+std::string FormatDeclinedReport(std::uint32_t processId) {
+  char line[128];
+  std::snprintf(line, sizeof line,
+                "\nHalvane is in a call in the copy already running (process 0x%08" PRIX32 "); this copy ends\n",
+                processId);
+  return line;
 }
 
 std::string TrimSystemMessage(std::string_view text) {

@@ -21,17 +21,32 @@ constexpr DWORD kCloseWaitMs = 5000;
 struct CloseRequest {
   DWORD processId;
   UINT message;
-  int posted;
+  DWORD start;
+  int asked;
+  bool declined;
 };
 
-// BOOL EnumWindowsProc(HWND, LPARAM): posts the close request to each top-level window of the process;
-// only its main window knows the message, the others pass it by.
-BOOL CALLBACK PostCloseRequest(HWND window, LPARAM context) {
+// The part of the close wait not spent yet.
+DWORD LeftOf(DWORD start) {
+  const DWORD spent = GetTickCount() - start;
+  return spent < kCloseWaitMs ? kCloseWaitMs - spent : 0;
+}
+
+// BOOL EnumWindowsProc(HWND, LPARAM): sends the close request to each top-level window of the process,
+// bounded by what is left of the wait; only its main window knows the message, the others answer 0.
+BOOL CALLBACK SendCloseRequest(HWND window, LPARAM context) {
   auto& request = *reinterpret_cast<CloseRequest*>(context);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == request.processId && PostMessageA(window, request.message, 0, 0)) ++request.posted;
-  return TRUE;
+  if (owner != request.processId) return TRUE;
+  const DWORD left = LeftOf(request.start);
+  if (left == 0) return FALSE;
+  DWORD_PTR answer = 0;
+  if (SendMessageTimeoutA(window, request.message, 0, 0, SMTO_ABORTIFHUNG, left, &answer) != 0) {
+    ++request.asked;
+    if (answer == static_cast<DWORD_PTR>(kCloseDeclined)) request.declined = true;
+  }
+  return request.declined ? FALSE : TRUE;
 }
 
 class ToolhelpProcessTable final : public ProcessTable {
@@ -62,22 +77,41 @@ class ToolhelpProcessTable final : public ProcessTable {
     snapshot_ = INVALID_HANDLE_VALUE;
   }
 
+  bool InThisSession(std::uint32_t processId) override {
+    DWORD mine = 0;
+    DWORD theirs = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &mine) && ProcessIdToSessionId(processId, &theirs) &&
+           mine == theirs;
+  }
+
   bool Open(std::uint32_t processId) override {
-    process_ = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+    // Enough to read the priority class and to wait for the end; termination asks for its own right.
+    process_ = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId);
     processId_ = processId;
     return process_ != nullptr;
   }
 
-  bool RequestClose() override {
-    CloseRequest request{processId_, RegisterWindowMessageA(kCloseRequestMessageName), 0};
-    if (request.message == 0) return false;
-    EnumWindows(&PostCloseRequest, reinterpret_cast<LPARAM>(&request));
-    return request.posted > 0 && WaitForSingleObject(process_, kCloseWaitMs) == WAIT_OBJECT_0;
+  CloseAnswer RequestClose() override {
+    CloseRequest request{processId_, RegisterWindowMessageA(kCloseRequestMessageName), GetTickCount(), 0, false};
+    if (request.message == 0) return CloseAnswer::kNotEnded;
+    EnumWindows(&SendCloseRequest, reinterpret_cast<LPARAM>(&request));
+    if (request.declined) return CloseAnswer::kDeclined;
+    if (request.asked == 0) return CloseAnswer::kNotEnded;
+    return WaitForSingleObject(process_, LeftOf(request.start)) == WAIT_OBJECT_0 ? CloseAnswer::kEnded
+                                                                                  : CloseAnswer::kNotEnded;
   }
 
   std::uint32_t PriorityClass() override { return GetPriorityClass(process_); }
 
-  void Terminate() override { TerminateProcess(process_, 0); }
+  void Terminate() override {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId_);
+    if (process == nullptr) {
+      PrintWarning("OpenProcess (to terminate)");
+      return;
+    }
+    TerminateProcess(process, 0);
+    CloseHandle(process);
+  }
 
   void CloseProcess() override {
     if (process_ != nullptr) CloseHandle(process_);

@@ -2,6 +2,8 @@
 # The version comes from project() in the top CMakeLists.txt, the one place that holds it.
 
 install(TARGETS Halvane RUNTIME DESTINATION .)
+# The client emulator, so anyone can try Halvane without the client; the installer makes it optional.
+install(TARGETS clientsim RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 
 set(CPACK_PACKAGE_NAME Halvane)

@@ -32,6 +32,15 @@ void CHalvaneDlg::OnOperatorKey(WPARAM hotkeyId) {
 
 void CHalvaneDlg::OnPhaseChanged(WPARAM phase) {
   if (phase > static_cast<WPARAM>(CallPhase::kJoined)) return;
+  m_phase = static_cast<CallPhase>(phase);
+  // The reminder counts while the caller is on hold; a flash ends with the hold.
+  m_reminder.PhaseChanged(m_phase, GetTickCount64());
+  KillTimer(m_hWnd, kFlashTimer);
+  if (m_reminder.Running()) {
+    SetTimer(m_hWnd, kReminderTimer, kReminderTickMs, nullptr);
+  } else {
+    KillTimer(m_hWnd, kReminderTimer);
+  }
   const UINT picture = IDI_PHASE_REST + static_cast<UINT>(phase);
   // Kept in the record while the icon is not shown, so the next add shows the current phase.
   AssignIcon(picture);
@@ -41,10 +50,14 @@ void CHalvaneDlg::OnPhaseChanged(WPARAM phase) {
 
 void CHalvaneDlg::SetWindowIcons() {
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hMainIcon));
-  // The caption and the taskbar button use the small image drawn for their size.
-  HANDLE small = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
-                            GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED);
-  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small != nullptr ? small : m_hMainIcon));
+  // The caption and the taskbar button use the small image drawn for their size. Not shared: the
+  // shared cache answers with the first size loaded, whatever size is asked.
+  if (m_hSmallIcon == nullptr) {
+    m_hSmallIcon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  }
+  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL,
+               reinterpret_cast<LPARAM>(m_hSmallIcon != nullptr ? m_hSmallIcon : m_hMainIcon));
 }
 
 }  // namespace halvane

@@ -9,6 +9,19 @@
 #include "ui/main_window_rules.h"
 
 namespace halvane {
+namespace {
+
+constexpr UINT kFlashTickMs = 500;
+// Eight changes of picture: the icon blinks four times, then shows the hold picture again.
+constexpr unsigned kFlashChanges = 8;
+// Notices that wait for the start-up hide; more are dropped.
+constexpr std::size_t kMaxNoticesBeforeHide = 8;
+
+// The main window whose keyboard input is dropped while it is hidden: one per program, on the thread
+// that runs the dialog manager's loop for it.
+HWND g_keyFilterWindow = nullptr;
+
+}  // namespace
 
 static_assert(IDC_INSTRUCTIONS == kIdInstructions && IDC_HOLD == kIdHold && IDC_TRANSFER == kIdTransfer &&
                   IDC_RETURN == kIdReturn && IDC_BLIND_TRANSFER == kIdBlindTransfer,
@@ -22,12 +35,25 @@ CHalvaneDlg::CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter
       m_board(board),
       m_items(items),
       m_startLinkThread(std::move(startLinkThread)),
-      m_hMainIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      // Each size loaded by itself, not from the shared cache (see SetWindowIcons).
+      m_hMainIcon(static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0))),
       m_closeRequestMessage(RegisterWindowMessageA(kCloseRequestMessageName)) {}
+
+CHalvaneDlg::~CHalvaneDlg() {
+  if (m_hMainIcon != nullptr) DestroyIcon(m_hMainIcon);
+  if (m_hSmallIcon != nullptr) DestroyIcon(m_hSmallIcon);
+}
+
+void CHalvaneDlg::UseNotices(TrayNotices& notices, const NoticeSettings& settings) {
+  m_notices = &notices;
+  m_reminder = HoldReminder(static_cast<std::uint64_t>(settings.holdReminderSeconds) * 1000);
+}
 
 bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   if (message == m_closeRequestMessage && m_closeRequestMessage != 0) {
-    OnClose();
+    // The answer of a sent message to a dialog is its DWLP_MSGRESULT.
+    SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, OnCloseRequest());
     result = TRUE;
     return true;
   }
@@ -68,9 +94,35 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
       OnPhaseChanged(wParam);
       result = TRUE;
       return true;
+    case kNoticeMessage:
+      OnNotices();
+      result = TRUE;
+      return true;
+    case WM_SHOWWINDOW:
+      // The notices held back at start are shown once the start-up hide has happened.
+      if (wParam == FALSE && !m_bHiddenOnce) {
+        m_bHiddenOnce = true;
+        PostMessageA(m_hWnd, kNoticeMessage, 0, 0);
+      }
+      break;
+    case WM_TIMER:
+      if (wParam == OperatorKeys::kRetryTimer || wParam == kReminderTimer || wParam == kFlashTimer) {
+        if (wParam == OperatorKeys::kRetryTimer && m_keys != nullptr) m_keys->OnRetryTimer();
+        if (wParam == kReminderTimer) OnReminderTick();
+        if (wParam == kFlashTimer) OnFlashTick();
+        result = TRUE;
+        return true;
+      }
+      break;
     case WM_DESTROY:
-      // The keys and the property go with the window (the tray base then removes the icon).
+      // The keys, the keyboard filter and the property go with the window (the tray base then removes
+      // the icon).
       if (m_keys != nullptr) m_keys->Unregister();
+      if (m_keyFilter != nullptr) UnhookWindowsHookEx(m_keyFilter);
+      m_keyFilter = nullptr;
+      g_keyFilterWindow = nullptr;
+      KillTimer(m_hWnd, kReminderTimer);
+      KillTimer(m_hWnd, kFlashTimer);
       RemovePropA(m_hWnd, kTrayIconProperty);
       break;
     default:
@@ -102,14 +154,90 @@ BOOL CHalvaneDlg::OnInitDialog() {
 
   FillInstructions();
 
+  // An elevated copy still hears the shell's restart and a newer copy's close request.
+  ChangeWindowMessageFilterEx(m_hWnd, RegisterWindowMessageA("TaskbarCreated"), MSGFLT_ALLOW, nullptr);
+  ChangeWindowMessageFilterEx(m_hWnd, m_closeRequestMessage, MSGFLT_ALLOW, nullptr);
+
+  // The hidden window takes no keys: after the tray menu it can stay the active window, and a stray
+  // Tab and Space would otherwise press Hold or Return.
+  g_keyFilterWindow = m_hWnd;
+  m_keyFilter = SetWindowsHookExA(WH_MSGFILTER, &CHalvaneDlg::HiddenKeyFilter, nullptr, GetCurrentThreadId());
+
   // Written before the link thread exists, so the other threads always find it set.
   m_board.mainWindow.store(reinterpret_cast<WindowHandle>(m_hWnd));
-  if (m_keys != nullptr && m_keyLog != nullptr) m_keys->Register(m_hWnd, *m_keyLog);
+  if (m_keys != nullptr && m_keyLog != nullptr) {
+    m_keys->Register(m_hWnd, *m_keyLog, m_notices != nullptr ? static_cast<Notices&>(*m_notices) : NoNotices());
+  }
 
   if (!m_startLinkThread || !m_startLinkThread()) {
     MessageBoxA(m_hWnd, "Initialize skypeAnswerCall Thread failed!", "Message", MB_OK);
   }
   return TRUE;
+}
+
+LRESULT CALLBACK CHalvaneDlg::HiddenKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG* message = reinterpret_cast<const MSG*>(lParam);
+  const HWND window = g_keyFilterWindow;
+  if (code == MSGF_DIALOGBOX && message != nullptr && window != nullptr && message->message >= WM_KEYFIRST &&
+      message->message <= WM_KEYLAST && !IsWindowVisible(window) &&
+      (message->hwnd == window || IsChild(window, message->hwnd))) {
+    return TRUE;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CHalvaneDlg::OnCloseRequest() {
+  if (m_phase == CallPhase::kAtRest) {
+    // Ended from the dialog's own loop, so the newer copy's wait is not spent in this handler.
+    PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+    return kCloseAccepted;
+  }
+  // In the middle of a call the operator keeps this copy, and sees it.
+  ShowFromIcon();
+  return kCloseDeclined;
+}
+
+void CHalvaneDlg::ShowFromIcon() {
+  KillTimer(m_hWnd, kFlashTimer);
+  m_flashesLeft = 0;
+  // When the icon cannot be removed the window stays reachable through it.
+  if (RestoreFromIcon() || IsWindowVisible(m_hWnd)) SetForegroundWindow(m_hWnd);
+}
+
+void CHalvaneDlg::OnNotices() {
+  std::vector<std::pair<Notice, std::string>> notices;
+  notices.swap(m_noticesBeforeHide);
+  if (m_notices != nullptr) {
+    for (auto& notice : m_notices->Take()) notices.push_back(std::move(notice));
+  }
+  for (const auto& notice : notices) {
+    if (!m_bHiddenOnce) {
+      if (m_noticesBeforeHide.size() < kMaxNoticesBeforeHide) m_noticesBeforeHide.push_back(notice);
+      continue;
+    }
+    if (IsWindowVisible(m_hWnd)) continue;
+    const NoticeText text = FormatNotice(notice.first, notice.second.c_str());
+    ShowBalloon(text.title.c_str(), text.text.c_str());
+  }
+}
+
+void CHalvaneDlg::OnReminderTick() {
+  if (!m_reminder.Tick(GetTickCount64(), m_board.transferAllowed.load())) return;
+  if (m_notices != nullptr) m_notices->Notify(Notice::kHoldReminder, nullptr);
+  m_flashesLeft = kFlashChanges;
+  SetTimer(m_hWnd, kFlashTimer, kFlashTickMs, nullptr);
+}
+
+void CHalvaneDlg::OnFlashTick() {
+  if (m_flashesLeft == 0 || m_phase != CallPhase::kCallerOnHold) {
+    KillTimer(m_hWnd, kFlashTimer);
+    m_flashesLeft = 0;
+    return;
+  }
+  --m_flashesLeft;
+  // Odd counts show the plain program icon, even ones the hold picture, ending on the hold picture.
+  AssignIcon(m_flashesLeft % 2 == 1 ? IDR_MAINFRAME : IDI_PHASE_HOLD);
+  ModifyIcon();
 }
 
 void CHalvaneDlg::OnOK() { EndInOrder(IDOK); }

@@ -5,13 +5,18 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "base/call_board.h"
 #include "base/log_writer.h"
+#include "engine/call_phases.h"
 #include "engine/dialog_items.h"
+#include "ui/notice_rules.h"
 #include "ui/operator_keys_win32.h"
 #include "ui/tray_icon_dlg_win32.h"
+#include "ui/tray_notices_win32.h"
 
 namespace halvane {
 
@@ -21,18 +26,26 @@ using LinkThreadStarter = std::function<bool()>;
 // Puts the sound card back as after an answered call, before the program ends; may be empty.
 using SoundRestorer = std::function<void()>;
 
-// A newer copy posts this registered message to the older copy's windows to have it end in order.
+// A newer copy sends this registered message to the older copy's windows to have it end in order. The
+// main window answers kCloseAccepted and ends, or, while a call is in progress, kCloseDeclined: it
+// shows itself and stays, and the newer copy ends instead.
 inline constexpr char kCloseRequestMessageName[] = "Halvane.CloseRequest";
+inline constexpr LRESULT kCloseAccepted = 1;
+inline constexpr LRESULT kCloseDeclined = 2;
 
 class CHalvaneDlg final : public CTrayIconDlg {
  public:
   CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread, HWND parent = nullptr);
+  ~CHalvaneDlg() override;
 
   // Run once by every orderly end: OK, Cancel, close, the session's end, a newer copy's request.
   void SetSoundRestorer(SoundRestorer restoreSound) { m_restoreSound = std::move(restoreSound); }
   // The operator's system-wide keys, registered on this window at initialisation and released when it
   // goes; a refused key is reported to `log`. Without this call the window has no keys.
   void UseOperatorKeys(OperatorKeys& keys, LogWriter& log);
+  // Where the notices wait and how they are set; set-up problems are told through `notices` too.
+  // Without this call the window shows none and keeps no hold reminder.
+  void UseNotices(TrayNotices& notices, const NoticeSettings& settings);
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
@@ -60,6 +73,19 @@ class CHalvaneDlg final : public CTrayIconDlg {
   // The window's large and small icons, each image in its own size.
   void SetWindowIcons();
 
+  // kNoticeMessage: the waiting notices become balloons; before the window first hides they wait for
+  // it, and while it is shown they are dropped (the operator is looking at Halvane).
+  void OnNotices();
+  // WM_TIMER of the hold reminder (once a second while the caller is on hold) and of the icon's flash.
+  void OnReminderTick();
+  void OnFlashTick();
+  // The close request of a newer copy: the answer to send back.
+  LRESULT OnCloseRequest();
+  // Shows the window from the icon, as a left press on the icon does.
+  void ShowFromIcon();
+  // Keyboard input for the window while it is hidden is dropped before the dialog manager sees it.
+  static LRESULT CALLBACK HiddenKeyFilter(int code, WPARAM wParam, LPARAM lParam);
+
   void FillInstructions();
 
   // WM_COMMAND IDOK or IDCANCEL from a control or an accelerator while the window is hidden: the
@@ -81,6 +107,20 @@ class CHalvaneDlg final : public CTrayIconDlg {
   UINT m_closeRequestMessage;
   OperatorKeys* m_keys = nullptr;
   LogWriter* m_keyLog = nullptr;
+  HICON m_hSmallIcon = nullptr;
+  HHOOK m_keyFilter = nullptr;
+
+  // The window's timers besides the icon's retry (1) and the keys' retry (2).
+  static constexpr UINT_PTR kReminderTimer = 3;
+  static constexpr UINT kReminderTickMs = 1000;
+  static constexpr UINT_PTR kFlashTimer = 4;
+
+  CallPhase m_phase = CallPhase::kAtRest;
+  TrayNotices* m_notices = nullptr;
+  HoldReminder m_reminder{0};
+  bool m_bHiddenOnce = false;
+  std::vector<std::pair<Notice, std::string>> m_noticesBeforeHide;
+  unsigned m_flashesLeft = 0;
 };
 
 }  // namespace halvane

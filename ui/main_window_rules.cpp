@@ -31,11 +31,18 @@ constexpr std::string_view kTipSuffix = ")";
 
 }  // namespace
 
-std::string FormatTrayTip(std::string_view userHandle) {
+std::string FormatTrayTip(std::string_view userHandle, LeadBytePredicate isLeadByte) {
   const std::size_t zero = userHandle.find('\0');
   if (zero != std::string_view::npos) userHandle = userHandle.substr(0, zero);
   constexpr std::size_t kRoom = kTrayTipSize - 1 - kTipPrefix.size() - kTipSuffix.size();
-  if (userHandle.size() > kRoom) userHandle = userHandle.substr(0, kRoom);
+  std::size_t end = 0;
+  while (end < userHandle.size()) {
+    const bool lead = isLeadByte != nullptr && isLeadByte(static_cast<unsigned char>(userHandle[end]));
+    const std::size_t next = end + (lead ? 2 : 1);
+    if (next > kRoom || next > userHandle.size()) break;
+    end = next;
+  }
+  userHandle = userHandle.substr(0, end);
   std::string tip;
   tip.reserve(kTrayTipSize);
   tip.append(kTipPrefix).append(userHandle).append(kTipSuffix);

@@ -31,9 +31,13 @@ inline constexpr std::array<const char*, 11> kInstructionLines = {
 // Room of the first-form notification record's tooltip, terminator included.
 inline constexpr std::size_t kTrayTipSize = 64;
 
-// "Halvane(<handle>)", cut to kTrayTipSize - 1 characters. A handle too long to fit is shortened, not
-// the closing parenthesis, so the tip still reads as one item.
-std::string FormatTrayTip(std::string_view userHandle);
+// Whether a byte of the system code page begins a two-byte character (IsDBCSLeadByte on Windows).
+using LeadBytePredicate = bool (*)(unsigned char byte);
+
+// "Halvane(<handle>)", cut to kTrayTipSize - 1 bytes. A handle too long to fit is shortened, not the
+// closing parenthesis, so the tip still reads as one item; it is cut between characters, never
+// between a lead byte and its trail byte. Without a predicate every byte is one character.
+std::string FormatTrayTip(std::string_view userHandle, LeadBytePredicate isLeadByte = nullptr);
 
 // Copies text into a zero-terminated buffer of `size` bytes, cut to fit. Nothing when size is 0.
 void CopyBounded(char* destination, std::size_t size, std::string_view text);

@@ -13,8 +13,16 @@ struct NamedKey {
 constexpr NamedKey kNamedKeys[] = {
     {"Space", 0x20}, {"PageUp", 0x21}, {"PageDown", 0x22}, {"End", 0x23},   {"Home", 0x24},   {"Left", 0x25},
     {"Up", 0x26},    {"Right", 0x27},  {"Down", 0x28},     {"Insert", 0x2D}, {"Delete", 0x2E}, {"Pause", 0x13},
+    {"Tab", 0x09},   {"Esc", 0x1B},
 };
+constexpr std::uint32_t kTab = 0x09;
+constexpr std::uint32_t kEsc = 0x1B;
+constexpr std::uint32_t kSpace = 0x20;
+constexpr std::uint32_t kDelete = 0x2E;
 constexpr std::uint32_t kF1 = 0x70;
+constexpr std::uint32_t kF4 = kF1 + 3;
+constexpr std::uint32_t kF12 = kF1 + 11;
+constexpr std::uint32_t kCommandModifiers = kModCtrl | kModAlt | kModWin;
 constexpr int kFunctionKeys = 24;
 
 struct Modifier {
@@ -54,7 +62,8 @@ std::uint32_t KeyCode(std::string_view part, bool& standsAlone) {
       number = number * 10 + (part[i] - '0');
     }
     if (part[1] == '0' || number < 1 || number > kFunctionKeys) return 0;
-    standsAlone = true;
+    // Programs answer F1 to F12 themselves (help, rename, menus); the rest are free.
+    standsAlone = number > 12;
     return kF1 + static_cast<std::uint32_t>(number - 1);
   }
   for (const NamedKey& named : kNamedKeys) {
@@ -62,6 +71,29 @@ std::uint32_t KeyCode(std::string_view part, bool& standsAlone) {
   }
   return 0;
 }
+
+// Chords that Windows or every program relies on: taken system-wide they would hijack the desktop.
+bool IsReserved(const Hotkey& key) {
+  const std::uint32_t code = key.virtualKey;
+  const std::uint32_t mods = key.modifiers;
+  if (code == kF12 || code == kTab || code == kEsc) return true;  // debuggers; switching and closing
+  if (code == kDelete && (mods & (kModCtrl | kModAlt)) == (kModCtrl | kModAlt)) return true;
+  if ((code == kF4 || code == kSpace) && mods == kModAlt) return true;
+  const bool letterOrDigit = (code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9');
+  return letterOrDigit && (mods == kModWin || mods == (kModWin | kModShift));
+}
+
+const char* RefusalText(KeyRefusal why) {
+  switch (why) {
+    case KeyRefusal::kNeedsModifier: return "needs Ctrl, Alt or Win";
+    case KeyRefusal::kReserved: return "is reserved for Windows or every program";
+    case KeyRefusal::kNotAKey:
+    case KeyRefusal::kNone: break;
+  }
+  return "is not a key";
+}
+
+std::string IniPrefix() { return "!!! Halvane.ini: "; }
 
 }  // namespace
 
@@ -83,9 +115,13 @@ Hotkey DefaultHotkey(OperatorKey key) {
   return Hotkey{};
 }
 
-bool ParseHotkey(std::string_view text, Hotkey& key) {
+bool ParseHotkey(std::string_view text, Hotkey& key, KeyRefusal* why) {
+  KeyRefusal ignored = KeyRefusal::kNone;
+  KeyRefusal& refusal = why != nullptr ? *why : ignored;
+  refusal = KeyRefusal::kNotAKey;
   text = Trim(text);
   if (text.empty()) {
+    refusal = KeyRefusal::kNone;
     key = Hotkey{};
     return true;
   }
@@ -108,7 +144,15 @@ bool ParseHotkey(std::string_view text, Hotkey& key) {
     text = text.substr(plus + 1);
   }
   if (parsed.virtualKey == 0) return false;
-  if (!standsAlone && (parsed.modifiers & (kModCtrl | kModAlt | kModWin)) == 0) return false;
+  if (IsReserved(parsed)) {
+    refusal = KeyRefusal::kReserved;
+    return false;
+  }
+  if (!standsAlone && (parsed.modifiers & kCommandModifiers) == 0) {
+    refusal = KeyRefusal::kNeedsModifier;
+    return false;
+  }
+  refusal = KeyRefusal::kNone;
   key = parsed;
   return true;
 }
@@ -135,40 +179,59 @@ std::string HotkeyText(const Hotkey& key) {
 HotkeyPlan PlanHotkeys(const HotkeyEntries& entries) {
   HotkeyPlan plan;
   std::array<bool, kOperatorKeyCount> fromFile{};
+  std::array<KeyRefusal, kOperatorKeyCount> refused{};
   for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
-    const OperatorKey key = static_cast<OperatorKey>(i);
-    plan.keys[i] = DefaultHotkey(key);
+    plan.keys[i] = DefaultHotkey(static_cast<OperatorKey>(i));
+    refused[i] = KeyRefusal::kNone;
     if (!entries[i]) continue;
     Hotkey parsed;
-    if (ParseHotkey(*entries[i], parsed)) {
+    if (ParseHotkey(*entries[i], parsed, &refused[i])) {
       plan.keys[i] = parsed;
       fromFile[i] = true;
-    } else {
-      plan.reports.push_back(std::string("!!! Halvane.ini: ") + OperatorKeyName(key) + "=" + *entries[i] +
-                             " is not a key; keeping " + HotkeyText(plan.keys[i]) + "\n");
     }
   }
   // Decided against the keys as read, so the outcome does not depend on which clash is looked at first.
   const std::array<Hotkey, kOperatorKeyCount> read = plan.keys;
+  std::array<std::size_t, kOperatorKeyCount> lostTo{};
   for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
+    lostTo[i] = kOperatorKeyCount;
     if (read[i].IsOff()) continue;
     for (std::size_t j = 0; j < kOperatorKeyCount; ++j) {
       if (j == i || !(read[j] == read[i])) continue;
-      const bool earlier = j < i;
-      const bool otherWins = fromFile[j] != fromFile[i] ? fromFile[j] : earlier;
+      const bool otherWins = fromFile[j] != fromFile[i] ? fromFile[j] : j < i;
       if (!otherWins) continue;
       plan.keys[i] = Hotkey{};
-      plan.reports.push_back(std::string("!!! Halvane.ini: ") + HotkeyText(read[i]) + " is " +
-                             OperatorKeyName(static_cast<OperatorKey>(j)) + "'s key; " +
-                             OperatorKeyName(static_cast<OperatorKey>(i)) + " has no key\n");
+      lostTo[i] = j;
       break;
+    }
+  }
+  // One report per request, saying where it ends up, so no two lines contradict each other.
+  for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
+    const std::string name = OperatorKeyName(static_cast<OperatorKey>(i));
+    const std::string lost = lostTo[i] < kOperatorKeyCount
+                                 ? HotkeyText(read[i]) + " is " +
+                                       OperatorKeyName(static_cast<OperatorKey>(lostTo[i])) + "'s key; " + name +
+                                       " has no key\n"
+                                 : std::string();
+    if (refused[i] != KeyRefusal::kNone) {
+      std::string report = IniPrefix() + name + "=" + *entries[i] + " " + RefusalText(refused[i]) + "; ";
+      report += lost.empty() ? "keeping " + HotkeyText(plan.keys[i]) + "\n" : "its default " + lost;
+      plan.reports.push_back(report);
+    } else if (!lost.empty()) {
+      plan.reports.push_back(IniPrefix() + lost);
     }
   }
   return plan;
 }
 
-std::string HotkeyTakenReport(OperatorKey key, const Hotkey& hotkey) {
-  return "!!! Hotkey " + HotkeyText(hotkey) + " (" + OperatorKeyName(key) + ") is held by another program\n";
+std::string HotkeyRefusedReport(OperatorKey key, const Hotkey& hotkey, std::uint32_t error, std::string_view systemText) {
+  constexpr std::uint32_t kAlreadyRegistered = 1409;
+  std::size_t end = 0;
+  while (end < systemText.size() && static_cast<unsigned char>(systemText[end]) >= 32) ++end;
+  while (end > 0 && (systemText[end - 1] == '.' || systemText[end - 1] == ' ')) --end;
+  return "!!! Hotkey " + HotkeyText(hotkey) + " (" + OperatorKeyName(key) + ") " +
+         (error == kAlreadyRegistered ? "is held by another program" : "could not be registered") + " (error " +
+         std::to_string(error) + ": " + std::string(systemText.substr(0, end)) + ")\n";
 }
 
 }  // namespace halvane

@@ -35,12 +35,23 @@ inline constexpr std::size_t kOperatorKeyCount = 3;
 const char* OperatorKeyName(OperatorKey key);  // "Hold", "Transfer", "Return"
 Hotkey DefaultHotkey(OperatorKey key);         // Ctrl+Alt+H, Ctrl+Alt+T, Ctrl+Alt+R
 
+// Why a key text was refused.
+enum class KeyRefusal {
+  kNone,
+  kNotAKey,        // not a modifier list and one key
+  kNeedsModifier,  // a key that plain typing uses, without Ctrl, Alt or Win
+  kReserved,       // a chord that Windows or every program relies on
+};
+
 // Reads "Ctrl+Alt+H", "ctrl + shift + f9", "Win+Pause": modifiers Ctrl (Control), Alt, Shift, Win, each
-// at most once, then one key: a letter, a digit, F1 to F24, or a named key (Space, Insert, Delete, Home,
-// End, PageUp, PageDown, Up, Down, Left, Right, Pause). A letter, digit or named key needs Ctrl, Alt or
-// Win, so that plain typing is never taken; a function key may stand alone. An empty or blank text is a
-// valid "no key". False, and `key` untouched, for anything else.
-bool ParseHotkey(std::string_view text, Hotkey& key);
+// at most once, then one key: a letter, a digit, F1 to F24, or a named key (Space, Tab, Esc, Insert,
+// Delete, Home, End, PageUp, PageDown, Up, Down, Left, Right, Pause). A letter, digit, named key or F1 to
+// F12 needs Ctrl, Alt or Win, so that plain typing and the programs' own function keys are never
+// taken; F13 to F24 may stand alone. Refused as reserved, whatever else: F12 in any form (kept for
+// debuggers), Tab and Esc in any form, Ctrl+Alt+Delete, Alt+F4, Alt+Space, and Win (or Win+Shift) with
+// a letter or digit (the shell's). An empty or blank text is a valid "no key". False, `key` untouched
+// and `why` set, for anything else.
+bool ParseHotkey(std::string_view text, Hotkey& key, KeyRefusal* why = nullptr);
 
 // The canonical text: modifiers in the order Ctrl, Alt, Shift, Win; "" for no key.
 std::string HotkeyText(const Hotkey& key);
@@ -54,12 +65,15 @@ struct HotkeyPlan {
   std::vector<std::string> reports;
 };
 
-// Missing entries take their default; a malformed entry is reported and keeps its default. When two
+// Missing entries take their default; a refused entry is reported and keeps its default. When two
 // requests end up with the same key, a key written in the file wins over a default, and otherwise the
-// earlier request (Hold, Transfer, Return) keeps it; the other request is reported and gets no key.
+// earlier request (Hold, Transfer, Return) keeps it; the other request gets no key. Each request gets
+// at most one report, which states its final key.
 HotkeyPlan PlanHotkeys(const HotkeyEntries& entries);
 
-// "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program\n": for a key the platform refused.
-std::string HotkeyTakenReport(OperatorKey key, const Hotkey& hotkey);
+// For a key the platform refused, with the platform's error and its text (first line, no trailing stop):
+// "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program (error 1409: ...)\n" when the key is
+// taken, "!!! Hotkey ... could not be registered (error <n>: ...)\n" otherwise.
+std::string HotkeyRefusedReport(OperatorKey key, const Hotkey& hotkey, std::uint32_t error, std::string_view systemText);
 
 }  // namespace halvane

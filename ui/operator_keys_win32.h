@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/log_writer.h"
+#include "base/notices.h"
 #include "ui/operator_keys.h"
 
 namespace halvane {
@@ -16,9 +17,13 @@ namespace halvane {
 // "Halvane.ini" in the program's own folder; empty when the folder cannot be told.
 std::string OperatorKeysIniPath();
 
-// Reads the [Hotkeys] section of the file once (a missing file gives the defaults) and prints the
-// plan's reports to standard output.
+// Reads the [Hotkeys] section of the file once (a missing file gives the defaults). The plan's reports
+// are made when the keys are registered.
 HotkeyPlan LoadHotkeyPlan(const std::string& iniPath);
+
+// One set-up problem, told the three ways: standard output, the session log, and a notice (without
+// the leading "!!! " and the line end).
+void ReportSetupProblem(const std::string& report, LogWriter& log, Notices& notices);
 
 class OperatorKeys {
  public:
@@ -27,11 +32,17 @@ class OperatorKeys {
   OperatorKeys(const OperatorKeys&) = delete;
   OperatorKeys& operator=(const OperatorKeys&) = delete;
 
-  // Registers every key that is on. A key the platform still refuses after kRetryMs (another program
-  // holds it) is reported once on standard output and in `log`; the others still register.
-  void Register(HWND window, LogWriter& log);
+  // Reports the plan's problems, then registers every key that is on. A refused key is tried again on
+  // the window's timer kRetryTimer (the window hands its ticks to OnRetryTimer), so the window never
+  // waits; one still refused after kRetryMs is reported once with the platform's error.
+  void Register(HWND window, LogWriter& log, Notices& notices);
+  // WM_TIMER kRetryTimer.
+  void OnRetryTimer();
   // Releases what Register took.
   void Unregister();
+
+  // The main window's timer id for the retry (the tray icon's retry uses 1).
+  static constexpr UINT_PTR kRetryTimer = 2;
   // The request of a WM_HOTKEY's id; nullopt for an id that is not ours.
   std::optional<OperatorKey> RequestFor(WPARAM hotkeyId) const;
 
@@ -42,9 +53,18 @@ class OperatorKeys {
   static constexpr DWORD kRetryMs = 1000;
   static constexpr DWORD kRetryPollMs = 50;
 
+  // Tries each key not yet registered once; the platform's error of each refusal is kept.
+  bool TryRefusedKeys();
+  void ReportRefusedKeys();
+
   HotkeyPlan m_plan;
   HWND m_window = nullptr;
+  LogWriter* m_log = nullptr;
+  Notices* m_notices = nullptr;
+  DWORD m_retryStart = 0;
+  bool m_retrying = false;
   std::array<bool, kOperatorKeyCount> m_registered{};
+  std::array<DWORD, kOperatorKeyCount> m_error{};
 };
 
 }  // namespace halvane

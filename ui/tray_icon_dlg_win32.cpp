@@ -13,10 +13,13 @@ constexpr DWORD kRestoreDelayMs = 500;
 // The timer that tries the icon again after the shell refused it.
 constexpr UINT_PTR kIconRetryTimer = 1;
 
-// The first form of the record: no balloon fields, a 64-byte tooltip.
+// The tooltip keeps the first form's 64 bytes; the record is the second form, which adds the balloon.
 constexpr std::size_t kFirstFormTipSize = 64;
 static_assert(kFirstFormTipSize == kTrayTipSize, "the tooltip rule and the record agree");
-static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88, "the first form is 88 bytes on 32-bit Windows");
+static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V2_SIZE == 488, "the second form is 488 bytes on 32-bit Windows");
+
+// In a double-byte code page the tooltip must not end in half a character.
+bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 }  // namespace
 
@@ -24,7 +27,7 @@ CTrayIconDlg::CTrayIconDlg(UINT templateId, HWND parent, const CallBoard* board)
     : CDialog(templateId, parent),
       m_board(board),
       m_taskbarCreatedMessage(RegisterWindowMessageA("TaskbarCreated")) {
-  m_iconData.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  m_iconData.cbSize = NOTIFYICONDATAA_V2_SIZE;
   m_iconData.hWnd = nullptr;
   m_iconData.uID = static_cast<UINT>(kTrayIconId);
   m_iconData.uFlags = NIF_MESSAGE;
@@ -33,15 +36,32 @@ CTrayIconDlg::CTrayIconDlg(UINT templateId, HWND parent, const CallBoard* board)
 
 CTrayIconDlg::~CTrayIconDlg() {
   if (m_trayMenu != nullptr) DestroyMenu(m_trayMenu);
+  if (m_ownIcon != nullptr) DestroyIcon(m_ownIcon);
 }
 
 void CTrayIconDlg::AssignIcon(UINT resourceId) {
   // The notification area shows small icons: the resource's own small image, not a scaled large one.
+  // Not from the shared cache, which on Windows answers with the first size loaded whatever is asked.
   HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(resourceId)), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   if (icon == nullptr) return;
+  // The shell keeps its own copy of a shown icon, so the old image can go at once.
+  if (m_ownIcon != nullptr) DestroyIcon(m_ownIcon);
+  m_ownIcon = icon;
   m_iconData.hIcon = icon;
   m_iconData.uFlags |= NIF_ICON;
+}
+
+BOOL CTrayIconDlg::ShowBalloon(const char* title, const char* text) {
+  if (!m_bIconShown) return FALSE;
+  // Sent once with NIF_INFO alone; the record itself never carries it, so later modifies show nothing.
+  NOTIFYICONDATAA balloon = m_iconData;
+  balloon.uFlags = NIF_INFO;
+  CopyBounded(balloon.szInfo, sizeof balloon.szInfo, text != nullptr ? text : "");
+  CopyBounded(balloon.szInfoTitle, sizeof balloon.szInfoTitle, title != nullptr ? title : "");
+  balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
+  m_lastBalloon = balloon;
+  return Shell_NotifyIconA(NIM_MODIFY, &balloon);
 }
 
 void CTrayIconDlg::AssignTip(const char* text) {
@@ -192,11 +212,15 @@ void CTrayIconDlg::OnIconNotify(WPARAM wParam, LPARAM lParam) {
 
 void CTrayIconDlg::OnIconLeftDown(POINT /*point*/) {
   Sleep(kRestoreDelayMs);
-  if (m_bHideOnMinimize && RemoveIcon()) {
-    m_bHideRequested = false;
-    KillTimer(m_hWnd, kIconRetryTimer);
-    ShowWindow(m_hWnd, SW_SHOW);
-  }
+  RestoreFromIcon();
+}
+
+bool CTrayIconDlg::RestoreFromIcon() {
+  if (!m_bHideOnMinimize || !RemoveIcon()) return false;
+  m_bHideRequested = false;
+  KillTimer(m_hWnd, kIconRetryTimer);
+  ShowWindow(m_hWnd, SW_SHOW);
+  return true;
 }
 
 void CTrayIconDlg::OnIconRightDown(POINT point) {
@@ -211,7 +235,8 @@ void CTrayIconDlg::OnIconRightDown(POINT point) {
 }
 
 void CTrayIconDlg::OnIconPointerMove(POINT /*point*/) {
-  const std::string tip = FormatTrayTip(m_board != nullptr ? m_board->userHandle.Load() : std::string());
+  const std::string tip =
+      FormatTrayTip(m_board != nullptr ? m_board->userHandle.Load() : std::string(), &IsLeadByte);
   AssignTip(tip.c_str());
   ModifyIcon();
 }

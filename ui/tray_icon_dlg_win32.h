@@ -32,8 +32,12 @@ class CTrayIconDlg : public CDialog {
   BOOL RemoveIcon();
   BOOL ModifyIcon();
   BOOL IsIconShown() const { return m_bIconShown; }
+  // A quiet balloon from the shown icon (NIIF_INFO | NIIF_NOSOUND); FALSE when no icon is shown.
+  BOOL ShowBalloon(const char* title, const char* text);
 
   const NOTIFYICONDATAA& IconData() const { return m_iconData; }
+  // The record of the last balloon handed to the shell (zeroed until the first).
+  const NOTIFYICONDATAA& LastBalloon() const { return m_lastBalloon; }
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
@@ -49,6 +53,9 @@ class CTrayIconDlg : public CDialog {
   // so a start before the shell is ready still ends with an icon.
   void AddIconOrRetry();
 
+  // The icon gives way to the window, as after a left press on it; false when the icon stays.
+  bool RestoreFromIcon();
+
   // The five reactions; the point is the cursor in screen coordinates.
   virtual void OnIconLeftDown(POINT point);
   virtual void OnIconLeftDouble(POINT /*point*/) {}
@@ -59,6 +66,7 @@ class CTrayIconDlg : public CDialog {
   BOOL m_bHideOnMinimize = TRUE;
   BOOL m_bIconShown = FALSE;
   NOTIFYICONDATAA m_iconData{};
+  NOTIFYICONDATAA m_lastBalloon{};
   HMENU m_trayMenu = nullptr;
   UINT m_nDefaultItem = 0;
 
@@ -73,6 +81,8 @@ class CTrayIconDlg : public CDialog {
   void OnTaskbarCreated();
   // WM_TIMER of the icon's retry.
   void OnIconRetry();
+  // The icon image the record holds, loaded for the small size alone and owned here.
+  HICON m_ownIcon = nullptr;
   // A hide request stands and an icon exists to bring the window back.
   bool MayStayHidden() const;
   // Hides the window for a standing hide request, once an icon exists to bring it back.

@@ -11,6 +11,7 @@
 #include "audio/mixer_access.h"
 #include "audio/mixer_port.h"
 #include "audio/routing_steps.h"
+#include "audio/sound_gate.h"
 #include "base/clock.h"
 #include "base/log_writer.h"
 #include "engine/presets.h"
@@ -74,8 +75,10 @@ int main(int argc, char** argv) {
   PrintedLog log;
   RoutingSteps steps(port, log, StandardOutput());
   if (exit) {
-    ApplyTransferPreset(steps, SystemClock());
-    RestoreSound(steps);
+    // The program's own end: every preset through the gate, then the restore.
+    SoundGate gate(steps, SystemClock());
+    ApplyTransferPreset(gate, SystemClock());
+    gate.RestoreAtEnd();
   } else if (answer) {
     ApplyAnswerPreset(steps, SystemClock());
   } else {

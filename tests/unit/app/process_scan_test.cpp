@@ -20,6 +20,8 @@ class FakeProcessTable final : public ProcessTable {
   bool firstFails = false;
 
   std::set<std::uint32_t> closesOnRequest;
+  std::set<std::uint32_t> declines;
+  std::set<std::uint32_t> otherSession;
 
   std::vector<std::uint32_t> askedToClose;
   std::vector<std::uint32_t> terminated;
@@ -41,6 +43,7 @@ class FakeProcessTable final : public ProcessTable {
     return true;
   }
   void CloseSnapshot() override { snapshotOpen = false; }
+  bool InThisSession(std::uint32_t processId) override { return otherSession.count(processId) == 0; }
   bool Open(std::uint32_t processId) override {
     if (cannotOpen.count(processId) != 0) return false;
     opened_ = processId;
@@ -48,9 +51,10 @@ class FakeProcessTable final : public ProcessTable {
     return true;
   }
   std::uint32_t PriorityClass() override { return priorityClass; }
-  bool RequestClose() override {
+  CloseAnswer RequestClose() override {
     askedToClose.push_back(opened_);
-    return closesOnRequest.count(opened_) != 0;
+    if (declines.count(opened_) != 0) return CloseAnswer::kDeclined;
+    return closesOnRequest.count(opened_) != 0 ? CloseAnswer::kEnded : CloseAnswer::kNotEnded;
   }
   void Terminate() override { terminated.push_back(opened_); }
   void CloseProcess() override { --openHandles; }
@@ -73,6 +77,14 @@ ProcessEntry Entry(std::uint32_t id, const char* name) {
   return entry;
 }
 
+std::size_t CountBlocks(const std::string& output) {
+  std::size_t blocks = 0;
+  for (std::size_t at = output.find("PROCESS NAME:"); at != std::string::npos; at = output.find("PROCESS NAME:", at + 1)) {
+    ++blocks;
+  }
+  return blocks;
+}
+
 TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
   FakeProcessTable table;
   table.processes = {Entry(7, "explorer.exe"), Entry(8, "HALVANE.EXE"), Entry(100, "Halvane.exe"),
@@ -83,12 +95,7 @@ TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
   EXPECT_EQ(table.openHandles, 0);
   EXPECT_FALSE(table.snapshotOpen);
   // One block per match, the program's own included.
-  std::size_t blocks = 0;
-  for (std::size_t at = table.output.find("PROCESS NAME:"); at != std::string::npos;
-       at = table.output.find("PROCESS NAME:", at + 1)) {
-    ++blocks;
-  }
-  EXPECT_EQ(blocks, 3U);
+  EXPECT_EQ(CountBlocks(table.output), 3U);
 }
 
 TEST(EndOtherInstances, ACopyThatClosesWhenAskedIsNotTerminatedAndTheReportStaysTheSame) {
@@ -100,6 +107,42 @@ TEST(EndOtherInstances, ACopyThatClosesWhenAskedIsNotTerminatedAndTheReportStays
   EXPECT_EQ(asked.askedToClose, (std::vector<std::uint32_t>{8, 9}));
   EXPECT_EQ(asked.terminated, (std::vector<std::uint32_t>{9}));
   EXPECT_EQ(asked.output, deaf.output);
+}
+
+// Only this session's copies are asked; a copy in a call declines and nothing more is asked; a copy
+// that does not answer is terminated and said so, so the new copy can put the sound back.
+TEST(EndOtherInstances, LeavesOtherSessionsAndStopsAtACopyInACall) {
+  const struct {
+    const char* what;
+    std::set<std::uint32_t> otherSession, declines, closes;
+    std::vector<std::uint32_t> asked, terminated;
+    std::uint32_t declining;
+    bool terminatedOne;
+    std::size_t blocks;
+  } rows[] = {
+      {"idle copies close", {}, {}, {7, 8}, {7, 8}, {}, 0, false, 3},
+      {"another session's copy", {7}, {}, {8}, {8}, {}, 0, false, 2},
+      {"a copy in a call declines", {}, {7}, {8}, {7}, {}, 7, false, 3},
+      {"a copy that does not answer", {}, {}, {7}, {7, 8}, {8}, 0, true, 3},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeProcessTable table;
+    table.processes = {Entry(7, "Halvane.exe"), Entry(100, "Halvane.exe"), Entry(8, "Halvane.exe")};
+    table.otherSession = row.otherSession;
+    table.declines = row.declines;
+    table.closesOnRequest = row.closes;
+    EndOthersOutcome outcome;
+    outcome.terminatedOne = !row.terminatedOne;
+    EXPECT_EQ(EndOtherInstances(table, "Halvane.exe", &outcome), 1);
+    EXPECT_EQ(table.askedToClose, row.asked);
+    EXPECT_EQ(table.terminated, row.terminated);
+    EXPECT_EQ(outcome.decliningProcess, row.declining);
+    EXPECT_EQ(outcome.terminatedOne, row.terminatedOne);
+    EXPECT_EQ(CountBlocks(table.output), row.blocks) << table.output;
+  }
+  EXPECT_EQ(FormatDeclinedReport(0x4D2),
+            "\nHalvane is in a call in the copy already running (process 0x000004D2); this copy ends\n");
 }
 
 TEST(EndOtherInstances, ReportBlockIsExact) {

@@ -1,9 +1,13 @@
 #include "audio/routing_steps.h"
+#include "audio/sound_gate.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/presets.h"
@@ -182,6 +186,82 @@ TEST(RoutingStepsTest, PlaybackStepsSucceedWhenOpenedWhateverTheWrites) {
   EXPECT_TRUE(fake.writes.empty());
   EXPECT_EQ(fake.opens, 2);
   EXPECT_EQ(fake.closes, 2);
+}
+
+}  // namespace
+}  // namespace halvane::test
+
+namespace halvane::test {
+namespace {
+
+// Every step that reaches the mixer, in order; safe from two threads.
+class StepRecorder final : public AudioRouting {
+ public:
+  int SelectRecordSource(const char* source, std::int32_t level) override {
+    return Add(std::string("record ") + source + " " + std::to_string(level));
+  }
+  int ApplySpeakerMute(std::uint8_t mute) override { return Add("speakers " + std::to_string(mute)); }
+  int ApplyMicPlaybackMute(std::uint8_t mute) override { return Add("mic playback " + std::to_string(mute)); }
+  std::vector<std::string> Steps() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return steps_;
+  }
+
+ private:
+  int Add(const std::string& step) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    steps_.push_back(step);
+    return 1;
+  }
+  std::mutex mutex_;
+  std::vector<std::string> steps_;
+};
+
+const std::vector<std::string> kAnswerSteps = {"record MIC 32768", "speakers 0", "mic playback 1"};
+
+TEST(SoundGate, RestoresOnlyWhenHalvaneLeftTheOperatorMutedAndAsTheLastWrite) {
+  NoSleep clock;
+  {
+    StepRecorder mixer;
+    SoundGate gate(mixer, clock);
+    EXPECT_FALSE(gate.RestoreAtEnd()) << "no preset ever applied: the operator's own settings stay";
+    EXPECT_TRUE(mixer.Steps().empty());
+  }
+  {
+    StepRecorder mixer;
+    SoundGate gate(mixer, clock);
+    ApplyTransferPreset(gate, clock);
+    ApplyAnswerPreset(gate, clock);
+    EXPECT_FALSE(gate.RestoreAtEnd()) << "the last preset was the answer preset";
+    EXPECT_EQ(mixer.Steps().size(), 6u);
+  }
+  // The engine applies the transfer preset over and over on its thread while the end begins on
+  // another: the answer preset is the last thing the mixer sees, and nothing follows it.
+  StepRecorder mixer;
+  SoundGate gate(mixer, clock);
+  ApplyTransferPreset(gate, clock);
+  std::atomic<bool> stop{false};
+  std::thread engine([&] {
+    while (!stop.load()) ApplyTransferPreset(gate, clock);
+  });
+  EXPECT_TRUE(gate.RestoreAtEnd());
+  const std::size_t afterRestore = mixer.Steps().size();
+  for (int i = 0; i < 100; ++i) ApplyTransferPreset(gate, clock);
+  stop = true;
+  engine.join();
+  const std::vector<std::string> steps = mixer.Steps();
+  ASSERT_EQ(steps.size(), afterRestore);
+  EXPECT_EQ(std::vector<std::string>(steps.end() - 3, steps.end()), kAnswerSteps);
+  EXPECT_FALSE(gate.RestoreAtEnd()) << "once";
+}
+
+TEST(SoundGate, RestoreAfterATerminatedCopyAppliesTheAnswerPresetOnce) {
+  NoSleep clock;
+  StepRecorder mixer;
+  SoundGate gate(mixer, clock);
+  gate.Restore();
+  EXPECT_EQ(mixer.Steps(), kAnswerSteps);
+  EXPECT_FALSE(gate.RestoreAtEnd()) << "the restore left the operator unmuted";
 }
 
 }  // namespace

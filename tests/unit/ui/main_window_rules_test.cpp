@@ -1,4 +1,5 @@
 #include "ui/main_window_rules.h"
+#include "ui/notice_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,47 @@ TEST(FormatTrayTip, WrapsTheHandleAndAlwaysFitsTheRecord) {
   // The longest handle the call board holds must still leave the closing parenthesis in place.
   EXPECT_EQ(FormatTrayTip(std::string(255, 'b')), "Halvane(" + std::string(54, 'b') + ")");
   EXPECT_EQ(FormatTrayTip(std::string_view("ab\0cd", 5)), "Halvane(ab)");
+  // In a double-byte code page the cut falls between characters: 53 single bytes and a two-byte
+  // character would end in half of it, so the character goes whole.
+  const auto leadByte = [](unsigned char byte) { return byte >= 0x81 && byte <= 0x9F; };
+  const std::string wide = std::string(53, 'c') + "\x82\xA0" + "d";
+  EXPECT_EQ(FormatTrayTip(wide, leadByte), "Halvane(" + std::string(53, 'c') + ")");
+  EXPECT_EQ(FormatTrayTip(std::string(52, 'c') + "\x82\xA0", leadByte), "Halvane(" + std::string(52, 'c') + "\x82\xA0)");
+  EXPECT_EQ(FormatTrayTip("ab\x82", leadByte), "Halvane(ab)") << "a lead byte with no trail byte";
+}
+
+TEST(HoldReminder, EverySixtySecondsOnHoldUntilTheJoinTheReturnOrTheHangUp) {
+  const struct {
+    const char* name;
+    CallPhase ends;
+  } stops[] = {{"join", CallPhase::kJoined}, {"return", CallPhase::kCallActive}, {"hang-up", CallPhase::kAtRest}};
+  for (const auto& stop : stops) {
+    SCOPED_TRACE(stop.name);
+    HoldReminder reminder(60000);
+    EXPECT_FALSE(reminder.Tick(1000, false)) << "not on hold";
+    reminder.PhaseChanged(CallPhase::kCallerOnHold, 1000);
+    EXPECT_FALSE(reminder.Tick(60999, false));
+    EXPECT_TRUE(reminder.Tick(61000, false));
+    EXPECT_FALSE(reminder.Tick(61500, false)) << "once per reminder";
+    EXPECT_TRUE(reminder.Tick(121000, false)) << "repeated every further 60 s";
+    // The second party talking holds it back; the count starts again when the talk ends.
+    EXPECT_FALSE(reminder.Tick(150000, true));
+    EXPECT_FALSE(reminder.Tick(209999, false));
+    EXPECT_TRUE(reminder.Tick(210000, false));
+    reminder.PhaseChanged(stop.ends, 211000);
+    EXPECT_FALSE(reminder.Tick(999000, false));
+  }
+  HoldReminder off(0);
+  off.PhaseChanged(CallPhase::kCallerOnHold, 0);
+  EXPECT_FALSE(off.Tick(600000, false)) << "0 turns it off";
+}
+
+TEST(FormatNotice, FitsTheBalloonAndCarriesTheProblem) {
+  EXPECT_EQ(FormatNotice(Notice::kDialUnanswered, nullptr).text,
+            "The second call ended without an answer: dial again, or press Return.");
+  EXPECT_EQ(FormatNotice(Notice::kSetupProblem, "Halvane.ini: Hold=F1 needs Ctrl, Alt or Win; keeping Ctrl+Alt+H").text,
+            "Halvane.ini: Hold=F1 needs Ctrl, Alt or Win; keeping Ctrl+Alt+H");
+  EXPECT_EQ(FormatNotice(Notice::kSetupProblem, std::string(300, 'x').c_str()).text, std::string(255, 'x'));
 }
 
 TEST(CopyBounded, NeverWritesPastTheBuffer) {

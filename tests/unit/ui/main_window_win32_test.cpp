@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/call_board.h"
@@ -19,6 +20,7 @@
 #include "ui/halvane_dlg_win32.h"
 #include "ui/main_window_requests.h"
 #include "ui/main_window_rules.h"
+#include "ui/tray_notices_win32.h"
 
 namespace halvane {
 namespace {
@@ -34,6 +36,7 @@ struct Harness {
   bool checked = false;
   int soundRestores = 0;
   HOOKPROC cbtHook = nullptr;  // watches the windows the run creates
+  TrayNotices* notices = nullptr;
 };
 
 LRESULT CALLBACK OwnerProc(HWND owner, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -65,6 +68,7 @@ void RunMainWindow(Harness& harness) {
   HHOOK hook = harness.cbtHook != nullptr ? SetWindowsHookExA(WH_CBT, harness.cbtHook, nullptr, GetCurrentThreadId()) : nullptr;
   CHalvaneDlg dialog(harness.board, harness.items, harness.starter, owner);
   dialog.SetSoundRestorer([&harness] { ++harness.soundRestores; });
+  if (harness.notices != nullptr) dialog.UseNotices(*harness.notices, NoticeSettings{});
   harness.dialog = &dialog;
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_TRUE(harness.checked) << "the dialog never went idle";
@@ -194,7 +198,7 @@ void CheckOtherRequestsReachTheCallBoard(CallBoard& board, HWND window) {
 
 void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND window) {
   const NOTIFYICONDATAA& record = dialog.IconData();
-  EXPECT_EQ(record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+  EXPECT_EQ(record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
   EXPECT_EQ(record.hWnd, window);
   EXPECT_EQ(record.uID, 1U);
   EXPECT_EQ(record.uCallbackMessage, static_cast<UINT>(WM_USER + 1));
@@ -228,8 +232,43 @@ void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND windo
   EXPECT_EQ(reinterpret_cast<UINT_PTR>(GetPropA(window, "Halvane.TrayIcon")), 132U);
 }
 
+void PumpWindow(HWND window) {
+  MSG message;
+  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+// A notice from another thread becomes one quiet balloon while the window is hidden, none while it is
+// shown; with Show=0 nothing is kept. A close request during a call is declined and shows the window.
+void CheckNoticesAndCloseRequest(CallBoard& board, TrayNotices& notices, CHalvaneDlg& dialog, HWND window) {
+  ASSERT_TRUE(dialog.IsIconShown());
+  std::thread([&notices] { notices.Notify(Notice::kDialUnanswered, nullptr); }).join();
+  PumpWindow(window);
+  const NOTIFYICONDATAA& balloon = dialog.LastBalloon();
+  EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
+  EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+  EXPECT_STREQ(balloon.szInfoTitle, "Dial not answered");
+  EXPECT_STREQ(balloon.szInfo, "The second call ended without an answer: dial again, or press Return.");
+  EXPECT_EQ(dialog.IconData().uFlags & NIF_INFO, 0U) << "later changes of the icon show no balloon again";
+  EXPECT_TRUE(notices.Take().empty()) << "at most one balloon per notice";
+
+  TrayNotices off(board, false);
+  off.Notify(Notice::kHeldCallerHungUp, nullptr);
+  EXPECT_TRUE(off.Take().empty()) << "Show=0";
+
+  Win32CallPhases(board).PhaseChanged(CallPhase::kCallActive);
+  PumpWindow(window);
+  const UINT closeRequest = RegisterWindowMessageA("Halvane.CloseRequest");
+  EXPECT_EQ(SendMessageA(window, closeRequest, 0, 0), 2) << "declined during a call";
+  EXPECT_TRUE(IsWindowVisible(window));
+  notices.Notify(Notice::kHeldCallerHungUp, nullptr);
+  PumpWindow(window);
+  EXPECT_STREQ(dialog.LastBalloon().szInfoTitle, "Dial not answered") << "no balloon while the window is shown";
+}
+
 TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
   Harness harness;
+  TrayNotices notices(harness.board, true);
+  harness.notices = &notices;
   // As the link thread does first: hide the window, asked while the dialog is still being set up.
   harness.starter = [&harness] { return RequestHideMainWindow(harness.board.mainWindow.load()); };
   harness.check = [&harness](CHalvaneDlg& dialog, HWND window) {
@@ -261,6 +300,10 @@ TEST(MainWindowWin32, StartsHiddenAndAnswersTheOperatorTheShellAndTheEngine) {
     {
       SCOPED_TRACE("icon record");
       CheckIconRecordAndTooltip(harness.board, dialog, window);
+    }
+    {
+      SCOPED_TRACE("notices and close request");
+      CheckNoticesAndCloseRequest(harness.board, *harness.notices, dialog, window);
     }
     // Shown again (as a left press on the icon does), then minimised: hidden, not iconic.
     ShowWindow(window, SW_SHOW);

@@ -1,0 +1,33 @@
+#include "ui/tray_notices_win32.h"
+
+namespace halvane {
+
+NoticeSettings LoadNoticeSettings(const std::string& iniPath) {
+  NoticeSettings settings;
+  if (iniPath.empty()) return settings;
+  settings.show = GetPrivateProfileIntA("Notices", "Show", 1, iniPath.c_str()) != 0;
+  const int seconds = static_cast<int>(GetPrivateProfileIntA("Notices", "HoldReminder", 60, iniPath.c_str()));
+  // A negative or absurd value counts as off rather than as a reminder every few weeks.
+  settings.holdReminderSeconds = seconds > 0 && seconds <= 86400 ? static_cast<unsigned>(seconds) : 0;
+  return settings;
+}
+
+void TrayNotices::Notify(Notice notice, const char* detail) {
+  if (!m_show) return;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_waiting.size() >= kMaxWaiting) return;
+    m_waiting.emplace_back(notice, detail != nullptr ? std::string(detail) : std::string());
+  }
+  const HWND window = reinterpret_cast<HWND>(m_board.mainWindow.load());
+  if (window != nullptr) PostMessageA(window, kNoticeMessage, 0, 0);
+}
+
+std::vector<std::pair<Notice, std::string>> TrayNotices::Take() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::pair<Notice, std::string>> taken(m_waiting.begin(), m_waiting.end());
+  m_waiting.clear();
+  return taken;
+}
+
+}  // namespace halvane
