@@ -29,7 +29,10 @@ struct Wiring {
         gate(routing, SystemClock()),
         engine(board, commands, SystemClock(), items, gate, log, phases),
         link(board, log, SystemCodePage(), PlatformWindowSystem(), commands,
-             [this] { engine.RunTransferEngine(); }) {}
+             [this] { engine.RunTransferEngine(); }) {
+    engine.SetNotices(ProgramNotices(board));
+    link.SetNotices(ProgramNotices(board));
+  }
 
   LogWriter& log;
   Win32CallPhases phases;
