@@ -21,22 +21,12 @@
 namespace {
 
 using halvane::e2e::HalvaneProcess;
+using halvane::e2e::Narrow;
+using halvane::e2e::Widen;
 
 void Say(const std::string& text) {
   std::printf("demo: %s\n", text.c_str());
   std::fflush(stdout);
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::wstring Widen(const char* text) {
-  std::wstring out;
-  for (; *text != '\0'; ++text) out.push_back(static_cast<unsigned char>(*text));
-  return out;
 }
 
 void WriteStatus(const std::wstring& file, int status) {

@@ -90,18 +90,6 @@ bool ChordIsFree(UINT modifiers, UINT key) {
   return true;
 }
 
-std::string ReadText(const std::wstring& path) {
-  std::string text;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return text;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  return WithoutCr(text);
-}
-
 class HalvaneE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -264,7 +252,7 @@ TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConfe
   // The popup leaves the hidden window active: keys now reach it.
   ASSERT_TRUE(halvane_.PressKey(VK_ESCAPE));
   ASSERT_TRUE(halvane_.PressKey(VK_RETURN));
-  EXPECT_FALSE(WaitFor([&] { return !halvane_.Running(); }, kQuietWindow)) << "a stray key ended the hidden Halvane";
+  EXPECT_FALSE(WaitUntil([&] { return !halvane_.Running(); }, kQuietWindow, "Halvane to end")) << "a stray key ended the hidden Halvane";
   EXPECT_FALSE(halvane_.Visible());
 
   // The shell restarts without the old icons; its "TaskbarCreated" broadcast brings Halvane's back.
@@ -281,7 +269,7 @@ TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConfe
   options.popupMenu = true;
   RECT shown{};
   options.duringConference = [&]() -> std::string {
-    if (!halvane_.TrayNotify(WM_LBUTTONDOWN) || !WaitFor([&] { return halvane_.Visible(); }, kStepDeadline)) {
+    if (!halvane_.TrayNotify(WM_LBUTTONDOWN) || !WaitUntil([&] { return halvane_.Visible(); }, kStepDeadline, "the window to show")) {
       return "the window did not come back on a left press";
     }
     GetWindowRect(halvane_.MainWindow(), &shown);
@@ -344,7 +332,7 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
     options.onStep = [&](const std::string& step) {
       // The phase is posted to the window's thread, so its picture may follow the step's cue by a moment.
       const UINT_PTR want = seen.size() < kSteps ? expectedSteps[seen.size()].picture : 0;
-      if (want != 0) WaitFor([&] { return halvane_.TrayIconPicture() == want; }, std::chrono::milliseconds(5000));
+      if (want != 0) (void)WaitUntil([&] { return halvane_.TrayIconPicture() == want; }, std::chrono::milliseconds(5000), "the icon");
       seen.push_back({step, halvane_.ButtonPattern(), halvane_.TrayIconPicture()});
     };
     if (!options.duringConference) options.duringConference = [] { return std::string(); };
@@ -400,16 +388,16 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
     if (third.empty()) return "the client did not make the third call";
     const std::string hangUp = "#KALDU set call " + third + " status finished";
     const auto commands = [&] { return client_.Commands(); };
-    if (!WaitFor([&] { const auto c = commands(); return std::find(c.begin(), c.end(), hangUp) != c.end(); },
-                 kStepDeadline)) {
+    if (!WaitUntil([&] { const auto c = commands(); return std::find(c.begin(), c.end(), hangUp) != c.end(); },
+                   kStepDeadline, hangUp)) {
       return "Halvane did not refuse the third call with \"" + hangUp + "\"";
     }
-    if (!WaitFor([&] { return client_.CallStatus(third) == "FINISHED"; }, kStepDeadline)) {
+    if (!WaitUntil([&] { return client_.CallStatus(third) == "FINISHED"; }, kStepDeadline, "the third call's end")) {
       return "the client did not report the third call's end";
     }
     // Anything that ends the conference now would be a fault; give it time to show.
     const std::size_t before = client_.Commands().size();
-    if (WaitFor([&] { return client_.Commands().size() > before; }, kQuietWindow)) {
+    if (WaitUntil([&] { return client_.Commands().size() > before; }, kQuietWindow, "a command")) {
       return "Halvane sent \"" + client_.Commands().back() + "\" after the refused call ended";
     }
     if (halvane_.ButtonPattern() != conference) return "the buttons left the conference: " + halvane_.ButtonPattern();
@@ -456,7 +444,7 @@ TEST_F(HalvaneE2eTest, KeyHeldByAnotherProgramIsReportedOnceAndTheOtherKeysWork)
   ASSERT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
 
   const std::string report = "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program\n";
-  EXPECT_EQ(CountOf(ReadText(out), report), 1u) << ReadText(out);
+  EXPECT_EQ(CountOf(WithoutCr(ReadWholeFile(out)), report), 1u) << WithoutCr(ReadWholeFile(out));
   EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), report), 1u) << halvane_.LogText();
 }
 
@@ -482,8 +470,8 @@ TEST_F(HalvaneE2eTest, IniBesideTheProgramChangesAKeyAndTurnsOneOff) {
   EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'H')) << "Hold's default is left free";
   EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'R')) << "Return has no key";
   EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'T')) << "Transfer keeps its default";
-  EXPECT_EQ(CountOf(ReadText(out), "!!! Halvane.ini: Transfer=Ctrl+Alt+Q+X is not a key; keeping Ctrl+Alt+T\n"), 1u)
-      << ReadText(out);
+  EXPECT_EQ(CountOf(WithoutCr(ReadWholeFile(out)), "!!! Halvane.ini: Transfer=Ctrl+Alt+Q+X is not a key; keeping Ctrl+Alt+T\n"), 1u)
+      << WithoutCr(ReadWholeFile(out));
 
   const std::string call = AnswerACall("caller1");
   ASSERT_TRUE(PressChord({VK_CONTROL, VK_SHIFT, VK_F9}));
@@ -497,7 +485,7 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
   ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
   const auto log = [&] { return WithoutCr(halvane_.LogText()); };
   const auto logGrows = [&](const std::string& line, std::size_t before) {
-    return WaitFor([&] { return CountOf(log(), line) > before; }, kStepDeadline);
+    return WaitUntil([&] { return CountOf(log(), line) > before; }, kStepDeadline, line);
   };
 
   std::string busy;
@@ -526,7 +514,7 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
     if (third.empty() || !client_.Missed(third)) return "the client could not ring and miss a third call";
     // Halvane reads the call statuses once a second here: give it two readings to do anything wrong.
     const std::size_t before = client_.Commands().size();
-    if (WaitFor([&] { return client_.Commands().size() > before; }, std::chrono::milliseconds(2500))) {
+    if (WaitUntil([&] { return client_.Commands().size() > before; }, std::chrono::milliseconds(2500), "a command")) {
       return "Halvane sent \"" + client_.Commands().back() + "\" when a third caller gave up";
     }
     return std::string();
@@ -555,15 +543,8 @@ TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {
   const std::string restored = WithCrLf(waiting + PresetDiagnostic());
   EXPECT_EQ(halvane_.LogText().substr(0, restored.size()), restored);
 
-  std::string text;
-  HANDLE file = CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "no report file";
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  text = WithoutCr(text);
+  const std::string text = WithoutCr(ReadWholeFile(report));
+  ASSERT_FALSE(text.empty()) << "no report file, or an empty one";
 
   const auto pidLine = [](DWORD pid) {
     char line[64];
