@@ -1,13 +1,14 @@
 // halvane_demo.exe: plays one attended transfer through the real Halvane.exe against the client
 // emulator, hosted here, and says what happens at each step.
 //   halvane_demo [--keep-running] [--status FILE] [WORKDIR]
-//   halvane_demo --windows FILE
+//   halvane_demo --windows FILE | --tray-slot FILE
 // WORKDIR (made when missing, with a "log" folder) is Halvane's working folder; a new temporary one
 // when not given. --keep-running leaves Halvane up, resting in the notification area, after the
 // transfer. --status writes "0" or "1" to FILE at the end, for callers that cannot see the exit code.
 // Exits 0 only when the transfer completed.
 // --windows writes the top-level windows of the desktop it runs in to FILE, one a line:
 // "<visible 0|1> <class>|<title>", and exits; scripts/demo looks there for the programs it started.
+// --tray-slot writes where the first icon of the desktop's notification area sits, "x y", and exits.
 
 #include <windows.h>
 
@@ -21,22 +22,12 @@
 namespace {
 
 using halvane::e2e::HalvaneProcess;
+using halvane::e2e::Narrow;
+using halvane::e2e::Widen;
 
 void Say(const std::string& text) {
   std::printf("demo: %s\n", text.c_str());
   std::fflush(stdout);
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::wstring Widen(const char* text) {
-  std::wstring out;
-  for (; *text != '\0'; ++text) out.push_back(static_cast<unsigned char>(*text));
-  return out;
 }
 
 void WriteStatus(const std::wstring& file, int status) {
@@ -63,6 +54,22 @@ int ListWindows(const std::wstring& file) {
   FILE* out = _wfopen(partial.c_str(), L"wb");
   if (out == nullptr) return 1;
   EnumWindows(ListWindow, reinterpret_cast<LPARAM>(out));
+  std::fclose(out);
+  return MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+}
+
+// Wine's taskbar draws the notification area's icons itself, right-aligned, one small-icon square with a
+// two-pixel margin each: the first icon added sits at the taskbar's right end. Its centre goes to FILE as
+// "x y" in the desktop's coordinates, written whole under another name first.
+int WriteTraySlot(const std::wstring& file) {
+  HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+  RECT bar{};
+  if (taskbar == nullptr || !IsWindowVisible(taskbar) || !GetWindowRect(taskbar, &bar)) return 1;
+  const int slot = GetSystemMetrics(SM_CXSMICON) + 4;
+  const std::wstring partial = file + L".part";
+  FILE* out = _wfopen(partial.c_str(), L"wb");
+  if (out == nullptr) return 1;
+  std::fprintf(out, "%ld %ld\n", static_cast<long>(bar.right - slot / 2), static_cast<long>((bar.top + bar.bottom) / 2));
   std::fclose(out);
   return MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }
@@ -124,12 +131,14 @@ int main(int argc, char** argv) {
       keepRunning = true;
     } else if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc) {
       return ListWindows(Widen(argv[i + 1]));
+    } else if (std::strcmp(argv[i], "--tray-slot") == 0 && i + 1 < argc) {
+      return WriteTraySlot(Widen(argv[i + 1]));
     } else if (std::strcmp(argv[i], "--status") == 0 && i + 1 < argc) {
       statusFile = Widen(argv[++i]);
     } else if (argv[i][0] != '-' && workDir.empty()) {
       workDir = Widen(argv[i]);
     } else {
-      std::fprintf(stderr, "usage: halvane_demo [--keep-running] [--status FILE] [WORKDIR] | --windows FILE\n");
+      std::fprintf(stderr, "usage: halvane_demo [--keep-running] [--status FILE] [WORKDIR] | --windows FILE | --tray-slot FILE\n");
       WriteStatus(statusFile, 2);
       return 2;
     }

@@ -17,24 +17,6 @@ namespace {
 
 constexpr UINT kAnswerTimeoutMs = 2000;
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string text;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read != 0) text.append(buffer, read);
-  CloseHandle(file);
-  return text;
-}
-
 void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& out) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &found);

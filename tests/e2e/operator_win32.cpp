@@ -6,26 +6,16 @@
 #include <vector>
 
 #include "base/call_board.h"
-#include "process_win32.h"
 
 namespace halvane::e2e {
 namespace {
 
 constexpr char kTag[] = "#KALDU ";
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 }  // namespace
 
 void AwaitReaction() {
-  WaitFor([] { return false; }, kOperatorReaction);
+  (void)WaitUntil([] { return false; }, kOperatorReaction, "the operator's reaction");
 }
 
 std::size_t CountOf(const std::string& text, const std::string& needle) {
@@ -44,15 +34,6 @@ std::string WithoutCr(const std::string& text) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
     out.push_back(text[i]);
   }
-  return out;
-}
-
-std::wstring WindowsPath(const std::string& path) {
-  std::wstring out = Widen(path);
-  for (wchar_t& c : out) {
-    if (c == L'/') c = L'\\';
-  }
-  if (!path.empty() && path[0] == '/') out = L"Z:" + out;
   return out;
 }
 
@@ -110,14 +91,8 @@ int VisibleTrayIcons() {
 
 // --- HalvaneProcess ---------------------------------------------------------------------------------
 
-HalvaneProcess::~HalvaneProcess() { Terminate(); }
-
 bool HalvaneProcess::Start(const std::wstring& workDir, bool withLogFolder, const std::wstring& stdoutFile,
                            const std::wstring& program) {
-  if (info_.hProcess != nullptr) {
-    error_ = "already started";
-    return false;
-  }
   workDir_ = workDir;
   if (!CreateDirectoryW(workDir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     error_ = "the working folder could not be made: " + Narrow(workDir);
@@ -131,40 +106,16 @@ bool HalvaneProcess::Start(const std::wstring& workDir, bool withLogFolder, cons
     }
   }
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  HANDLE output = INVALID_HANDLE_VALUE;
-  if (!stdoutFile.empty()) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    output = CreateFileW(stdoutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) {
-      error_ = "the output file could not be made: " + Narrow(stdoutFile);
-      return false;
-    }
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-  }
-  // CreateProcessW may write into the command line, so it gets a copy of its own.
-  const std::wstring commandLine = L"\"" + program + L"\"";
-  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back(L'\0');
-  const BOOL started = CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
-                                      0, nullptr, workDir.c_str(), &startup, &info_);
-  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (!started) {
-    info_ = PROCESS_INFORMATION{};
-    error_ = "CreateProcess failed with error " + std::to_string(GetLastError()) + " for " + Narrow(program);
+  if (!process_.Start(program, workDir, stdoutFile)) {
+    error_ = process_.Error();
     return false;
   }
-  if (!WaitFor(
+  if (!WaitUntil(
           [&] {
-            main_ = FindProcessWindow(info_.dwProcessId, kDialogClass, kMainTitle);
+            main_ = FindProcessWindow(Pid(), kDialogClass, kMainTitle);
             return main_ != nullptr || !Running();
           },
-          kStartDeadline) ||
+          kStartDeadline, "the main window") ||
       main_ == nullptr) {
     error_ = Running() ? "no main window titled \"Halvane\" within the deadline"
                        : "the program ended before its main window came, exit code " + std::to_string(ExitCode());
@@ -194,12 +145,12 @@ std::string HalvaneProcess::UsePopupMenu(int downs) const {
   if (!TrayNotify(WM_RBUTTONDOWN)) return "the right press on the icon was not posted";
   HWND menu = nullptr;
   const auto menuShown = [&] { return (menu = FindProcessWindow(Pid(), L"#32768", L"")) != nullptr && IsWindowVisible(menu); };
-  if (!WaitFor(menuShown, kStepDeadline)) return "no popup menu (a \"#32768\" window) after the right press";
+  if (!WaitUntil(menuShown, kStepDeadline, "the popup menu")) return "no popup menu (a \"#32768\" window) after the right press";
   const auto key = [&](UINT vk) { return PostMessageW(menu, WM_KEYDOWN, vk, 0) && PostMessageW(menu, WM_KEYUP, vk, 0); };
   for (int i = 0; i < downs; ++i) key(VK_DOWN);
   if (!key(downs > 0 ? VK_RETURN : VK_ESCAPE)) return "the keys did not reach the menu";
   const auto menuGone = [&] { return !IsWindow(menu) || !IsWindowVisible(menu); };
-  return WaitFor(menuGone, kStepDeadline) ? std::string() : "the popup menu stayed open";
+  return WaitUntil(menuGone, kStepDeadline, "the popup menu to close") ? std::string() : "the popup menu stayed open";
 }
 
 bool HalvaneProcess::PressKey(UINT virtualKey) const {
@@ -250,58 +201,22 @@ UINT_PTR HalvaneProcess::TrayIconPicture() const {
 }
 
 HWND HalvaneProcess::FindWindowTitled(const std::wstring& title) const {
-  return FindProcessWindow(info_.dwProcessId, std::wstring(), title);
+  return FindProcessWindow(Pid(), std::wstring(), title);
 }
 
 std::wstring HalvaneProcess::LogPath(const std::string& handle) const {
   return workDir_ + L"\\log\\log(" + Widen(handle) + L").txt";
 }
 
-std::string HalvaneProcess::LogText(const std::string& handle) const {
-  // Shared read: the program may be writing to the file at this moment.
-  HANDLE file = CreateFileW(LogPath(handle).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string text;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  CloseHandle(file);
-  return text;
-}
-
-bool HalvaneProcess::Running() const {
-  return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-}
-
-bool HalvaneProcess::WaitForExit(std::chrono::milliseconds deadline) const {
-  if (info_.hProcess == nullptr) return true;
-  return WaitForSingleObject(info_.hProcess, static_cast<DWORD>(deadline.count())) == WAIT_OBJECT_0;
-}
-
-DWORD HalvaneProcess::ExitCode() const {
-  DWORD code = STILL_ACTIVE;
-  if (info_.hProcess != nullptr) GetExitCodeProcess(info_.hProcess, &code);
-  return code;
-}
+std::string HalvaneProcess::LogText(const std::string& handle) const { return ReadWholeFile(LogPath(handle)); }
 
 void HalvaneProcess::Terminate() {
-  if (info_.hProcess == nullptr) return;
-  if (Running()) {
-    TerminateProcess(info_.hProcess, 1);
-    WaitForSingleObject(info_.hProcess, 10000);
-  }
-  CloseHandle(info_.hThread);
-  CloseHandle(info_.hProcess);
-  info_ = PROCESS_INFORMATION{};
+  process_.Terminate();
   main_ = nullptr;
 }
 
 void HalvaneProcess::Detach() {
-  if (info_.hProcess == nullptr) return;
-  CloseHandle(info_.hThread);
-  CloseHandle(info_.hProcess);
-  info_ = PROCESS_INFORMATION{};
+  process_.Detach();
   main_ = nullptr;
 }
 
@@ -419,7 +334,7 @@ class TransferPlay {
 
   template <typename Predicate>
   bool Until(Predicate&& predicate, const std::string& what) {
-    if (WaitFor(predicate, options_.stepDeadline)) return true;
+    if (WaitUntil(predicate, options_.stepDeadline, what)) return true;
     std::ostringstream detail;
     detail << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what
            << "; buttons " << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended")

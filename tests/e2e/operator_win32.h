@@ -3,8 +3,7 @@
 // its buttons, picks its tray menu's commands, sends the icon's callback as the shell would, reads
 // the buttons' states and the session log, and closes it. Plus one whole attended transfer played
 // against the client emulator, step by step, each step with a deadline.
-//
-// Nothing here needs GoogleTest, so the demo program uses it too.
+// The demo and measuring programs use it too (they link GoogleTest only for the waits' results).
 
 #include <windows.h>
 
@@ -14,7 +13,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "process_win32.h"
 #include "sim/client_emulator_win32.h"
+#include "wait.h"
 
 namespace halvane::e2e {
 
@@ -34,24 +35,6 @@ inline constexpr wchar_t kDialogClass[] = L"#32770";
 inline constexpr UINT kIconCallbackMessage = WM_USER + 1;
 inline constexpr WPARAM kIconId = 1;
 
-// Waits until the predicate holds or the deadline passes, handling this thread's messages meanwhile.
-template <typename Predicate>
-bool WaitFor(Predicate&& predicate, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (predicate()) return true;
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= end) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10), QS_ALLINPUT);
-  }
-}
-
 // The operator's (or the far end's) reaction to a log line: kOperatorReaction, this thread's messages
 // handled meanwhile.
 void AwaitReaction();
@@ -61,9 +44,6 @@ std::size_t CountOf(const std::string& text, const std::string& needle);
 
 // The text with every CR LF pair turned into LF (the session log is a text-mode file).
 std::string WithoutCr(const std::string& text);
-
-// The Windows form of a path as CMake gives it: a Unix path under Wine is reached through drive Z:.
-std::wstring WindowsPath(const std::string& path);
 
 // Halvane.exe of this build.
 std::wstring HalvaneExePath();
@@ -81,9 +61,8 @@ int VisibleTrayIcons();
 
 class HalvaneProcess {
  public:
+  // Ends the program, if it still runs, with the object.
   HalvaneProcess() = default;
-  // Ends the program if it still runs.
-  ~HalvaneProcess();
   HalvaneProcess(const HalvaneProcess&) = delete;
   HalvaneProcess& operator=(const HalvaneProcess&) = delete;
 
@@ -119,8 +98,7 @@ class HalvaneProcess {
   bool ItemEnabled(int id) const;
   bool ItemVisible(int id) const;
   bool Visible() const;
-  // "E.HTR." style summary of the four buttons, for messages: H Hold, R Return, T Transfer, B Blind
-  // Transfer in capitals when enabled, lower case when disabled.
+  // The four buttons' states for messages, "Hold+ Return- Transfer- Blind-": + enabled, - disabled.
   std::string ButtonPattern() const;
   // The icon resource the tray icon shows (the main window's "Halvane.TrayIcon" property); 0 before the
   // engine's first phase.
@@ -133,17 +111,17 @@ class HalvaneProcess {
   std::wstring LogPath(const std::string& handle = "operator1") const;
   const std::wstring& WorkDir() const { return workDir_; }
 
-  DWORD Pid() const { return info_.dwProcessId; }
-  bool Running() const;
-  bool WaitForExit(std::chrono::milliseconds deadline) const;
-  DWORD ExitCode() const;
+  DWORD Pid() const { return process_.Id(); }
+  bool Running() const { return process_.Running(); }
+  bool WaitForExit(std::chrono::milliseconds deadline) const { return process_.WaitForExit(deadline); }
+  DWORD ExitCode() const { return process_.ExitCode(); }
   // Ends the program at once, if it runs, and waits (bounded) for its end.
   void Terminate();
   // Lets the program run on after this object is gone.
   void Detach();
 
  private:
-  PROCESS_INFORMATION info_{};
+  Process process_;
   HWND main_ = nullptr;
   std::wstring workDir_;
   std::string error_;

@@ -90,7 +90,8 @@ TEST_F(SwitchboardE2eTest, TwoCallersRingTheLaterIsAnsweredAndTransferred) {
   ASSERT_TRUE(LogGrows("\n=>wait for hold button pressing", 0));
   ASSERT_TRUE(client_.Missed(earlier));
   // Two of the engine's looks at the calls: the missed call must not start a cycle over.
-  ASSERT_FALSE(WaitFor([&] { return CountOf(Log(), "\n=>answer incoming call") > 1; }, std::chrono::milliseconds(2500)))
+  ASSERT_FALSE(WaitUntil([&] { return CountOf(Log(), "\n=>answer incoming call") > 1; }, std::chrono::milliseconds(2500),
+                         "a second answer"))
       << Log();
   const std::string second = HoldDialAndJoin(later);
   ASSERT_TRUE(client_.FarEndHangsUp(later));

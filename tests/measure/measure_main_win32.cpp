@@ -28,7 +28,10 @@
 namespace {
 
 using halvane::e2e::FindProcessWindow;
+using halvane::e2e::Narrow;
 using halvane::e2e::Process;
+using halvane::e2e::ReadWholeFile;
+using halvane::e2e::WindowsPath;
 using halvane::sim::ClientEmulator;
 using halvane::sim::TranscriptEntry;
 using Kind = TranscriptEntry::Kind;
@@ -148,26 +151,6 @@ CpuUse CpuBetween(const CpuSample& a, const CpuSample& b) {
   return {used, wall, wall > 0.0 ? used * 100.0 / wall : 0.0, useProcess ? "GetProcessTimes" : "sum of GetThreadTimes"};
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (text.size() < (1u << 24) && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    text.append(buffer, got);
-  }
-  CloseHandle(file);
-  return text;
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -230,17 +213,6 @@ std::string MemoryRow(HANDLE process, const char* when, double& workingSet) {
 }
 
 // --- Driving Halvane --------------------------------------------------------------------------------
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-// The build passes a Unix path; Wine's drive Z: is the Unix root.
-std::wstring WindowsPath(const std::string& path) {
-  std::wstring out = Widen(path);
-  if (!out.empty() && out.front() == L'/') out = L"Z:" + out;
-  std::replace(out.begin(), out.end(), L'/', L'\\');
-  return out;
-}
-
 
 class Session {
  public:

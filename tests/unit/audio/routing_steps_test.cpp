@@ -12,15 +12,10 @@
 
 #include "engine/presets.h"
 #include "fake_mixer.h"
+#include "recording_fakes.h"
 
 namespace halvane::test {
 namespace {
-
-class RecordingLog final : public LogWriter {
- public:
-  void WriteLog(const char* text) override { texts += text; }
-  std::string texts;
-};
 
 class RecordingOutput final : public TextOutput {
  public:
@@ -95,7 +90,7 @@ TEST(RoutingStepsTest, PresetsWriteTheFiveControlsInOrderAndCloseEveryMixer) {
     EXPECT_EQ(Writes(fake), c.writes);
     EXPECT_EQ(fake.opens, 3);
     EXPECT_EQ(fake.closes, 3);
-    EXPECT_EQ(log.texts, "");
+    EXPECT_EQ(log.Text(), "");
     EXPECT_EQ(out.texts, "");
   }
 }
@@ -150,7 +145,7 @@ TEST(RoutingStepsTest, RecordSourceOutcomes) {
     RecordingOutput out;
     RoutingSteps steps(fake, log, out);
     EXPECT_EQ(steps.SelectRecordSource(c.source, c.level), c.result);
-    EXPECT_EQ(log.texts, c.log);
+    EXPECT_EQ(log.Text(), c.log);
     EXPECT_EQ(out.texts, "");
     std::vector<std::uint32_t> written;
     for (const auto& w : fake.writes) written.push_back(w.controlId);
@@ -169,7 +164,7 @@ TEST(RoutingStepsTest, MissingPlaybackMixerReportsTwicePerPresetOnStandardOutput
   NoSleep clock;
   ApplyAnswerPreset(steps, clock);
   EXPECT_EQ(out.texts, "SetOutMixerDevice failed\nSetOutMixerDevice failed\n");
-  EXPECT_EQ(log.texts, "");
+  EXPECT_EQ(log.Text(), "");
   EXPECT_EQ(steps.ApplySpeakerMute(1), 0);
 }
 

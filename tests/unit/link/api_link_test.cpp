@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "recording_fakes.h"
+
 // The test program's allocator: a test can see the largest block asked for during a call, and make
 // every request from a size on fail as on a machine out of memory.
 namespace {
@@ -287,21 +289,8 @@ class FakeWindowSystem final : public WindowSystem {
   int depth_ = 0;
 };
 
-class RecordingLog final : public LogWriter {
- public:
-  void WriteLog(const char* text) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    text_ += text;
-  }
-  std::string Text() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return text_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::string text_;
-};
+using test::RecordingDelivery;
+using test::RecordingLog;
 
 class RecordingNotices final : public Notices {
  public:
@@ -311,20 +300,6 @@ class RecordingNotices final : public Notices {
   int back = 0;
 };
 
-class RecordingDelivery final : public Delivery {
- public:
-  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
-    delivered.push_back({target, sender, std::string(data, size)});
-    return answer;
-  }
-  DeliveryResult answer = DeliveryResult::kAccepted;
-  struct Message {
-    WindowHandle target;
-    WindowHandle sender;
-    std::string bytes;
-  };
-  std::vector<Message> delivered;
-};
 
 class ApiLinkTest : public ::testing::Test {
  protected:
@@ -481,7 +456,7 @@ TEST_F(ApiLinkTest, ReLoginForgetsTheClientBeforeBroadcastingAndFlagsAfter) {
   EXPECT_TRUE(board.reconnectNeeded.load());
 
   EXPECT_FALSE(commands.SendCommand("#KALDU get currentuserhandle"));
-  EXPECT_TRUE(delivery.delivered.empty()) << "a send while not attached delivers nothing";
+  EXPECT_TRUE(delivery.sent.empty()) << "a send while not attached delivers nothing";
   link->Close();
 }
 
@@ -513,10 +488,10 @@ TEST_F(ApiLinkTest, ClientStartingAfterTheProgramAttachesThroughReLogin) {
   EXPECT_EQ(log.Text(), "\nSkype re-start/re-login\n");
   EXPECT_EQ(windows.Broadcasts().size(), 2u);
   EXPECT_TRUE(board.reconnectNeeded.load());
-  ASSERT_EQ(delivery.delivered.size(), 1u);
-  EXPECT_EQ(delivery.delivered[0].target, kClientWindow);
-  EXPECT_EQ(delivery.delivered[0].sender, kLinkWindow) << "commands carry the link window as wParam";
-  EXPECT_EQ(delivery.delivered[0].bytes, std::string("#KALDU get currentuserhandle") + '\0');
+  ASSERT_EQ(delivery.sent.size(), 1u);
+  EXPECT_EQ(delivery.sent[0].target, kClientWindow);
+  EXPECT_EQ(delivery.sent[0].sender, kLinkWindow) << "commands carry the link window as wParam";
+  EXPECT_EQ(delivery.sent[0].bytes, std::string("#KALDU get currentuserhandle") + '\0');
 }
 
 TEST_F(ApiLinkTest, StartOrderAndOrderlyStopWhenTheBroadcastIsNotDelivered) {
@@ -747,7 +722,7 @@ TEST_F(ApiLinkTest, ThreadsMeetOnlyThroughTheBoard) {
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "loop timed out"), 0);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "close event 68"), 1);
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "close process 64"), 1);
-  ASSERT_EQ(delivery.delivered.size(), 1u);
+  ASSERT_EQ(delivery.sent.size(), 1u);
 }
 
 }  // namespace

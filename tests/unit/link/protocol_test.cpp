@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_code_page.h"
+#include "recording_fakes.h"
 
 namespace halvane {
 namespace {
@@ -215,32 +216,8 @@ TEST(FormatCommand, RefusesACallCommandWithoutItsIds) {
   }
 }
 
-// Records every delivery; answers with `accept`, and runs `during` inside the delivery as the client's
-// reply or a new attach would arrive while the sender is still blocked in it.
-class RecordingDelivery final : public Delivery {
- public:
-  struct Sent {
-    WindowHandle target;
-    WindowHandle sender;
-    std::string bytes;  // all `size` bytes, the terminator included
-  };
-
-  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
-    sent.push_back({target, sender, std::string(data, size)});
-    if (during) during();
-    return answer;
-  }
-
-  DeliveryResult answer = DeliveryResult::kAccepted;
-  std::function<void()> during;
-  std::vector<Sent> sent;
-};
-
-class RecordingLog final : public LogWriter {
- public:
-  void WriteLog(const char* line) override { text += line; }
-  std::string text;
-};
+using test::RecordingDelivery;
+using test::RecordingLog;
 
 struct LinkFixture : testing::Test {
   CallBoard board;
@@ -333,7 +310,7 @@ TEST_F(LinkFixture, EachDeliveryOutcomeKeepsOrForgetsTheClient) {
     EXPECT_EQ(rowLink.SendCommand("#KALDU set AGC on"), row.sent) << row.printed << row.logged;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), row.printed);
     EXPECT_EQ(rowBoard.apiWindow.load(), row.apiWindowAfter);
-    EXPECT_EQ(rowLog.text, row.logged);
+    EXPECT_EQ(rowLog.Text(), row.logged);
     EXPECT_EQ(rowLink.TakeClientLost(), row.lost);
     EXPECT_FALSE(rowLink.TakeClientLost()) << "taken once";
   }
@@ -354,7 +331,7 @@ TEST_F(LinkFixture, AStallIsLoggedOncePerRunOfTimedOutDeliveries) {
     delivery.answer = step.answer;
     EXPECT_EQ(Send("#KALDU open contacts"), step.sent);
   }
-  EXPECT_EQ(log.text,
+  EXPECT_EQ(log.Text(),
             "!!! Skype did not take a command in time\n!!! Skype did not take a command in time\n"
             "!!! Skype was not responding; commands not delivered: 2\n"
             "!!! Skype did not take a command in time\n!!! Skype was not responding; commands not delivered: 1\n");

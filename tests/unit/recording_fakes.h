@@ -1,0 +1,54 @@
+#pragma once
+// The recording fakes that several unit tests share: a delivery that keeps every message handed to the
+// client, and a log that keeps every text written to it.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/log_writer.h"
+#include "link/protocol.h"
+
+namespace halvane::test {
+
+// Records every delivery and answers with `answer`; runs `during` inside the delivery, as the client's
+// reply or a new attach would arrive while the sender is still blocked in it.
+class RecordingDelivery final : public Delivery {
+ public:
+  struct Sent {
+    WindowHandle target;
+    WindowHandle sender;
+    std::string bytes;  // all `size` bytes, the terminator included
+  };
+
+  DeliveryResult Deliver(WindowHandle target, WindowHandle sender, const char* data, std::uint32_t size) override {
+    sent.push_back({target, sender, std::string(data, size)});
+    if (during) during();
+    return answer;
+  }
+
+  DeliveryResult answer = DeliveryResult::kAccepted;
+  std::function<void()> during;
+  std::vector<Sent> sent;
+};
+
+// Keeps every text written, in order; safe to write from several threads.
+class RecordingLog final : public LogWriter {
+ public:
+  void WriteLog(const char* text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ += text;
+  }
+  std::string Text() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+}  // namespace halvane::test
