@@ -18,6 +18,7 @@
 #include "link/api_link.h"
 #include "link/codepage.h"
 #include "link/protocol.h"
+#include "recording_fakes.h"
 #include "sim/client_emulator_win32.h"
 #include "wait.h"
 
@@ -26,21 +27,7 @@ namespace {
 
 using sim::TranscriptEntry;
 
-class RecordingLog final : public LogWriter {
- public:
-  void WriteLog(const char* text) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    text_ += text;
-  }
-  std::string Text() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return text_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string text_;
-};
+using test::RecordingLog;
 
 class ApiLinkE2eTest : public ::testing::Test {
  protected:

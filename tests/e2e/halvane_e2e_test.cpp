@@ -121,18 +121,10 @@ class HalvaneE2eTest : public ::testing::Test {
   }
 
   ::testing::AssertionResult LogGrows(const std::string& line, std::size_t before) {
-    return WaitUntil([&] { return CountOf(WithoutCr(halvane_.LogText()), line) > before; }, kStepDeadline,
-                     "the session log line \"" + line + "\"");
+    return e2e::LogGrows(halvane_, line, before);
   }
 
-  ::testing::AssertionResult ClientReceives(const std::string& command) {
-    return WaitUntil(
-        [&] {
-          const std::vector<std::string> commands = client_.Commands();
-          return std::find(commands.begin(), commands.end(), command) != commands.end();
-        },
-        kStepDeadline, "the client to receive \"" + command + "\"");
-  }
+  ::testing::AssertionResult ClientReceives(const std::string& command) { return e2e::ClientReceives(client_, command); }
 
   // A call rings and the operator answers it in the client; Halvane then waits for Hold.
   std::string AnswerACall(const std::string& caller) {

@@ -1,5 +1,6 @@
 #include "operator_win32.h"
 
+#include <algorithm>
 #include <atomic>
 #include <iterator>
 #include <sstream>
@@ -404,6 +405,20 @@ TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator
   TransferResult result;
   TransferPlay(halvane, client, options, result).Run();
   return result;
+}
+
+::testing::AssertionResult ClientReceives(const sim::ClientEmulator& client, const std::string& command) {
+  return WaitUntil(
+      [&] {
+        const std::vector<std::string> commands = client.Commands();
+        return std::find(commands.begin(), commands.end(), command) != commands.end();
+      },
+      kStepDeadline, "the client to receive \"" + command + "\"");
+}
+
+::testing::AssertionResult LogGrows(const HalvaneProcess& halvane, const std::string& line, std::size_t before) {
+  return WaitUntil([&] { return CountOf(WithoutCr(halvane.LogText()), line) > before; }, kStepDeadline,
+                   "the session log line \"" + line + "\" (" + std::to_string(before + 1) + " times)");
 }
 
 }  // namespace halvane::e2e

@@ -127,6 +127,11 @@ class HalvaneProcess {
   std::string error_;
 };
 
+// Waits until the client has received `command`.
+::testing::AssertionResult ClientReceives(const sim::ClientEmulator& client, const std::string& command);
+// Waits until Halvane's session log holds `line` more than `before` times.
+::testing::AssertionResult LogGrows(const HalvaneProcess& halvane, const std::string& line, std::size_t before);
+
 // --- One attended transfer ------------------------------------------------------------------------
 
 struct TransferOptions {

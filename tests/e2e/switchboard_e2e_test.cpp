@@ -38,18 +38,10 @@ class SwitchboardE2eTest : public ::testing::Test {
   std::string Log() const { return WithoutCr(halvane_.LogText()); }
 
   ::testing::AssertionResult LogGrows(const std::string& line, std::size_t before) {
-    return WaitUntil([&] { return CountOf(Log(), line) > before; }, kStepDeadline,
-                     "the session log line \"" + line + "\" (" + std::to_string(before + 1) + " times)");
+    return e2e::LogGrows(halvane_, line, before);
   }
 
-  ::testing::AssertionResult ClientReceives(const std::string& command) {
-    return WaitUntil(
-        [&] {
-          const std::vector<std::string> commands = client_.Commands();
-          return std::find(commands.begin(), commands.end(), command) != commands.end();
-        },
-        kStepDeadline, "the client to receive \"" + command + "\"");
-  }
+  ::testing::AssertionResult ClientReceives(const std::string& command) { return e2e::ClientReceives(client_, command); }
 
   std::vector<std::string> CommandsFrom(std::size_t first) const {
     const std::vector<std::string> all = client_.Commands();
