@@ -16,6 +16,10 @@ struct ProcessEntry {
   std::string exeFile;
 };
 
+// The rights an older copy is opened with: PROCESS_QUERY_LIMITED_INFORMATION (its priority class)
+// and SYNCHRONIZE (the wait for its end), nothing more; terminating asks for its own right.
+inline constexpr std::uint32_t kOlderCopyAccess = 0x00001000 | 0x00100000;
+
 // The platform's process list and the calls made on one process of it. Each failing call leaves its
 // error code where Warn() will read it (the calling thread's last error on Windows).
 class ProcessTable {

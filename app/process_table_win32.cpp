@@ -86,7 +86,8 @@ class ToolhelpProcessTable final : public ProcessTable {
 
   bool Open(std::uint32_t processId) override {
     // Enough to read the priority class and to wait for the end; termination asks for its own right.
-    process_ = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId);
+    static_assert(kOlderCopyAccess == (PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE), "the least access");
+    process_ = OpenProcess(kOlderCopyAccess, FALSE, processId);
     processId_ = processId;
     return process_ != nullptr;
   }

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "base/call_status_feed.h"
 #include "base/call_table.h"
 #include "base/shared_text.h"
 
@@ -31,15 +30,12 @@ enum ItemId : int {
   kIdAbout = 16,
 };
 
-using CallIdText = SharedText<16>;
-using StatusText = SharedText<24>;
 using HandleText = SharedText<256>;
 
 struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
   Flag replyReceived{true};                 // a tagged line arrived since the last send
   Flag replyError{false};                   // that tagged line was an error; written before replyReceived
-  CallStatusFeed currentCall;               // the latest status lines: call id and status word, together
   CallTable calls;                          // every call the client reports, with what the engine has not seen
   HandleText userHandle;                    // the client's signed-in user; never emptied once set
   Flag reconnectNeeded{false};              // the client restarted or its user signed in again
@@ -54,10 +50,6 @@ struct CallBoard {
   Flag transferRequest{false};
   Flag returnRequest{false};
   Flag blindTransferRequest{false};
-
-  // The engine's own record of the two calls of a transfer; the second is always this cycle's dial.
-  CallIdText firstCallId;
-  CallIdText secondCallId;
 };
 
 }  // namespace halvane

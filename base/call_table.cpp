@@ -22,8 +22,8 @@ bool IsCallEnd(std::string_view status) {
 }
 
 void CallTable::Report(std::string_view id, std::string_view status) {
-  id = Cut(id, CallStatusFeed::kIdCapacity);
-  status = Cut(status, CallStatusFeed::kStatusCapacity);
+  id = Cut(id, kIdCapacity);
+  status = Cut(status, kStatusCapacity);
   if (id.empty() || status.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   Entry* entry = Find(id);

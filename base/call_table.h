@@ -16,9 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "base/call_status_feed.h"
-
 namespace halvane {
+
+// One status line of the client: the call it names and its status word.
+struct CallStatusLine {
+  std::string id;      // at most CallTable::kIdCapacity characters, never empty
+  std::string status;  // at most CallTable::kStatusCapacity characters
+};
 
 // The words with which a client reports that a call has ended, whoever ended it (voicemail taken
 // and closed, or the call handed on, included). A voicemail greeting or a pending redial is no end.
@@ -29,6 +33,9 @@ class CallTable {
   static constexpr std::size_t kMostCalls = 32;
   static constexpr std::size_t kMostUnseen = 16;
   static constexpr std::size_t kMostKept = 4;
+  // The widths of the client's values: a call id of 15 characters, a status of 23.
+  static constexpr std::size_t kIdCapacity = 15;
+  static constexpr std::size_t kStatusCapacity = 23;
 
   // One status line (cut to the call board's widths); an empty id or status is ignored.
   void Report(std::string_view id, std::string_view status);

@@ -281,7 +281,6 @@ bool TransferEngine::Send(const char* format, const std::string& id1, const std:
 
 void TransferEngine::SetSecondCall(const std::string& id) {
   secondCallId_ = id;
-  board_.secondCallId.Store(id);
   const auto it = std::find(ringing_.begin(), ringing_.end(), id);
   if (it != ringing_.end()) ringing_.erase(it);
 }
@@ -365,7 +364,6 @@ EngineState TransferEngine::Ringing() {
 EngineState TransferEngine::Answer() {
   Log(kLogAnswer);
   firstCallId_ = current_.id;
-  board_.firstCallId.Store(firstCallId_);
   board_.holdRequest.store(false);
   answered_.clear();
   ringing_.erase(std::remove(ringing_.begin(), ringing_.end(), firstCallId_), ringing_.end());

@@ -73,6 +73,9 @@ class TransferEngine {
   // Steps until `target` is the current state (or the engine stops); returns the current state.
   EngineState RunUntil(EngineState target);
   EngineState State() const { return state_; }
+  // The calls of the cycle, as the engine follows them (read on the engine's thread, as the tests do).
+  const std::string& FirstCall() const { return firstCallId_; }
+  const std::string& SecondCall() const { return secondCallId_; }
 
   // Waits (100 ms polls) until the client is attached, then asks for the user handle. False when a stop
   // was requested while waiting.

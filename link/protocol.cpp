@@ -36,9 +36,8 @@ void ApplyCallCut(CallBoard& board, std::string_view line, std::size_t call, std
   const std::size_t idStart = call + kCallKeyword.size() + 1;
   const std::size_t statusStart = status + kStatusKeyword.size() + 1;
   if (status <= idStart || statusStart >= line.size()) return;
-  if (status - idStart > CallStatusFeed::kIdCapacity) return;
-  // Published together: the engine judges every status by the call it names.
-  board.currentCall.Publish(line.substr(idStart, status - idStart), line.substr(statusStart));
+  if (status - idStart > CallTable::kIdCapacity) return;
+  // Reported together: the engine judges every status by the call it names.
   board.calls.Report(line.substr(idStart, status - idStart), line.substr(statusStart));
 }
 

@@ -66,7 +66,7 @@ class ApiLinkE2eTest : public ::testing::Test {
   }
 
   ::testing::AssertionResult WaitForCall(const std::string& id, const std::string& status) {
-    return WaitUntil([&] { return board_.currentCall.Latest().id == id && board_.currentCall.Latest().status == status; },
+    return WaitUntil([&] { return board_.Latest().id == id && board_.Latest().status == status; },
                      "call " + id + " " + status + " on the call board");
   }
 
@@ -79,7 +79,7 @@ class ApiLinkE2eTest : public ::testing::Test {
   }
 
   sim::ClientEmulator emulator_;
-  CallBoard board_;
+  test::WatchedBoard board_;
   RecordingLog log_;
   CommandLink commands_{board_, PlatformDelivery(), SystemCodePage()};
   std::mutex mutex_;
@@ -151,8 +151,8 @@ TEST_F(ApiLinkE2eTest, StaysSoundUnderHostileLines) {
                                   : emulator_.SendBytes(c.bytes, c.cbData);
     ASSERT_TRUE(queued) << c.what;
     ASSERT_TRUE(WaitUntil([&] { return Handed() > before; }, std::string("the link to handle: ") + c.what));
-    EXPECT_EQ(board_.currentCall.Latest().id, c.id) << c.what;
-    EXPECT_EQ(board_.currentCall.Latest().status, c.status) << c.what;
+    EXPECT_EQ(board_.Latest().id, c.id) << c.what;
+    EXPECT_EQ(board_.Latest().status, c.status) << c.what;
   }
   // The link is still attached and working.
   EXPECT_EQ(board_.apiWindow.load(), emulator_.ApiWindow());

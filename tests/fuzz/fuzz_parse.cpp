@@ -15,11 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   halvane::CallBoard board;
   halvane::ParseNotification(board, line.get());
-  const halvane::CallStatusLine call = board.currentCall.Latest();
-  if (call.id.size() > halvane::CallIdText::kCapacity) std::abort();
-  if (call.status.size() > halvane::StatusText::kCapacity) std::abort();
+  for (const halvane::CallStatusLine& call : board.calls.TakeNews()) {
+    if (call.id.size() > halvane::CallTable::kIdCapacity) std::abort();
+    if (call.status.size() > halvane::CallTable::kStatusCapacity) std::abort();
+    // A reported call id is never empty: no call command can be formed without one.
+    if (call.id.empty() || call.status.empty()) std::abort();
+  }
   if (board.userHandle.Load().size() > halvane::HandleText::kCapacity) std::abort();
-  // A call id, once stored, is never empty: no call command can be formed without one.
-  if (call.id.empty() != call.status.empty()) std::abort();
   return 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The recording fakes that several unit tests share: a delivery that keeps every message handed to the
-// client, and a log that keeps every text written to it.
+// client, a log that keeps every text written to it, and a board that shows the latest status line.
 
 #include <cstdint>
 #include <functional>
@@ -49,6 +49,15 @@ class RecordingLog final : public LogWriter {
  private:
   mutable std::mutex mutex_;
   std::string text_;
+};
+
+// A call board that shows the latest status line reported to its table (taken as the engine takes them).
+struct WatchedBoard : CallBoard {
+  CallStatusLine Latest() {
+    for (CallStatusLine& line : calls.TakeNews()) latest = std::move(line);
+    return latest;
+  }
+  CallStatusLine latest;
 };
 
 }  // namespace halvane::test

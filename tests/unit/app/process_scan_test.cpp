@@ -96,6 +96,8 @@ TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
   EXPECT_FALSE(table.snapshotOpen);
   // One block per match, the program's own included.
   EXPECT_EQ(CountBlocks(table.output), 3U);
+  // Each is opened to read its priority and wait for its end only (limited query, synchronize).
+  EXPECT_EQ(kOlderCopyAccess, 0x00101000U);
 }
 
 TEST(EndOtherInstances, ACopyThatClosesWhenAskedIsNotTerminatedAndTheReportStaysTheSame) {

@@ -113,6 +113,7 @@ class FakeMixer final : public MixerPort {
   bool GetDestinationCount(std::uint32_t mixerId, std::uint32_t* count) override {
     ++calls;
     FakeDevice* device = ById(mixerId);
+    *count = 3;  // what a failed query leaves here is no count
     if (device == nullptr || device->failCaps) return false;
     *count = static_cast<std::uint32_t>(device->destinations.size());
     return true;

@@ -230,6 +230,12 @@ TEST(SoundGate, RestoresOnlyWhenHalvaneLeftTheOperatorMutedAndAsTheLastWrite) {
     EXPECT_FALSE(gate.RestoreAtEnd()) << "the last preset was the answer preset";
     EXPECT_EQ(mixer.Steps().size(), 6u);
   }
+  {
+    StepRecorder mixer;
+    SoundGate gate(mixer, clock);
+    gate.ApplySpeakerMute(1);
+    EXPECT_TRUE(gate.RestoreAtEnd()) << "the speakers alone were left muted";
+  }
   // The engine applies the transfer preset over and over on its thread while the end begins on
   // another: the answer preset is the last thing the mixer sees, and nothing follows it.
   StepRecorder mixer;
@@ -257,6 +263,8 @@ TEST(SoundGate, RestoreAfterATerminatedCopyAppliesTheAnswerPresetOnce) {
   gate.Restore();
   EXPECT_EQ(mixer.Steps(), kAnswerSteps);
   EXPECT_FALSE(gate.RestoreAtEnd()) << "the restore left the operator unmuted";
+  gate.Restore();
+  EXPECT_EQ(mixer.Steps(), kAnswerSteps) << "no restore once the end has begun";
 }
 
 }  // namespace

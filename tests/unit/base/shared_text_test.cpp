@@ -1,7 +1,5 @@
 #include "base/shared_text.h"
 
-#include "base/call_status_feed.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -50,29 +48,6 @@ TEST(SharedText, ReaderNeverSeesHalfAText) {
   writer.join();
   clearer.join();
   EXPECT_EQ(torn, 0);
-}
-
-}  // namespace
-}  // namespace halvane
-
-namespace halvane {
-namespace {
-
-// A burst longer than the feed keeps: the last sixteen lines in order, the rest counted as lost;
-// lines without an id or a status are no lines; values are cut to the board's widths.
-TEST(CallStatusFeed, KeepsTheLastLinesInOrderAndCountsTheLost) {
-  CallStatusFeed feed;
-  for (int i = 0; i < 20; ++i) feed.Publish(std::to_string(i), i % 2 == 0 ? "RINGING" : "MISSED");
-  feed.Publish("", "RINGING");
-  feed.Publish("21", "");
-  feed.Publish(std::string(40, '9'), std::string(40, 'S'));
-  std::string seen;
-  std::uint64_t lost = 0;
-  EXPECT_EQ(feed.ReadSince(1, [&](const CallStatusLine& line) { seen += line.id + "=" + line.status + " "; }, &lost),
-            21U);
-  EXPECT_EQ(seen, "5=MISSED 6=RINGING 7=MISSED 8=RINGING 9=MISSED 10=RINGING 11=MISSED 12=RINGING 13=MISSED "
-                  "14=RINGING 15=MISSED 16=RINGING 17=MISSED 18=RINGING 19=MISSED 999999999999999=SSSSSSSSSSSSSSSSSSSSSSS ");
-  EXPECT_EQ(lost, 4U);
 }
 
 }  // namespace

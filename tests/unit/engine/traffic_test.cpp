@@ -115,7 +115,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     CheckCommand(command);
     lastCommand_ = attached ? command : std::string();
     commandsLost_ = commandsLost_ || !attached;
-    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
+    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = engine_.FirstCall();
     if (!attached) return false;
     const sim::Lines lines = model_.HandleCommand(command);
     if (command.find("join_conference") != std::string::npos) {
@@ -135,7 +135,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   int ApplyMicPlaybackMute(std::uint8_t) override { return 1; }
   void WriteLog(const char* text) override {
     Note(std::string("log ") + text);
-    if (!board_.secondCallId.Load().empty()) seconds_.insert(board_.secondCallId.Load());
+    if (!engine_.SecondCall().empty()) seconds_.insert(engine_.SecondCall());
     const Call* caller = model_.FindCall(answered_);
     if (Told() && std::string(text) == "\n=>1st call resume" && caller != nullptr && caller->held) {
       Fail("the caller said resumed while held");
@@ -146,7 +146,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
         second->status == "INPROGRESS") {
       Fail("second party " + secondAtLog_ + " let go while it talks");
     }
-    secondAtLog_ = board_.secondCallId.Load();
+    secondAtLog_ = engine_.SecondCall();
   }
 
  private:
@@ -156,7 +156,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     const std::string id = fits.empty() ? std::string() : fits[e.pick % fits.size()];
     const std::string name = e.action->name;
     Note(name + " " + id);
-    if (e.action->event == &M::OperatorSwitchesTo && !board_.secondCallId.Load().empty()) ++reached.switches;
+    if (e.action->event == &M::OperatorSwitchesTo && !engine_.SecondCall().empty()) ++reached.switches;
     // Answered although refused during a conference: not a caller Halvane takes on.
     if (e.action->event == &M::OperatorAnswers && engine_.State() == EngineState::kConference) strangers_.insert(id);
     if (e.action->event != nullptr) return Deliver((model_.*e.action->event)(id));
@@ -260,7 +260,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       Fail("caller " + answered_ + (caller->held ? " left on hold" : " left connected") + " with the engine at rest");
     }
     if (AtRest() && engine_.State() == EngineState::kWaitIncoming && Live() == 0) linesLost_ = commandsLost_ = false;
-    if (!board_.secondCallId.Load().empty()) seconds_.insert(board_.secondCallId.Load());
+    if (!engine_.SecondCall().empty()) seconds_.insert(engine_.SecondCall());
     const std::uint64_t now = clock_.now();
     const auto lasted = [now](std::uint64_t& since, bool holds, std::uint64_t ms) {
       if (!holds) since = now;

@@ -74,8 +74,8 @@ TEST(TransferEngine, FullTransferSendsEveryCommandInOrderAtItsTime) {
   };
   EXPECT_EQ(s.client.sent, expected);
   EXPECT_EQ(s.board.userHandle.Load(), "operator1");
-  EXPECT_EQ(s.board.firstCallId.Load(), "1234");
-  EXPECT_EQ(s.board.secondCallId.Load(), "1240");
+  EXPECT_EQ(s.engine.FirstCall(), "1234");
+  EXPECT_EQ(s.engine.SecondCall(), "1240");
   EXPECT_FALSE(s.board.callActive.load());
   EXPECT_FALSE(s.board.transferAllowed.load());
 }
@@ -135,7 +135,7 @@ TEST(TransferEngine, IncomingCallEndingWhileRingingStartsOver) {
     EXPECT_EQ(s.log.text, std::string(kStartLog) + "\n=>incoming call rings\n=>answer incoming call" +
                               "\n\n=>wait for incoming call");
     EXPECT_TRUE(s.CommandsFrom(1).empty());
-    EXPECT_EQ(s.board.firstCallId.Load(), "1234");
+    EXPECT_EQ(s.engine.FirstCall(), "1234");
     EXPECT_FALSE(s.board.callActive.load());
   }
 }
@@ -151,7 +151,7 @@ TEST(TransferEngine, RingingEndingInAnotherWordWaitsForTheNextAnsweredCall) {
   EXPECT_EQ(s.log.text, std::string(kStartLog) +
                             "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
                             "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing");
-  EXPECT_EQ(s.board.firstCallId.Load(), "1250");
+  EXPECT_EQ(s.engine.FirstCall(), "1250");
   const std::vector<Sent> agc = {{8500, "#KALDU set AGC on"}};
   EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 2, s.client.sent.end()), agc);
 }
@@ -237,7 +237,7 @@ TEST(TransferEngine, SecondCallNotAnswered) {
     EXPECT_TRUE(EndsWith(s.log.text, "\n=>wait for 2nd call response\n=>wait for placing 2nd call")) << s.log.text;
     EXPECT_FALSE(s.board.transferAllowed.load());
     EXPECT_TRUE(s.board.callActive.load());
-    EXPECT_EQ(s.board.secondCallId.Load(), "");
+    EXPECT_EQ(s.engine.SecondCall(), "");
   }
 }
 
@@ -246,12 +246,13 @@ struct RecordingNotices final : Notices {
   std::vector<int> got;
 };
 
-// Two callers ring, the later is answered and the earlier gives up: the answered one is the caller.
-// A call that never rang here is no answer.
+// Two callers ring, the later is answered and the earlier gives up: the answered one is the caller,
+// also after a pending redial (it still rings). A call that never rang here is no answer, and no party.
 TEST(TransferEngine, WhicheverRingingCallIsAnsweredIsTheCaller) {
   Scenario s;
   s.Status(kRings, "1234", "RINGING");
   s.Status(2600, "1240", "RINGING");
+  s.Status(3200, "1240", "REDIAL_PENDING");
   s.Status(3500, "99", "INPROGRESS");
   s.Status(kAnswered, "1240", "INPROGRESS");
   s.Status(4600, "1234", "MISSED");
@@ -259,8 +260,9 @@ TEST(TransferEngine, WhicheverRingingCallIsAnsweredIsTheCaller) {
   s.Run(9000);
   EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU set AGC on", "#KALDU set call 1240 status onhold",
                                          "#KALDU open contacts"}));
-  EXPECT_EQ(s.board.firstCallId.Load(), "1240");
+  EXPECT_EQ(s.engine.FirstCall(), "1240");
   EXPECT_EQ(s.log.text.find("answer incoming call"), s.log.text.rfind("answer incoming call"));
+  EXPECT_FALSE(s.board.transferAllowed.load());  // the caller held, 99 still talking
 }
 
 // The client refuses the join: nothing was joined, so the operator keeps the sound and the caller
@@ -284,6 +286,19 @@ TEST(TransferEngine, RefusedJoinLeavesTheCallerHeldAndReturnWorks) {
   EXPECT_TRUE(s.Only("MIC 0").empty());
   EXPECT_TRUE(s.Only("joined").empty());
   EXPECT_EQ(notices.got, std::vector<int>{2});
+}
+
+// The client is gone when Transfer is pressed: no join was sent, so nothing is muted and the operator
+// may press Transfer again.
+TEST(TransferEngine, AJoinThatCouldNotBeSentMutesNothing) {
+  Scenario s;
+  ScriptSecondCallAnswered(s);
+  s.Transfer(kTransferPressed);
+  s.At(15000, [&s] { s.board.apiWindow.store(0); });
+  s.Run(17000);
+  EXPECT_EQ(s.Only(" unsent "), Trace{"15100 unsent #KALDU set call 1234 join_conference 1240"});
+  EXPECT_TRUE(s.Only("MIC 0").empty());
+  EXPECT_TRUE(EndsWith(s.log.text, "\n=>call transfered\n=>wait for transfer button pressing")) << s.log.text;
 }
 
 // The client refuses the hold: the caller still talks, so the engine waits for Hold again.
@@ -325,7 +340,6 @@ TEST(TransferEngine, ClientRestartDuringConferenceEndsItAndRestoresTheSound) {
 // The held caller hangs up while the second call rings: the engine ends the dial and the cycle.
 TEST(TransferEngine, HeldCallerHangingUpWhileSecondCallRingsEndsTheRingingCall) {
   Scenario s;
-  s.board.secondCallId.Store("999");  // an earlier cycle's
   ScriptAnsweredAndHeld(s);
   s.Status(kSecondRoutes, "1240", "RINGING");
   s.Status(10500, "1234", "FINISHED");

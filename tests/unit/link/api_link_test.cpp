@@ -241,7 +241,7 @@ class FakeWindowSystem final : public WindowSystem {
     queued_.notify_all();
   }
   bool WaitDoneEvent(EventHandle event, std::uint32_t timeoutMs) override {
-    Record("wait event " + std::to_string(event));
+    Record("wait event " + std::to_string(event) + " for " + std::to_string(timeoutMs) + " ms");
     if (doneWaitRunsOut) return false;
     std::unique_lock<std::mutex> lock(mutex_);
     return queued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return eventSet_; });
@@ -321,7 +321,7 @@ class ApiLinkTest : public ::testing::Test {
     return link;
   }
 
-  CallBoard board;
+  test::WatchedBoard board;
   FakeWindowSystem windows;
   RecordingLog log;
   RecordingDelivery delivery;
@@ -375,7 +375,7 @@ TEST_F(ApiLinkTest, OnlyTheRegisteredAttachMessageIsHandled) {
   // While not attached no window is the client's, not even "no window".
   const char line[] = "CALL 1 STATUS RINGING";
   EXPECT_FALSE(link->OnCopyData(0, line, sizeof line));
-  EXPECT_TRUE(board.currentCall.Latest().id.empty());
+  EXPECT_TRUE(board.Latest().id.empty());
   EXPECT_FALSE(link->OnMessage(0, kClientWindow, kAttachSuccess));
   EXPECT_FALSE(link->OnMessage(kDiscoverId, kClientWindow, kAttachSuccess));
   EXPECT_FALSE(link->OnMessage(0x0010 /* WM_CLOSE */, 0, 0));
@@ -416,7 +416,7 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     auto link = AttachedLink();
-    const std::uint64_t before = board.currentCall.Published();
+    board.calls.TakeNews();  // only this row's lines count
     // More text follows the cbData bytes in memory: none of it may show up on the board.
     const std::string buffer = row.bytes + " TAIL";
     const void* lpData = row.bytes.empty() ? nullptr : buffer.data();
@@ -430,8 +430,8 @@ TEST_F(ApiLinkTest, CopyDataIsTakenOnlyFromTheApiWindowAndBoundedBySize) {
     EXPECT_EQ(first, row.answer);
     EXPECT_EQ(second, row.answer);
     EXPECT_LT(largestAllocation.load(), 4096u) << "the client's text was copied whole";
-    CallStatusLine got;
-    board.currentCall.ReadSince(before, [&](const CallStatusLine& line) { got = line; });
+    const std::vector<CallStatusLine> news = board.calls.TakeNews();
+    const CallStatusLine got = news.empty() ? CallStatusLine{} : news.back();
     EXPECT_EQ(got.id, row.callId);
     EXPECT_EQ(got.status, row.status);
     link->Close();
@@ -525,7 +525,7 @@ TEST_F(ApiLinkTest, StartOrderAndOrderlyStopWhenTheBroadcastIsNotDelivered) {
       "destroy window 1536",
       "post quit",
       "loop ended",
-      "wait event 68",
+      "wait event 68 for 5000 ms",
       "close event 68",
       "unregister class 64",
       "close process 64",
@@ -692,7 +692,7 @@ TEST_F(ApiLinkTest, ADoneEventWaitThatRunsOutLeavesTheEventToTheWorker) {
 
   const auto calls = windows.Calls();
   const auto set = std::find(calls.begin(), calls.end(), "set event 68");
-  EXPECT_LT(std::find(calls.begin(), calls.end(), "wait event 68"), set);
+  EXPECT_LT(std::find(calls.begin(), calls.end(), "wait event 68 for 5000 ms"), set);
   EXPECT_EQ(std::vector<std::string>(set, calls.end()), (std::vector<std::string>{"set event 68", "close event 68"}));
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/api_link.h"
+#include "recording_fakes.h"
 
 namespace halvane {
 namespace {
@@ -127,7 +128,7 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
   const HWND clientWindow = client.Window();
   ASSERT_NE(clientWindow, nullptr) << "waited for the stand-in client's window";
 
-  CallBoard board;
+  test::WatchedBoard board;
   NullLog log;
   CommandLink commands(board, PlatformDelivery(), SystemCodePage());
   std::atomic<bool> sent{false};
@@ -149,8 +150,8 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
   EXPECT_EQ(client.Received(), std::vector<std::string>{"#KALDU get currentuserhandle"});
   EXPECT_TRUE(board.replyReceived.load());
   EXPECT_EQ(board.userHandle.Load(), "operator1");
-  EXPECT_EQ(board.currentCall.Latest().id, "1234");
-  EXPECT_EQ(board.currentCall.Latest().status, "RINGING");
+  EXPECT_EQ(board.Latest().id, "1234");
+  EXPECT_EQ(board.Latest().status, "RINGING");
 
   // Only the attached client is listened to.
   const HWND linkWindow = reinterpret_cast<HWND>(link.LinkWindow());
@@ -158,10 +159,10 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
   DWORD_PTR result = 7;
   ASSERT_TRUE(SendText(linkWindow, GetDesktopWindow(), "CALL 99 STATUS FINISHED", result));
   EXPECT_EQ(result, 0u);
-  EXPECT_EQ(board.currentCall.Latest().id, "1234");
+  EXPECT_EQ(board.Latest().id, "1234");
   ASSERT_TRUE(SendText(linkWindow, clientWindow, "CALL 99 STATUS FINISHED", result));
   EXPECT_EQ(result, 1u);
-  EXPECT_EQ(board.currentCall.Latest().id, "99");
+  EXPECT_EQ(board.Latest().id, "99");
 
   // When the engine returns the link closes its window and undoes its class.
   const std::string className = link.ClassName();
@@ -200,7 +201,7 @@ TEST(ApiLinkWin32, DeliveryToAWindowThatIsGoneSaysSo) {
 }
 
 TEST(ApiLinkWin32, EveryStartTakesAFreshClassName) {
-  CallBoard board;
+  test::WatchedBoard board;
   NullLog log;
   CommandLink commands(board, PlatformDelivery(), SystemCodePage());
   std::vector<std::string> names;

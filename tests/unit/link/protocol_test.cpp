@@ -34,12 +34,12 @@ struct BoardView {
   std::string handle;
 };
 
-BoardView View(const CallBoard& board) {
-  return {board.replyReceived.load(), board.currentCall.Latest().id, board.currentCall.Latest().status,
-          board.userHandle.Load()};
+BoardView View(test::WatchedBoard& board) {
+  const CallStatusLine latest = board.Latest();
+  return {board.replyReceived.load(), latest.id, latest.status, board.userHandle.Load()};
 }
 
-void ExpectBoard(const CallBoard& board, const BoardView& want, const std::string& line) {
+void ExpectBoard(test::WatchedBoard& board, const BoardView& want, const std::string& line) {
   const BoardView got = View(board);
   EXPECT_EQ(got.replyReceived, want.replyReceived) << line;
   EXPECT_EQ(got.callId, want.callId) << line;
@@ -70,15 +70,16 @@ TEST(ParseNotification, WalksTheClientsLinesRowByRow) {
       {"CALL 1240 STATUS FINISHED", {false, "1240", "FINISHED", "operator1"}},
       {"#KaLdU CURRENTUSERHANDLE second.user", {true, "1240", "FINISHED", "second.user"}},
   };
-  CallBoard board;
+  test::WatchedBoard board;
   for (const Row& row : rows) {
     board.replyReceived.store(false);
     Parse(board, row.line);
     ExpectBoard(board, row.after, row.line);
   }
-  // Every call's latest status is in the call table; a tagged error says so until the next reply.
+  // Every call's latest status is in the call table, but a call whose end was taken has left it; a
+  // tagged error says so until the next reply.
   EXPECT_EQ(board.calls.StatusOf("1234") + board.calls.StatusOf("77") + board.calls.StatusOf("1240"),
-            "ONHOLDRINGINGFINISHED");
+            "ONHOLDRINGING");
   Parse(board, "#KALDU ERROR 72 Cannot create conference");
   EXPECT_TRUE(board.replyError.load());
   Parse(board, "#KALDU CALL 1234 CONF_ID 5");
@@ -107,8 +108,8 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
       {"tagged, call id longer than its field", "#KALDU CALL 12345678901234567890 STATUS ONHOLD", true},
   };
   for (const auto& row : rows) {
-    CallBoard board;
-    board.currentCall.Publish("1234", "RINGING");
+    test::WatchedBoard board;
+    board.calls.Report("1234", "RINGING");
     board.userHandle.Store("operator1");
     board.replyReceived.store(false);
     Parse(board, row.line);
@@ -117,16 +118,16 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
 }
 
 TEST(ParseNotification, DropsTooLongIdsAndCutsOtherValuesToTheirFields) {
-  CallBoard board;
+  test::WatchedBoard board;
   Parse(board, "CALL " + std::string(15, '9') + " STATUS RINGING");
-  EXPECT_EQ(board.currentCall.Latest().id, "999999999999999");
+  EXPECT_EQ(board.Latest().id, "999999999999999");
   Parse(board, "CALL " + std::string(std::size_t{10} * 1024, '8') + " STATUS MISSED");
-  EXPECT_EQ(board.currentCall.Latest().id, "999999999999999");
-  EXPECT_EQ(board.currentCall.Latest().status, "RINGING");
+  EXPECT_EQ(board.Latest().id, "999999999999999");
+  EXPECT_EQ(board.Latest().status, "RINGING");
 
   Parse(board, "CALL 5 STATUS " + std::string(std::size_t{10} * 1024, 'X'));
-  EXPECT_EQ(board.currentCall.Latest().id, "5");
-  EXPECT_EQ(board.currentCall.Latest().status, std::string(23, 'X'));
+  EXPECT_EQ(board.Latest().id, "5");
+  EXPECT_EQ(board.Latest().status, std::string(23, 'X'));
 
   Parse(board, "#KALDU CURRENTUSERHANDLE " + std::string(std::size_t{10} * 1024, 'h'));
   EXPECT_EQ(board.userHandle.Load(), std::string(255, 'h'));
@@ -138,7 +139,7 @@ TEST(ParseNotification, NeverMakesTwoIdsOneByCuttingThem) {
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> length(1, 40);
   std::uniform_int_distribution<int> digit('0', '9');
-  CallBoard board;
+  test::WatchedBoard board;
   std::string lastWhole;
   for (int i = 0; i < 2000; ++i) {
     std::string id = "123456789012345";
@@ -149,15 +150,15 @@ TEST(ParseNotification, NeverMakesTwoIdsOneByCuttingThem) {
     }
     Parse(board, "CALL " + id + " STATUS RINGING");
     if (id.size() <= 15) lastWhole = id;
-    ASSERT_EQ(board.currentCall.Latest().id, lastWhole) << "after id " << id;
+    ASSERT_EQ(board.Latest().id, lastWhole) << "after id " << id;
   }
 }
 
 TEST(ParseNotification, KeepsHighBytesOfTheLocalCodePage) {
-  CallBoard board;
+  test::WatchedBoard board;
   Parse(board, "CALL 12\xE9 STATUS \xFF\x80");
-  EXPECT_EQ(board.currentCall.Latest().id, "12\xE9");
-  EXPECT_EQ(board.currentCall.Latest().status, "\xFF\x80");
+  EXPECT_EQ(board.Latest().id, "12\xE9");
+  EXPECT_EQ(board.Latest().status, "\xFF\x80");
 }
 
 TEST(FormatCommand, FormatsEveryCommandWithTheTag) {
@@ -220,7 +221,7 @@ using test::RecordingDelivery;
 using test::RecordingLog;
 
 struct LinkFixture : testing::Test {
-  CallBoard board;
+  test::WatchedBoard board;
   RecordingDelivery delivery;
   test::FakeCodePage codePage;
   RecordingLog log;
@@ -367,7 +368,7 @@ class CountingDelivery final : public Delivery {
 // The link thread parses status lines and tagged replies while the worker sends and a third thread
 // polls: every text read is one that was written, whole. Run under ThreadSanitizer too.
 TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
-  CallBoard board;
+  test::WatchedBoard board;
   board.apiWindow.store(0x51);
   CountingDelivery delivery;
   test::FakeCodePage codePage;
@@ -393,15 +394,15 @@ TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
       {"", ""}, {"77", "RINGING"}, {longId, longStatus}, {"1234", "INPROGRESS"}};
   int torn = 0;
   while (!done.load()) {
-    const CallStatusLine call = board.currentCall.Latest();
+    const CallStatusLine call = board.Latest();
     if (std::find(whole.begin(), whole.end(), std::make_pair(call.id, call.status)) == whole.end()) ++torn;
   }
   linkThread.join();
   worker.join();
   EXPECT_EQ(torn, 0);
   // The last line parsed was the long one.
-  EXPECT_EQ(board.currentCall.Latest().id, longId);
-  EXPECT_EQ(board.currentCall.Latest().status, longStatus);
+  EXPECT_EQ(board.Latest().id, longId);
+  EXPECT_EQ(board.Latest().status, longStatus);
 }
 
 }  // namespace
