@@ -1,6 +1,7 @@
 #pragma once
 // The recording fakes that several unit tests share: a delivery that keeps every message handed to the
-// client, a log that keeps every text written to it, and a board that shows the latest status line.
+// client, a log that keeps every text written to it, the notices, and a board that shows the latest
+// status line.
 
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "base/log_writer.h"
+#include "base/notices.h"
 #include "link/protocol.h"
 
 namespace halvane::test {
@@ -34,13 +36,15 @@ class RecordingDelivery final : public Delivery {
   std::vector<Sent> sent;
 };
 
-// Keeps every text written, in order; safe to write from several threads.
+// Keeps every text written, in order, and hands each to `also` when set; safe to write from several threads.
 class RecordingLog final : public LogWriter {
  public:
   void WriteLog(const char* text) override {
     std::lock_guard<std::mutex> lock(mutex_);
     text_ += text;
+    if (also) also(text);
   }
+  std::function<void(const char*)> also;
   std::string Text() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_;
@@ -49,6 +53,13 @@ class RecordingLog final : public LogWriter {
  private:
   mutable std::mutex mutex_;
   std::string text_;
+};
+
+// Keeps every notice, in order.
+class RecordingNotices final : public Notices {
+ public:
+  void Notify(Notice notice, const char* /*detail*/) override { got.push_back(static_cast<int>(notice)); }
+  std::vector<int> got;
 };
 
 // A call board that shows the latest status line reported to its table (taken as the engine takes them).

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "engine/transfer_engine.h"
 #include "link/command_sender.h"
 #include "link/protocol.h"
+#include "recording_fakes.h"
 
 namespace halvane {
 namespace testing_engine {
@@ -131,10 +133,10 @@ class RecordingItems final : public DialogItems {
  public:
   RecordingItems(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
   void EnableItem(WindowHandle dialog, int id, bool enable) override {
-    lastDialog = dialog;
+    dialogs.insert(dialog);
     trace_.push_back(std::to_string(clock_.now()) + " item " + std::to_string(id) + (enable ? " on" : " off"));
   }
-  WindowHandle lastDialog = 0;
+  std::set<WindowHandle> dialogs;  // every dialog an item was switched in
 
  private:
   ScriptClock& clock_;
@@ -163,20 +165,6 @@ class RecordingRouting final : public AudioRouting {
   Trace& trace_;
 };
 
-class RecordingLog final : public LogWriter {
- public:
-  RecordingLog(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
-  void WriteLog(const char* line) override {
-    text += line;
-    trace_.push_back(std::to_string(clock_.now()) + " log " + line);
-  }
-  std::string text;
-
- private:
-  ScriptClock& clock_;
-  Trace& trace_;
-};
-
 class RecordingPhases final : public CallPhases {
  public:
   RecordingPhases(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
@@ -196,6 +184,7 @@ struct Scenario {
   static constexpr WindowHandle kMainWindow = 42;
 
   Scenario() {
+    log.also = [this](const char* text) { trace.push_back(std::to_string(clock.now()) + " log " + text); };
     board.apiWindow.store(7);
     board.mainWindow.store(kMainWindow);
   }
@@ -265,7 +254,7 @@ struct Scenario {
   ScriptClient client{board, clock, trace};
   RecordingItems items{clock, trace};
   RecordingRouting routing{clock, trace};
-  RecordingLog log{clock, trace};
+  test::RecordingLog log;
   RecordingPhases phases{clock, trace};
   TransferEngine engine{board, client, clock, items, routing, log, phases};
 

@@ -2,28 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-#include <vector>
+#include <set>
+
+#include "engine_harness.h"
 
 namespace halvane {
 namespace {
 
-class RecordingItems final : public DialogItems {
- public:
-  struct Call {
-    WindowHandle dialog;
-    int id;
-    bool enable;
-    bool operator==(const Call& other) const {
-      return dialog == other.dialog && id == other.id && enable == other.enable;
-    }
-    friend void PrintTo(const Call& call, std::ostream* out) {
-      *out << "{dialog " << call.dialog << ", item " << call.id << (call.enable ? ", enable}" : ", disable}");
-    }
-  };
-  void EnableItem(WindowHandle dialog, int id, bool enable) override { calls.push_back({dialog, id, enable}); }
-  std::vector<Call> calls;
-};
+using testing_engine::RecordingItems;
+using testing_engine::Trace;
 
 struct Requests {
   bool hold, transfer, ret, blind;
@@ -57,7 +44,9 @@ TEST(RequestHandlers, ActOnlyWhenTheirConditionHolds) {
   };
   for (const auto& row : rows) {
     CallBoard board;
-    RecordingItems items;
+    testing_engine::ScriptClock clock;
+    Trace trace;
+    RecordingItems items(clock, trace);
     board.callActive.store(row.callActive);
     board.transferAllowed.store(row.transferAllowed);
     switch (row.handler) {
@@ -74,21 +63,21 @@ TEST(RequestHandlers, ActOnlyWhenTheirConditionHolds) {
     EXPECT_EQ(got.ret, row.want.ret) << where;
     EXPECT_EQ(got.blind, row.want.blind) << where;
     if (row.handler != kHold || !row.callActive) {
-      EXPECT_TRUE(items.calls.empty()) << where;
+      EXPECT_TRUE(trace.empty()) << where;
     }
   }
 }
 
 TEST(RequestHandlers, HoldSwitchesTheButtonsInOrder) {
   CallBoard board;
-  RecordingItems items;
+  testing_engine::ScriptClock clock;
+  Trace trace;
+  RecordingItems items(clock, trace);
   board.mainWindow.store(0x4242);
   board.callActive.store(true);
   OnHold(board, items);
-  const std::vector<RecordingItems::Call> want = {
-      {0x4242, kIdHold, false}, {0x4242, kIdTransfer, true}, {0x4242, kIdReturn, true},
-      {0x4242, kIdBlindTransfer, true}};
-  EXPECT_EQ(items.calls, want);
+  EXPECT_EQ(trace, (Trace{"0 item 1002 off", "0 item 1003 on", "0 item 1004 on", "0 item 1005 on"}));
+  EXPECT_EQ(items.dialogs, std::set<WindowHandle>{0x4242});
 }
 
 }  // namespace

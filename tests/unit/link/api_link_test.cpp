@@ -291,14 +291,7 @@ class FakeWindowSystem final : public WindowSystem {
 
 using test::RecordingDelivery;
 using test::RecordingLog;
-
-class RecordingNotices final : public Notices {
- public:
-  void Notify(Notice notice, const char* detail) override {
-    if (notice == Notice::kClientBack && detail == nullptr) ++back;
-  }
-  int back = 0;
-};
+using test::RecordingNotices;
 
 
 class ApiLinkTest : public ::testing::Test {
@@ -661,7 +654,7 @@ TEST_F(ApiLinkTest, LooksForTheClientEveryTenTicksWhileNotAttached) {
     rowWindows.onBroadcast = nullptr;
     link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
     EXPECT_EQ(board.reconnectNeeded.load(), row.reconnect);
-    EXPECT_EQ(notices.back, row.backNotices);
+    EXPECT_EQ(std::count(notices.got.begin(), notices.got.end(), static_cast<int>(Notice::kClientBack)), row.backNotices);
     for (int tick = 0; tick < 30; ++tick) link.OnTimer();
     EXPECT_EQ(rowWindows.Broadcasts().size(), row.at30);
     link.Close();
