@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "operator_win32.h"
 #include "sim/client_emulator_win32.h"
 #include "wait.h"
 
@@ -123,13 +124,6 @@ class TestLink {
   std::vector<struct Received> received_;
   int foreignCopies_ = 0;
 };
-
-bool HasEntry(const ClientEmulator& emulator, Kind kind, const std::string& text) {
-  for (const TranscriptEntry& e : emulator.Transcript()) {
-    if (e.kind == kind && e.text == text) return true;
-  }
-  return false;
-}
 
 class EmulatorE2eTest : public ::testing::Test {
  protected:

@@ -35,18 +35,6 @@ std::size_t CountKind(const ClientEmulator& client, Kind kind) {
   return count;
 }
 
-std::size_t CommandCount(const ClientEmulator& client, const std::string& command) {
-  std::size_t count = 0;
-  for (const TranscriptEntry& e : client.Transcript()) count += e.kind == Kind::Command && e.text == command ? 1 : 0;
-  return count;
-}
-
-bool HasEntry(const ClientEmulator& client, Kind kind, const std::string& text) {
-  for (const TranscriptEntry& e : client.Transcript()) {
-    if (e.kind == kind && e.text == text) return true;
-  }
-  return false;
-}
 
 // Stops the emulator's API thread inside its own window procedure until released (at most a minute),
 // as a client that hangs: nothing sent to the window is handled meanwhile. One at a time.

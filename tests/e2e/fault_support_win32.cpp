@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "base/call_board.h"
@@ -141,6 +142,8 @@ const char* CycleName(Cycle cycle) {
     case Cycle::kReturn: return "return to caller";
     case Cycle::kRefusedReturn: return "second party refuses, return";
     case Cycle::kMissed: return "missed call";
+    case Cycle::kRefusedJoin: return "join refused, return";
+    case Cycle::kCallerLeavesDial: return "held caller hangs up during the dial";
   }
   return "?";
 }
@@ -265,6 +268,22 @@ const char* CycleName(Cycle cycle) {
       HALVANE_STEP(ReturnToCaller(), CycleName(cycle));
       HALVANE_STEP(CallerHangsUp(), CycleName(cycle));
       break;
+    case Cycle::kRefusedJoin:
+      HALVANE_STEP(DialSecond(), CycleName(cycle));
+      HALVANE_STEP(SecondAnswers(), CycleName(cycle));
+      client_->RefuseNextJoin();
+      AwaitReaction();
+      if (!halvane_.Press(kIdTransfer)) return ::testing::AssertionFailure() << "transfer: the press was not taken";
+      HALVANE_STEP(log_.Expect(logline::kJoinRefused), "join refused");
+      if (!client_->FarEndHangsUp(second_)) return ::testing::AssertionFailure() << "second hangs up: no such call";
+      HALVANE_STEP(log_.Expect(logline::kWaitSecondCall), "second hangs up");
+      HALVANE_STEP(ReturnToCaller(), CycleName(cycle));
+      HALVANE_STEP(CallerHangsUp(), CycleName(cycle));
+      break;
+    case Cycle::kCallerLeavesDial:
+      HALVANE_STEP(DialSecond(), CycleName(cycle));
+      HALVANE_STEP(CallerHangsUp(), CycleName(cycle));
+      break;
     case Cycle::kMissed:
       break;
   }
@@ -275,6 +294,45 @@ const char* CycleName(Cycle cycle) {
 
 // --- Resources and the client's announcement ---------------------------------------------------------
 
+namespace {
+
+// The process's kernel handles counted in the system's handle table (SystemHandleInformation), which
+// Wine's server keeps although GetProcessHandleCount reads 0 there; 0 when the table cannot be read.
+DWORD HandlesInSystemTable(DWORD processId) {
+  struct Entry {
+    USHORT process, creatorBackTrace;
+    UCHAR type, attributes;
+    USHORT handle;
+    PVOID object;
+    ULONG access;
+  };
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return 0;
+  std::vector<unsigned char> table(1 << 20);
+  for (int tries = 0; tries < 8; ++tries, table.resize(table.size() * 2)) {
+    ULONG needed = 0;
+    const LONG status = query(16, table.data(), static_cast<ULONG>(table.size()), &needed);
+    if (status == static_cast<LONG>(0xC0000004)) continue;  // the table grew: a larger buffer
+    if (status < 0) return 0;
+    ULONG count = 0;
+    std::memcpy(&count, table.data(), sizeof count);
+    const std::size_t first = sizeof(ULONG_PTR);  // the count, padded to the entries' alignment
+    if (first + std::size_t{count} * sizeof(Entry) > table.size()) return 0;
+    DWORD mine = 0;
+    for (ULONG i = 0; i < count; ++i) {
+      Entry entry;
+      std::memcpy(&entry, table.data() + first + i * sizeof(Entry), sizeof entry);
+      mine += entry.process == static_cast<USHORT>(processId) ? 1 : 0;
+    }
+    return mine;
+  }
+  return 0;
+}
+
+}  // namespace
+
 ResourceSample SampleResources(DWORD processId) {
   ResourceSample sample;
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
@@ -282,6 +340,7 @@ ResourceSample SampleResources(DWORD processId) {
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
   const bool handles = GetProcessHandleCount(process, &sample.handles) != 0;
+  if (handles && sample.handles == 0) sample.handles = HandlesInSystemTable(processId);
   const bool counted =
       GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
   sample.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);

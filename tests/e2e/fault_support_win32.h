@@ -86,6 +86,7 @@ inline constexpr char kNoReply[] = "\n=>no reply from Skype, going on";
 inline constexpr char kReLogin[] = "\nSkype re-start/re-login\n";
 inline constexpr char kReconnect[] = "re-connect Skype\n";
 inline constexpr char kAccess[] = "\n\naccess Skype successfully... ";
+inline constexpr char kJoinRefused[] = "\n=>join refused by Skype";
 }  // namespace logline
 
 enum class Cycle {
@@ -94,6 +95,8 @@ enum class Cycle {
   kReturn,           // caller held, the operator returns to the caller, the caller hangs up
   kRefusedReturn,    // the second party refuses, then the operator returns to the caller
   kMissed,           // the call rings out unanswered
+  kRefusedJoin,      // the client refuses the join; the second party hangs up, the operator returns
+  kCallerLeavesDial, // the held caller hangs up while the dial rings: Halvane ends the dial
 };
 const char* CycleName(Cycle cycle);
 

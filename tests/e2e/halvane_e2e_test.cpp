@@ -45,12 +45,6 @@ std::vector<std::string> CycleCommands(const std::string& first, const std::stri
   };
 }
 
-std::vector<std::string> CommandsFrom(const sim::ClientEmulator& client, std::size_t first) {
-  const std::vector<std::string> all = client.Commands();
-  return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(first < all.size() ? first : all.size()),
-                                  all.end());
-}
-
 // What the session log shows after each audio preset on this machine. Wine's recording mixer has no
 // microphone line, so selecting it fails; without any mixer the recording mixer cannot be opened.
 std::string PresetDiagnostic() { return mixerGetNumDevs() == 0 ? "SetInMixerDevice failed\n" : "\nSelect Mic failed\n"; }
@@ -90,18 +84,11 @@ bool ChordIsFree(UINT modifiers, UINT key) {
   return true;
 }
 
-class HalvaneE2eTest : public ::testing::Test {
+class HalvaneE2eTest : public OperatorTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(client_.Start()) << "the emulator's API window could not be made";
     iconsBefore_ = VisibleTrayIcons();
-  }
-
-  void TearDown() override {
-    // Closed in order where possible, so that no icon is left behind for the next test.
-    if (halvane_.Running() && !halvane_.Close()) halvane_.Terminate();
-    halvane_.Terminate();
-    client_.Stop();
   }
 
   // Starts Halvane in a fresh folder and waits until it has attached and hidden its window.
@@ -120,12 +107,6 @@ class HalvaneE2eTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return client_.AttachedLink() != 0; }, kStartDeadline, "Halvane to attach"));
   }
 
-  ::testing::AssertionResult LogGrows(const std::string& line, std::size_t before) {
-    return e2e::LogGrows(halvane_, line, before);
-  }
-
-  ::testing::AssertionResult ClientReceives(const std::string& command) { return e2e::ClientReceives(client_, command); }
-
   // A call rings and the operator answers it in the client; Halvane then waits for Hold.
   std::string AnswerACall(const std::string& caller) {
     EXPECT_TRUE(LogGrows("\n\n=>wait for incoming call", 0));
@@ -142,8 +123,6 @@ class HalvaneE2eTest : public ::testing::Test {
                      std::to_string(count) + " Halvane icon(s) in the notification area");
   }
 
-  sim::ClientEmulator client_;
-  HalvaneProcess halvane_;
   std::wstring folder_;
   int iconsBefore_ = 0;
 };

@@ -252,10 +252,10 @@ class TransferPlay {
 
     Step(std::string("the operator presses Hold") + Via());
     seen = LogCount("\n=>wait for placing 2nd call");
-    const std::size_t contacts = CommandCount(Command("open contacts"));
+    const std::size_t contacts = CommandCount(client_, Command("open contacts"));
     if (!Operator(kIdHold, kIdMenuHold)) return false;
     if (!CommandSeen(Command("set call " + result_.firstCall + " status onhold"))) return false;
-    if (!Until([&] { return CommandCount(Command("open contacts")) > contacts; }, "the client's contacts to open")) {
+    if (!Until([&] { return CommandCount(client_, Command("open contacts")) > contacts; }, "the client's contacts to open")) {
       return false;
     }
     if (!LogGrows("\n=>wait for placing 2nd call", seen)) return false;
@@ -351,11 +351,6 @@ class TransferPlay {
 
   std::string Log() const { return WithoutCr(halvane_.LogText(options_.userHandle)); }
   std::size_t LogCount(const std::string& line) const { return CountOf(Log(), line); }
-  std::size_t CommandCount(const std::string& command) const {
-    std::size_t count = 0;
-    for (const std::string& c : client_.Commands()) count += c == command ? 1 : 0;
-    return count;
-  }
 
   bool LogGrows(const std::string& line, std::size_t before) {
     return Until([&] { return LogCount(line) > before; }, "the session log line \"" + line + "\"");
@@ -419,6 +414,24 @@ TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator
 ::testing::AssertionResult LogGrows(const HalvaneProcess& halvane, const std::string& line, std::size_t before) {
   return WaitUntil([&] { return CountOf(WithoutCr(halvane.LogText()), line) > before; }, kStepDeadline,
                    "the session log line \"" + line + "\" (" + std::to_string(before + 1) + " times)");
+}
+
+std::vector<std::string> CommandsFrom(const sim::ClientEmulator& client, std::size_t first) {
+  const std::vector<std::string> all = client.Commands();
+  return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(first < all.size() ? first : all.size()),
+                                  all.end());
+}
+
+std::size_t CommandCount(const sim::ClientEmulator& client, const std::string& command) {
+  const std::vector<std::string> all = client.Commands();
+  return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
+}
+
+bool HasEntry(const sim::ClientEmulator& client, sim::TranscriptEntry::Kind kind, const std::string& text) {
+  for (const sim::TranscriptEntry& e : client.Transcript()) {
+    if (e.kind == kind && e.text == text) return true;
+  }
+  return false;
 }
 
 }  // namespace halvane::e2e

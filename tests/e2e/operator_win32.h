@@ -7,11 +7,14 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "process_win32.h"
 #include "sim/client_emulator_win32.h"
@@ -131,6 +134,29 @@ class HalvaneProcess {
 ::testing::AssertionResult ClientReceives(const sim::ClientEmulator& client, const std::string& command);
 // Waits until Halvane's session log holds `line` more than `before` times.
 ::testing::AssertionResult LogGrows(const HalvaneProcess& halvane, const std::string& line, std::size_t before);
+// The client's commands from the `first`th on; how many times it received `command`; whether its
+// transcript holds an entry of `kind` with `text`.
+std::vector<std::string> CommandsFrom(const sim::ClientEmulator& client, std::size_t first);
+std::size_t CommandCount(const sim::ClientEmulator& client, const std::string& command);
+bool HasEntry(const sim::ClientEmulator& client, sim::TranscriptEntry::Kind kind, const std::string& text);
+
+// The fixture of the tests that drive one Halvane against the emulator. Both end with the test, Halvane
+// closed in order where possible so that no icon is left behind for the next test.
+class OperatorTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (halvane_.Running() && !halvane_.Close()) halvane_.Terminate();
+    halvane_.Terminate();
+    client_.Stop();
+  }
+  ::testing::AssertionResult LogGrows(const std::string& line, std::size_t before) {
+    return e2e::LogGrows(halvane_, line, before);
+  }
+  ::testing::AssertionResult ClientReceives(const std::string& command) { return e2e::ClientReceives(client_, command); }
+
+  sim::ClientEmulator client_;
+  HalvaneProcess halvane_;
+};
 
 // --- One attended transfer ------------------------------------------------------------------------
 

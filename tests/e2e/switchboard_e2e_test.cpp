@@ -18,7 +18,7 @@
 namespace halvane::e2e {
 namespace {
 
-class SwitchboardE2eTest : public ::testing::Test {
+class SwitchboardE2eTest : public OperatorTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(client_.Start()) << "the emulator's API window could not be made";
@@ -29,24 +29,7 @@ class SwitchboardE2eTest : public ::testing::Test {
     ASSERT_TRUE(LogGrows("\n\n=>wait for incoming call", 0));
   }
 
-  void TearDown() override {
-    if (halvane_.Running() && !halvane_.Close()) halvane_.Terminate();
-    halvane_.Terminate();
-    client_.Stop();
-  }
-
   std::string Log() const { return WithoutCr(halvane_.LogText()); }
-
-  ::testing::AssertionResult LogGrows(const std::string& line, std::size_t before) {
-    return e2e::LogGrows(halvane_, line, before);
-  }
-
-  ::testing::AssertionResult ClientReceives(const std::string& command) { return e2e::ClientReceives(client_, command); }
-
-  std::vector<std::string> CommandsFrom(std::size_t first) const {
-    const std::vector<std::string> all = client_.Commands();
-    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end());
-  }
 
   // The answered caller held with the Hold button, the second party dialled and answering, joined
   // with the Transfer button. Returns the second call's id.
@@ -66,9 +49,6 @@ class SwitchboardE2eTest : public ::testing::Test {
     EXPECT_TRUE(ClientReceives("#KALDU set AGC off"));
     return second;
   }
-
-  sim::ClientEmulator client_;
-  HalvaneProcess halvane_;
 };
 
 // Two callers ring at once; the operator answers the later one in the client and the earlier gives
@@ -89,7 +69,7 @@ TEST_F(SwitchboardE2eTest, TwoCallersRingTheLaterIsAnsweredAndTransferred) {
   ASSERT_TRUE(client_.FarEndHangsUp(later));
   ASSERT_TRUE(LogGrows("\n=>finished", 0));
   ASSERT_TRUE(ClientReceives("#KALDU minimize"));
-  EXPECT_EQ(CommandsFrom(start),
+  EXPECT_EQ(CommandsFrom(client_, start),
             (std::vector<std::string>{"#KALDU set AGC on", "#KALDU set call " + later + " status onhold",
                                       "#KALDU open contacts", "#KALDU set call " + later + " join_conference " + second,
                                       "#KALDU set AGC off", "#KALDU set call " + second + " status finished",
@@ -111,7 +91,7 @@ TEST_F(SwitchboardE2eTest, ClientRestartDuringAConferenceThenTheNextCallerIsFoll
   ASSERT_TRUE(LogGrows("re-connect Skype\n", 0));
   ASSERT_TRUE(LogGrows("\n=>finished", 0));
   ASSERT_TRUE(ClientReceives("#KALDU minimize"));
-  const std::vector<std::string> after = CommandsFrom(before);
+  const std::vector<std::string> after = CommandsFrom(client_, before);
   const auto sent = [&](const std::string& c) { return std::find(after.begin(), after.end(), c) != after.end(); };
   EXPECT_TRUE(sent("#KALDU get call " + caller + " status")) << ::testing::PrintToString(after);
   EXPECT_TRUE(sent("#KALDU get call " + second + " status")) << ::testing::PrintToString(after);
@@ -124,7 +104,7 @@ TEST_F(SwitchboardE2eTest, ClientRestartDuringAConferenceThenTheNextCallerIsFoll
   ASSERT_TRUE(LogGrows("\n=>incoming call rings", 1));
   ASSERT_TRUE(client_.OperatorAnswers(next));
   ASSERT_TRUE(LogGrows("\n=>wait for hold button pressing", 1));
-  EXPECT_EQ(CommandsFrom(nextStart), std::vector<std::string>{"#KALDU set AGC on"});
+  EXPECT_EQ(CommandsFrom(client_, nextStart), std::vector<std::string>{"#KALDU set AGC on"});
 }
 
 }  // namespace
