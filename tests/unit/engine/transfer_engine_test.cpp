@@ -529,9 +529,12 @@ TEST(TransferEngine, CallerResumedInTheClientWhileTheSecondCallRingsWaitsForHold
   s.Status(kSecondRoutes, "1240", "RINGING");
   s.Status(10500, "1234", "INPROGRESS");
   s.Transfer(11500);
+  s.Status(13000, "1234", "FINISHED");  // the dial, parked meanwhile, is still up: Halvane ends it
   s.Run(14000);
-  EXPECT_TRUE(s.CommandsFrom(kWaitingForSecondCall + 1).empty());
-  EXPECT_TRUE(EndsWith(s.log.Text(), "2nd call response\n=>1st call resume\n=>wait for hold button pressing"));
+  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU set call 1240 status finished"});
+  EXPECT_TRUE(EndsWith(s.log.Text(), "2nd call response\n=>1st call resume\n=>wait for hold button pressing"
+                                     "\n\n=>wait for incoming call"))
+      << s.log.Text();
   EXPECT_TRUE(s.Only(" audio record MIC 0").empty());
   for (const auto& sent : s.client.sent) {
     EXPECT_EQ(sent.text.find("  "), std::string::npos) << sent.text;
