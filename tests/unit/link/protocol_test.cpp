@@ -2,14 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "fake_code_page.h"
@@ -354,55 +350,6 @@ TEST_F(LinkFixture, UnconvertibleTextIsNotSent) {
   EXPECT_TRUE(delivery.sent.empty());
   EXPECT_FALSE(board.replyReceived.load());
   EXPECT_EQ(board.apiWindow.load(), 0x51U);
-}
-
-class CountingDelivery final : public Delivery {
- public:
-  DeliveryResult Deliver(WindowHandle, WindowHandle, const char*, std::uint32_t) override {
-    ++count;
-    return DeliveryResult::kAccepted;
-  }
-  long count = 0;
-};
-
-// The link thread parses status lines and tagged replies while the worker sends and a third thread
-// polls: every text read is one that was written, whole. Run under ThreadSanitizer too.
-TEST(ParseNotification, RacesCleanlyWithTheEnginesReads) {
-  test::WatchedBoard board;
-  board.apiWindow.store(0x51);
-  CountingDelivery delivery;
-  test::FakeCodePage codePage;
-  CommandLink link(board, delivery, codePage);
-
-  const std::string longId(15, '8');
-  const std::string longStatus(23, 'S');
-  const std::string lines[] = {"CALL 77 STATUS RINGING", "CALL " + longId + " STATUS " + longStatus,
-                               "#KALDU CALL 1234 STATUS INPROGRESS"};
-  constexpr int kRounds = 20000;
-  std::atomic<bool> done{false};
-
-  std::thread linkThread([&] {
-    for (int i = 0; i < kRounds; ++i) ParseNotification(board, lines[i % 3].c_str());
-    done.store(true);
-  });
-  std::thread worker([&] {
-    while (!done.load()) link.SendCommand("#KALDU set AGC on");
-  });
-
-  // Id and status come as one pair: never one line's id with another line's status.
-  const std::vector<std::pair<std::string, std::string>> whole = {
-      {"", ""}, {"77", "RINGING"}, {longId, longStatus}, {"1234", "INPROGRESS"}};
-  int torn = 0;
-  while (!done.load()) {
-    const CallStatusLine call = board.Latest();
-    if (std::find(whole.begin(), whole.end(), std::make_pair(call.id, call.status)) == whole.end()) ++torn;
-  }
-  linkThread.join();
-  worker.join();
-  EXPECT_EQ(torn, 0);
-  // The last line parsed was the long one.
-  EXPECT_EQ(board.Latest().id, longId);
-  EXPECT_EQ(board.Latest().status, longStatus);
 }
 
 }  // namespace
