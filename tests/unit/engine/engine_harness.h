@@ -30,7 +30,7 @@ inline std::string Upper(std::string text) {
   return text;
 }
 
-// Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU set AGC on".
+// Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU4 set AGC on".
 using Trace = std::vector<std::string>;
 
 class ScriptClock final : public Clock {
@@ -77,7 +77,7 @@ class ScriptClient final : public CommandSender {
   ScriptClient(CallBoard& board, ScriptClock& clock, Trace& trace) : board_(board), clock_(clock), trace_(trace) {}
 
   bool SendCommand(const char* text) override {
-    board_.replyReceived.store(false);
+    AwaitReplyTo(board_, text);
     const std::string command(text);
     const bool attached = board_.apiWindow.load() != 0;
     trace_.push_back(std::to_string(clock_.now()) + (attached ? " send " : " unsent ") + command);
@@ -90,9 +90,9 @@ class ScriptClient final : public CommandSender {
     return true;
   }
 
-  // The client's own answer to one of our commands.
+  // The client's own answer to one of our commands, its tag echoed as sent.
   static std::string ReplyTo(const std::string& command) {
-    const std::string tag = std::string(kCommandTag) + " ";
+    const std::string tag = command.substr(0, command.find(' ') + 1);
     std::string words = command.substr(tag.size());
     const std::string setCall = "set call ";
     if (words.rfind(setCall, 0) == 0) {
@@ -104,6 +104,7 @@ class ScriptClient final : public CommandSender {
       return tag + "CALL " + id + " CONF_ID 5";
     }
     if (words == "get currentuserhandle") return tag + "CURRENTUSERHANDLE operator1";
+    if (words == "protocol 5") return tag + "PROTOCOL 5";
     return tag + Upper(words);
   }
 

@@ -108,14 +108,15 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   }
 
   bool SendCommand(const char* text) override {
-    board_.replyReceived.store(false);
+    AwaitReplyTo(board_, text);
     const std::string command(text);
+    const std::string words = command.substr(command.find(' ') + 1);  // without its numbered tag
     const bool attached = board_.apiWindow.load() != 0;
     Note((attached ? "sent " : "not delivered ") + command);
     CheckCommand(command);
-    lastCommand_ = attached ? command : std::string();
+    lastCommand_ = attached ? words : std::string();
     commandsLost_ = commandsLost_ || !attached;
-    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
+    if (words == "set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
     if (!attached) return false;
     const sim::Lines lines = model_.HandleCommand(command);
     if (command.find("join_conference") != std::string::npos) {
@@ -127,7 +128,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   void EnableItem(WindowHandle, int id, bool enable) override { items_[id] = enable; }
   int SelectRecordSource(const char*, std::int32_t level) override {
     // (b) The operator is muted only right after a join was sent and AGC turned off.
-    if (level == 0 && lastCommand_ != "#KALDU set AGC off") Fail("the transfer preset without a join");
+    if (level == 0 && lastCommand_ != "set AGC off") Fail("the transfer preset without a join");
     level_ = level;
     return 1;
   }
@@ -217,7 +218,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     in >> tag >> set >> call >> id >> what >> word;
     if (command.find("  ") != std::string::npos || command.back() == ' ') Fail("an empty id in: " + command);
     // (b) "set AGC off" only right after a join.
-    if (command == "#KALDU set AGC off" && lastCommand_.find("join_conference") == std::string::npos) {
+    if (command.find(" set AGC off") != std::string::npos && lastCommand_.find("join_conference") == std::string::npos) {
       Fail("AGC off without a join");
     }
     if (set != "set" || call != "call") return;
