@@ -30,6 +30,9 @@ inline std::string Upper(std::string text) {
   return text;
 }
 
+// A reply's tag, echoed as the command carried it: "#KALDU7 ".
+inline std::string TagOf(const std::string& command) { return command.substr(0, command.find(' ') + 1); }
+
 // Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU4 set AGC on".
 using Trace = std::vector<std::string>;
 
@@ -85,6 +88,7 @@ class ScriptClient final : public CommandSender {
     if (!attached) return false;
     if (reply == Reply::kNever) return true;
     std::string line = override ? override(command) : std::string();
+    if (line == "none") return true;
     if (line.empty()) line = ReplyTo(command);
     ParseNotification(board_, line.c_str());
     return true;
@@ -119,7 +123,7 @@ class ScriptClient final : public CommandSender {
   };
   std::vector<Sent> sent;  // delivered commands only
   Reply reply = Reply::kAtOnce;
-  // When set and answering non-empty, its line replaces the usual reply.
+  // When set and answering non-empty, its line replaces the usual reply ("none": no reply at all).
   std::function<std::string(const std::string&)> override;
 
  private:

@@ -14,6 +14,7 @@ namespace {
 
 using testing_engine::ScriptClient;
 using testing_engine::Scenario;
+using testing_engine::TagOf;
 using testing_engine::Trace;
 using Sent = ScriptClient::Sent;
 using Commands = std::vector<std::string>;
@@ -51,9 +52,6 @@ void ScriptFullTransfer(Scenario& s) {
   s.Transfer(kTransferPressed);
   s.Status(20500, "1240", "FINISHED");  // the transfer target hangs up; seen at the 21200 poll
 }
-
-// A reply's tag, echoed as the command carried it: "#KALDU7 ".
-std::string TagOf(const std::string& command) { return command.substr(0, command.find(' ') + 1); }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
