@@ -352,6 +352,14 @@ bool IsPhoneNumber(std::string_view peer) { return !peer.empty() && (peer[0] == 
 
 }  // namespace
 
+std::string WithoutTagNumber(std::string_view command) {
+  const std::size_t blank = command.find(' ');
+  if (command.empty() || command[0] != '#' || blank == std::string_view::npos) return std::string(command);
+  std::size_t digits = blank;
+  while (digits > 1 && command[digits - 1] >= '0' && command[digits - 1] <= '9') --digits;
+  return std::string(command.substr(0, digits)) + std::string(command.substr(blank));
+}
+
 Lines CallModel::Placing(Call& call) {
   Lines lines{Status(call, "UNPLACED"), Status(call, "ROUTING")};
   lines.push_back(IsPhoneNumber(call.peer) ? Status(call, "EARLYMEDIA") : Status(call, "ROUTING"));

@@ -87,6 +87,7 @@ class CallModel {
   Lines ClientTransfers(std::string_view id);  // TRANSFERRING, TRANSFERRED
   Lines SignOut();                             // USERSTATUS LOGGEDOUT; every call ends with it
   Lines Tick();                                // a second passed: DURATION of each talking call
+  void SetPushProperties(bool push) { options_.pushProperties = push; }
   // The client restarts: every call is forgotten (their ids are then unknown); nothing is reported.
   void Restart();
   // The next join, or the next hold, is answered with an error and changes nothing.
@@ -131,6 +132,10 @@ class CallModel {
   int protocol_ = options_.protocol;
   std::string repeatCancelled_;  // a dial whose CANCELLED is said again after the next reply
 };
+
+// A command as the program's older tests know it: the number of a numbered tag left out ("#KALDU17 set
+// AGC on" reads "#KALDU set AGC on"); any other text unchanged.
+std::string WithoutTagNumber(std::string_view command);
 
 // Ended calls cannot change any more.
 bool IsEnded(const Call& call);

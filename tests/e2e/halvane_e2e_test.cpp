@@ -46,7 +46,7 @@ std::vector<std::string> CycleCommands(const std::string& first, const std::stri
 }
 
 std::vector<std::string> CommandsFrom(const sim::ClientEmulator& client, std::size_t first) {
-  const std::vector<std::string> all = client.Commands();
+  const std::vector<std::string> all = client.UnnumberedCommands();
   return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(first < all.size() ? first : all.size()),
                                   all.end());
 }
@@ -210,7 +210,7 @@ TEST_F(HalvaneE2eTest, WindowAndIconTakeTurnsRequestsWithoutACallAboutBoxAndClos
 
   // Without a log folder nothing is logged, and the folder is not made.
   EXPECT_EQ(GetFileAttributesW((folder_ + L"\\log").c_str()), INVALID_FILE_ATTRIBUTES);
-  for (const std::string& command : client_.Commands()) {
+  for (const std::string& command : client_.UnnumberedCommands()) {
     EXPECT_EQ(command.find(" call "), std::string::npos) << "no call command without a call: " << command;
   }
 }
@@ -379,7 +379,7 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
     third = client_.IncomingCall("caller7");
     if (third.empty()) return "the client did not make the third call";
     const std::string hangUp = "#KALDU set call " + third + " status finished";
-    const auto commands = [&] { return client_.Commands(); };
+    const auto commands = [&] { return client_.UnnumberedCommands(); };
     if (!WaitUntil([&] { const auto c = commands(); return std::find(c.begin(), c.end(), hangUp) != c.end(); },
                    kStepDeadline, hangUp)) {
       return "Halvane did not refuse the third call with \"" + hangUp + "\"";
@@ -388,9 +388,9 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
       return "the client did not report the third call's end";
     }
     // Anything that ends the conference now would be a fault; give it time to show.
-    const std::size_t before = client_.Commands().size();
-    if (WaitUntil([&] { return client_.Commands().size() > before; }, kQuietWindow, "a command")) {
-      return "Halvane sent \"" + client_.Commands().back() + "\" after the refused call ended";
+    const std::size_t before = client_.UnnumberedCommands().size();
+    if (WaitUntil([&] { return client_.UnnumberedCommands().size() > before; }, kQuietWindow, "a command")) {
+      return "Halvane sent \"" + client_.UnnumberedCommands().back() + "\" after the refused call ended";
     }
     if (halvane_.ButtonPattern() != conference) return "the buttons left the conference: " + halvane_.ButtonPattern();
     return std::string();
@@ -523,9 +523,9 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
     third = client_.IncomingCall("caller10");
     if (third.empty() || !client_.Missed(third)) return "the client could not ring and miss a third call";
     // Halvane reads the call statuses once a second here: give it two readings to do anything wrong.
-    const std::size_t before = client_.Commands().size();
-    if (WaitUntil([&] { return client_.Commands().size() > before; }, std::chrono::milliseconds(2500), "a command")) {
-      return "Halvane sent \"" + client_.Commands().back() + "\" when a third caller gave up";
+    const std::size_t before = client_.UnnumberedCommands().size();
+    if (WaitUntil([&] { return client_.UnnumberedCommands().size() > before; }, std::chrono::milliseconds(2500), "a command")) {
+      return "Halvane sent \"" + client_.UnnumberedCommands().back() + "\" when a third caller gave up";
     }
     return std::string();
   };
@@ -533,6 +533,28 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
   ASSERT_TRUE(Completed(second));
   EXPECT_EQ(CommandsFrom(client_, second.firstCommand), CycleCommands(second.firstCall, second.secondCall));
   EXPECT_EQ(CountOf(log(), "\n=>call transfered"), 2u) << log();
+}
+
+// The client as it speaks (dials in four lines, pushes DURATION every second, answers "OK"), and a
+// contact's mood text naming the held caller's end while the dial rings: the dial goes on, the transfer
+// completes as ever.
+TEST_F(HalvaneE2eTest, RealClientSequencesAndAMoodTextNamingTheHeldCallersEnd) {
+  client_.SetPushProperties(true);
+  ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
+  TransferOptions options;
+  options.whileSecondRings = [&]() -> std::string {
+    const std::string caller = client_.LiveCalls().front();
+    const std::size_t before = client_.UnnumberedCommands().size();
+    if (!client_.SendLine("USER bob MOOD_TEXT CALL " + caller + " STATUS FINISHED")) return "no mood text sent";
+    if (WaitUntil([&] { return client_.UnnumberedCommands().size() > before; }, std::chrono::milliseconds(2500), "a command")) {
+      return "Halvane sent \"" + client_.UnnumberedCommands().back() + "\" after a mood text";
+    }
+    return std::string();
+  };
+  const TransferResult result = PlayAttendedTransfer(halvane_, client_, options);
+  ASSERT_TRUE(Completed(result));
+  EXPECT_EQ(CommandsFrom(client_, result.firstCommand), CycleCommands(result.firstCall, result.secondCall));
+  EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), "\n=>1st call hangup"), 0u);
 }
 
 // Starting the program again ends the copy already running; with its output in a file, the new copy
@@ -600,14 +622,14 @@ TEST_F(HalvaneE2eTest, HiddenWindowIgnoresTabThenSpace) {
   ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
   const std::string call = AnswerACall("caller1");
   ASSERT_FALSE(halvane_.Visible());
-  const std::size_t before = client_.Commands().size();
+  const std::size_t before = client_.UnnumberedCommands().size();
   ASSERT_TRUE(halvane_.PressKey(VK_TAB));
   AwaitReaction();
   ASSERT_TRUE(halvane_.PressKey(VK_SPACE));
   // The engine reads the Hold request within a second: give it two.
-  EXPECT_FALSE(WaitUntil([&] { return client_.Commands().size() > before; }, std::chrono::milliseconds(2000),
+  EXPECT_FALSE(WaitUntil([&] { return client_.UnnumberedCommands().size() > before; }, std::chrono::milliseconds(2000),
                          "a command from Tab then Space"))
-      << "the client received \"" << client_.Commands().back() << "\"";
+      << "the client received \"" << client_.UnnumberedCommands().back() << "\"";
   EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), "\n=>wait for placing 2nd call"), 0u) << halvane_.LogText();
   ASSERT_TRUE(halvane_.Press(kIdHold));
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));

@@ -237,7 +237,7 @@ class TransferPlay {
                "attached, and the session log ending in \"=>wait for incoming call\"")) {
       return false;
     }
-    result_.firstCommand = client_.Commands().size();
+    result_.firstCommand = client_.UnnumberedCommands().size();
 
     Step("the incoming call from " + options_.caller + " rings");
     std::size_t seen = LogCount("\n=>incoming call rings");
@@ -340,7 +340,7 @@ class TransferPlay {
     detail << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what
            << "; buttons " << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended")
            << "; last commands:";
-    const std::vector<std::string> commands = client_.Commands();
+    const std::vector<std::string> commands = client_.UnnumberedCommands();
     for (std::size_t i = commands.size() > 4 ? commands.size() - 4 : 0; i < commands.size(); ++i) {
       detail << " [" << commands[i] << "]";
     }
@@ -353,7 +353,7 @@ class TransferPlay {
   std::size_t LogCount(const std::string& line) const { return CountOf(Log(), line); }
   std::size_t CommandCount(const std::string& command) const {
     std::size_t count = 0;
-    for (const std::string& c : client_.Commands()) count += c == command ? 1 : 0;
+    for (const std::string& c : client_.UnnumberedCommands()) count += c == command ? 1 : 0;
     return count;
   }
 
@@ -365,7 +365,7 @@ class TransferPlay {
   bool CommandSeen(const std::string& command) {
     return Until(
         [&] {
-          const std::vector<std::string> commands = client_.Commands();
+          const std::vector<std::string> commands = client_.UnnumberedCommands();
           for (std::size_t i = result_.firstCommand; i < commands.size(); ++i) {
             if (commands[i] == command) return true;
           }
@@ -410,7 +410,7 @@ TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator
 ::testing::AssertionResult ClientReceives(const sim::ClientEmulator& client, const std::string& command) {
   return WaitUntil(
       [&] {
-        const std::vector<std::string> commands = client.Commands();
+        const std::vector<std::string> commands = client.UnnumberedCommands();
         return std::find(commands.begin(), commands.end(), command) != commands.end();
       },
       kStepDeadline, "the client to receive \"" + command + "\"");
