@@ -30,8 +30,7 @@ inline std::string Upper(std::string text) {
   return text;
 }
 
-// A reply's tag, echoed as the command carried it: "#KALDU7 ".
-inline std::string TagOf(const std::string& command) { return command.substr(0, command.find(' ') + 1); }
+inline std::string TagOf(const std::string& command) { return command.substr(0, command.find(' ') + 1); }  // "#KALDU7 "
 
 // Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU4 set AGC on".
 using Trace = std::vector<std::string>;
@@ -108,7 +107,6 @@ class ScriptClient final : public CommandSender {
       return tag + "CALL " + id + " CONF_ID 5";
     }
     if (words == "get currentuserhandle") return tag + "CURRENTUSERHANDLE operator1";
-    if (words == "protocol 5") return tag + "PROTOCOL 5";
     return tag + Upper(words);
   }
 

@@ -1,10 +1,9 @@
-// Client transcripts (replay/transcripts.txt) played through the decoder, the parser and the engine,
-// each against the outcome written beside it. A new transcript is a new row of that file.
+// Client transcripts (replay/transcripts.txt, its head says how to read them) played through the
+// decoder, the parser and the engine, each against the outcome written beside it.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
-#include <string>
 
 #include "engine_harness.h"
 #include "link/codec.h"
@@ -14,53 +13,32 @@ namespace halvane {
 namespace {
 
 using testing_engine::Scenario;
-using testing_engine::TagOf;
 
 const char kTranscripts[] =
 #include "replay_transcripts.inc"
     ;
 
-// "\xC1" in the file stands for the byte C1.
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    const bool escape = text.compare(k, 2, "\\x") == 0 && k + 4 <= text.size();
-    out += escape ? static_cast<char>(std::stoi(text.substr(k + 2, 2), nullptr, 16)) : text[k];
-    if (escape) k += 3;
-  }
-  return out;
-}
-
-std::string Last(const Scenario& s, const std::string& part) {
-  const auto entries = s.Only(part);
-  return entries.empty() ? "" : entries.back().substr(entries.back().find(part) + 1);
-}
-
 void ExpectOutcome(const Scenario& s, const std::string& outcome, std::uint64_t lastLine) {
-  const std::string phase = Last(s, " phase ");
-  if (outcome.rfind("followed ", 0) == 0) {
-    EXPECT_EQ(s.board.firstCallId.Load(), outcome.substr(9));
-    EXPECT_EQ(phase, "phase call active");
-  } else if (outcome == "held" || outcome == "joined") {
-    EXPECT_EQ(phase, outcome == "held" ? "phase caller on hold" : "phase joined");
-  } else if (outcome == "not joined") {
-    EXPECT_EQ(phase + ", " + Last(s, " audio record "), "phase caller on hold, audio record MIC 32768");
-  } else if (outcome == "waiting for hold") {
-    EXPECT_TRUE(phase == "phase call active" && !s.board.holdRequest.load()) << phase;
-  } else if (outcome == "dial ended") {
-    EXPECT_TRUE(s.Only(" btn_released no").size() == 1 && s.board.secondCallId.Load().empty());
-  } else if (outcome == "ignored") {
-    for (const std::string& entry : s.trace) EXPECT_LT(std::stoull(entry), lastLine) << entry;
-    EXPECT_EQ(s.board.userHandle.Load(), "operator1");
-  } else {
-    ADD_FAILURE() << "unknown outcome " << outcome;
-  }
+  const auto last = [&s](const std::string& part) { auto e = s.Only(part); return e.empty() ? "" : e.back().substr(e.back().find(part) + 1); };
+  const std::string phase = last(" phase "), audio = last(" audio record ");
+  const std::map<std::string, std::string> phases = {{"held", "phase caller on hold"}, {"joined", "phase joined"},
+      {"not joined", "phase caller on hold"}, {"waiting for hold", "phase call active"}};
+  const auto want = phases.find(outcome);
+  const bool followed = outcome.rfind("followed ", 0) == 0;
+  EXPECT_TRUE(want != phases.end() || followed || outcome == "dial ended" || outcome == "ignored") << outcome;
+  EXPECT_EQ(phase, want == phases.end() ? phase : want->second);
+  EXPECT_EQ(audio, outcome == "not joined" ? "audio record MIC 32768" : audio);
+  EXPECT_FALSE(outcome == "waiting for hold" && s.board.holdRequest.load());
+  EXPECT_EQ(followed ? s.board.firstCallId.Load() + ", " + phase : "", followed ? outcome.substr(9) + ", phase call active" : "");
+  EXPECT_FALSE(outcome == "dial ended" && (s.Only(" btn_released no").size() != 1 || !s.board.secondCallId.Load().empty()));
+  for (const std::string& entry : s.trace) EXPECT_TRUE(outcome != "ignored" || std::stoull(entry) < lastLine) << entry;
+  EXPECT_EQ(s.board.userHandle.Load(), "operator1");
 }
 
 TEST(Replay, EachTranscriptHasItsOutcome) {
   std::istringstream file(kTranscripts);
   std::string row, name;
-  std::map<std::string, std::string> replies;
+  std::map<std::string, std::string> replies;  // command words -> the reply after the tag, or "none"
   std::unique_ptr<Scenario> s;
   std::uint64_t last = 0;
   int played = 0;
@@ -69,7 +47,7 @@ TEST(Replay, EachTranscriptHasItsOutcome) {
       name = row.substr(3), s = std::make_unique<Scenario>(), replies.clear(), last = 0;
       s->client.override = [&replies](const std::string& command) {
         const auto it = replies.find(command.substr(command.find(' ') + 1));
-        return it == replies.end() ? std::string() : it->second == "none" ? it->second : TagOf(command) + it->second;
+        return it == replies.end() ? "" : it->second == "none" ? it->second : testing_engine::TagOf(command) + it->second;
       };
     } else if (row.rfind("reply ", 0) == 0) {
       replies[row.substr(6, row.find(" = ") - 6)] = row.substr(row.find(" = ") + 3);
@@ -78,13 +56,11 @@ TEST(Replay, EachTranscriptHasItsOutcome) {
       s->Run(last + 4000);
       ExpectOutcome(*s, row.substr(3), last);
       ++played;
-    } else if (!row.empty() && row[0] >= '0' && row[0] <= '9') {
+    } else if (!row.empty() && std::isdigit(static_cast<unsigned char>(row[0]))) {
+      const std::string line = row.substr(row.find(' ') + 1);
       last = std::stoull(row);
-      const std::string line = Unescape(row.substr(row.find(' ') + 1));
-      if (line == "press hold") s->Hold(last);
-      if (line == "press transfer") s->Transfer(last);
-      // As the link takes it: decoded, then parsed; what does not decode is dropped.
-      s->At(last, [board = &s->board, line] {
+      if (line == "press hold" || line == "press transfer") (line == "press hold" ? s->Hold(last) : s->Transfer(last));
+      s->At(last, [board = &s->board, line] {  // as the link takes it: decoded, then parsed
         test::FakeCodePage codePage;
         std::unique_ptr<char[]> local;
         if (line.rfind("press ", 0) != 0 && Utf8ToLocal(codePage, line.c_str(), local)) ParseNotification(*board, local.get());

@@ -120,11 +120,9 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     commandsLost_ = commandsLost_ || !attached;
     if (words == "set AGC on" && board_.callActive.load()) answered_ = board_.firstCallId.Load();
     if (!attached) return false;
-    // A busy client takes a call command only after the engine stopped waiting for its reply; all it
-    // says of it comes then (other commands' waits, an AGC's or a reconnection's, outlast the windows).
+    // A busy client takes a call command after its wait ran out (other waits outlast the checks' windows).
     const bool late = lateNext_ && words.rfind("set call", 0) == 0;
-    lateNext_ = lateNext_ && !late;
-    if (late) lateUntil_ = clock_.now() + 7000;
+    lateNext_ = lateNext_ && !late, lateUntil_ = late ? clock_.now() + 7000 : lateUntil_;
     if (late) clock_.At(clock_.now() + 5500, [this, command] { Take(command); });
     if (!late) Take(command);
     return true;
