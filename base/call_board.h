@@ -1,6 +1,6 @@
 #pragma once
 // The call board: the one place where the user-interface, link and worker threads meet. Every item is
-// a one-byte atomic flag, a window handle, or a short text published whole; nothing is queued.
+// a one-byte atomic flag, an atomic number, a window handle, or a short text published whole; nothing is queued.
 // The ground floor: it includes nothing of the program's own but the whole-text publication.
 
 #include <atomic>
@@ -34,8 +34,15 @@ using HandleText = SharedText<256>;
 
 struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
-  Flag replyReceived{true};                 // a tagged line arrived since the last send
-  Flag replyError{false};                   // that tagged line was an error; written before replyReceived
+  // Every command carries its own number in its tag. The sender writes the number whose reply it waits
+  // for; the link writes the number of a reply to that command once it came (numbers are never reused,
+  // so a reply to an earlier command can never end a later command's wait).
+  std::atomic<std::uint32_t> awaitedTag{0};
+  std::atomic<std::uint32_t> repliedTag{0};
+  Flag replyError{false};                   // the awaited reply was an error; written before repliedTag
+  std::atomic<std::uint32_t> errorTag{0};   // the number of the latest error reply, to any command
+  std::atomic<int> clientProtocol{1};       // the protocol the client said it speaks; 1 until asked
+  bool ReplyReceived() const { return repliedTag.load() == awaitedTag.load(); }
   CallTable calls;                          // every call the client reports, with what the engine has not seen
   HandleText userHandle;                    // the client's signed-in user; never emptied once set
   Flag reconnectNeeded{false};              // the client restarted or its user signed in again

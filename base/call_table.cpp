@@ -27,6 +27,10 @@ void CallTable::Report(std::string_view id, std::string_view status) {
   if (id.empty() || status.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   Entry* entry = Find(id);
+  // No call comes back from its end: what follows it (a late reply telling the call's status before
+  // the end, the end said again) changes nothing.
+  if (entry != nullptr && IsCallEnd(entry->status)) return;
+  if (entry == nullptr && std::find(ended_.begin(), ended_.end(), id) != ended_.end()) return;
   if (entry == nullptr) {
     if (entries_.size() >= kMostCalls) {
       // Room from the call least recently reported that the engine does not follow.
@@ -53,6 +57,7 @@ std::vector<CallStatusLine> CallTable::TakeNews() {
     for (Entry& entry : entries_) {
       for (auto& [serial, status] : entry.unseen) news.push_back({serial, CallStatusLine{entry.id, std::move(status)}});
       entry.unseen.clear();
+      if (IsCallEnd(entry.status)) ended_[nextEnded_++ % ended_.size()] = entry.id;
     }
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return IsCallEnd(e.status); }),
                    entries_.end());

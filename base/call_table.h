@@ -69,6 +69,9 @@ class CallTable {
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
   std::array<std::string, kMostKept> kept_;
+  // The calls whose end was last taken, so that nothing the client says of them later revives them.
+  std::array<std::string, kMostCalls> ended_;
+  std::size_t nextEnded_ = 0;
   std::uint64_t serial_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/transfer_engine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "engine/presets.h"
@@ -22,7 +23,11 @@ constexpr std::size_t kMostRang = 32;
 
 bool IsFinal(const std::string& status) { return IsCallEnd(status); }
 
-bool IsHeld(const std::string& status) { return status == "LOCALHOLD" || status == "ONHOLD"; }
+// Held by the operator. A protocol-1 client reports every hold as ONHOLD, the far end's too: there
+// only a hold Halvane asked for is the operator's.
+bool IsHeld(const std::string& status, int protocol) {
+  return status == "LOCALHOLD" || (status == "ONHOLD" && protocol >= 2);
+}
 
 // A call still being set up: it goes on ringing (a pending redial included).
 bool StillRings(const std::string& status) {
@@ -34,6 +39,7 @@ bool StillRings(const std::string& status) {
 
 constexpr char kLogAccess[] = "\n\naccess Skype successfully... ";
 constexpr char kLogGetHandle[] = "get current user handle... ";
+constexpr char kLogProtocol[] = "protocol %d... ";
 constexpr char kLogWaitIncoming[] = "\n\n=>wait for incoming call";
 constexpr char kLogReconnect[] = "re-connect Skype\n";
 constexpr char kLogRings[] = "\n=>incoming call rings";
@@ -128,6 +134,12 @@ bool TransferEngine::ConnectToClient() {
     if (!Pause(100)) return false;
   }
   Log(kLogAccess);
+  // A client that does not answer speaks the protocol it spoke before it was asked.
+  board_.clientProtocol.store(1);
+  Send(command::kProtocol);
+  char line[sizeof kLogProtocol + 16];
+  std::snprintf(line, sizeof line, kLogProtocol, board_.clientProtocol.load());
+  Log(line);
   Log(kLogGetHandle);
   Send(command::kGetCurrentUserHandle);
   return true;
@@ -136,19 +148,21 @@ bool TransferEngine::ConnectToClient() {
 bool TransferEngine::SendAndWait(const char* command) {
   // Nothing delivered means no reply can come: waiting would only stall the engine.
   lastReplyError_ = false;
+  lastReplyLate_ = false;
   if (!sender_.SendCommand(command)) return false;
   const std::uint64_t start = clock_.NowMs();
   inReplyWait_ = true;  // a reconnection waits until this reply is settled
-  while (!board_.replyReceived.load()) {
+  while (!board_.ReplyReceived()) {
     if (clock_.NowMs() - start >= kReplyTimeoutMs) {
       Log(kReplyTimeoutLog);
       inReplyWait_ = false;
+      lastReplyLate_ = true;
       return true;
     }
     if (!Pause(1)) break;
   }
   inReplyWait_ = false;
-  lastReplyError_ = board_.replyReceived.load() && board_.replyError.load();
+  lastReplyError_ = board_.ReplyReceived() && board_.replyError.load();
   return true;
 }
 
@@ -271,7 +285,9 @@ std::string TransferEngine::TalkingOther() const {
 
 bool TransferEngine::Format(const char* format, const std::string& id1, const std::string& id2) {
   // Refused for a call command whose id is empty: the client could not act on it.
-  return FormatCommand(command_, sizeof command_, format, id1.c_str(), id2.c_str());
+  if (!FormatCommand(command_, sizeof command_, format, id1.c_str(), id2.c_str(), lastTag_ + 1)) return false;
+  ++lastTag_;
+  return true;
 }
 
 bool TransferEngine::Send(const char* format, const std::string& id1, const std::string& id2) {
@@ -316,6 +332,8 @@ EngineState TransferEngine::CycleStart() {
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
   cycleLive_ = false;
+  holdTag_ = 0;
+  joinTag_ = 0;
   Unpark();
   ApplyIdleButtons();
   phases_.PhaseChanged(CallPhase::kAtRest);  // phase: at rest
@@ -400,7 +418,8 @@ EngineState TransferEngine::WaitHold() {
       }
     }
     // Held in the client (the hold line may have been read while answering).
-    if (IsHeld(board_.calls.StatusOf(firstCallId_)) && !MoreNewsOf(firstCallId_)) return CallerHeldInClient();
+    const bool held = IsHeld(board_.calls.StatusOf(firstCallId_), board_.clientProtocol.load());
+    if (held && !MoreNewsOf(firstCallId_)) return CallerHeldInClient();
     if (board_.holdRequest.load()) return EngineState::kHold;
   }
 }
@@ -413,6 +432,8 @@ EngineState TransferEngine::Hold() {
     board_.holdRequest.store(false);
     return EngineState::kWaitHold;
   }
+  // Unanswered in time: an error the client sends later still means the caller was not held.
+  holdTag_ = lastReplyLate_ ? lastTag_ : 0;
   phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kOpenContacts);
@@ -447,6 +468,11 @@ EngineState TransferEngine::WaitSecondCall() {
         // The operator talks to another call (resumed or answered in the client): the second party.
         return SecondPartyTalking(current_.id);
       }
+    }
+    if (LateErrorTo(holdTag_)) {
+      // The client refused the hold after all: the operator is still talking to the caller.
+      board_.holdRequest.store(false);
+      return EngineState::kWaitHold;
     }
     if (board_.returnRequest.load()) {
       Log(kLogReturn);
@@ -574,6 +600,8 @@ EngineState TransferEngine::Conference() {
     joinRefused_ = true;
     return EngineState::kWaitTransfer;
   }
+  // Unanswered in time: an error the client sends later still means nothing was joined.
+  joinTag_ = lastReplyLate_ ? lastTag_ : 0;
   phases_.PhaseChanged(CallPhase::kJoined);  // phase: parties joined
   Send(command::kAgcOff);
   ApplyTransferPreset(routing_, clock_);
@@ -600,6 +628,7 @@ EngineState TransferEngine::Conference() {
   };
   if (joinedCallEnded()) return EngineState::kConferenceEnd;
   for (;;) {
+    if (LateErrorTo(joinTag_)) return JoinRefusedLate();
     if (!Pause(1000)) return EngineState::kStopped;
     if (joinedCallEnded()) return EngineState::kConferenceEnd;
     for (const std::string& id : ringing) {
@@ -607,6 +636,25 @@ EngineState TransferEngine::Conference() {
       Send(command::kHangUp, id);
     }
   }
+}
+
+bool TransferEngine::LateErrorTo(std::uint32_t& tag) {
+  if (tag == 0 || board_.errorTag.load() != tag) return false;
+  tag = 0;
+  return true;
+}
+
+EngineState TransferEngine::JoinRefusedLate() {
+  // As a timely refusal leaves it: the operator heard again, the caller held, Transfer offered again.
+  Log(kLogJoinRefused);
+  notices_->Notify(Notice::kJoinRefused, nullptr);
+  Send(command::kAgcOn);
+  ApplyAnswerPreset(routing_, clock_);
+  ApplyHeldButtons();
+  phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
+  board_.transferRequest.store(false);
+  joinRefused_ = true;
+  return EngineState::kWaitTransfer;
 }
 
 EngineState TransferEngine::ConferenceEnd() {

@@ -77,8 +77,8 @@ class TransferEngine {
   const std::string& FirstCall() const { return firstCallId_; }
   const std::string& SecondCall() const { return secondCallId_; }
 
-  // Waits (100 ms polls) until the client is attached, then asks for the user handle. False when a stop
-  // was requested while waiting.
+  // Waits (100 ms polls) until the client is attached, then asks for the protocol (logging the one the
+  // client speaks) and the user handle. False when a stop was requested while waiting.
   bool ConnectToClient();
   // Sends one command; when it was delivered, waits (1 ms polls) for a tagged reply, at most
   // kReplyTimeoutMs, logging kReplyTimeoutLog if none came. True when the command was delivered.
@@ -141,6 +141,10 @@ class TransferEngine {
   void ApplyHeldButtons();
   // The caller was taken off hold in the client, or by Return: back to waiting for Hold.
   EngineState FirstCallResumed();
+  // An error reply to the command numbered tag came after its wait ran out; tag is then cleared.
+  bool LateErrorTo(std::uint32_t& tag);
+  // The client refused the join after its wait ran out: undone as far as Halvane did it.
+  EngineState JoinRefusedLate();
   void Log(const char* text) { log_.WriteLog(text); }
   void ApplyIdleButtons();
   void ApplyConferenceButtons();
@@ -178,6 +182,12 @@ class TransferEngine {
   bool joinRefused_ = false;
   // The reply to the last command waited for was an error.
   bool lastReplyError_ = false;
+  // The wait for the last command's reply ran out.
+  bool lastReplyLate_ = false;
+  // The number of the last command formatted; of a hold and a join whose reply never came in time.
+  std::uint32_t lastTag_ = 0;
+  std::uint32_t holdTag_ = 0;
+  std::uint32_t joinTag_ = 0;
   bool reconnecting_ = false;
   bool inReplyWait_ = false;
   char command_[kCommandBufferSize] = {};

@@ -1,6 +1,7 @@
 #include "link/codec.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,45 +11,61 @@
 namespace halvane {
 namespace {
 
-// Bytes a sequence takes, by its lead byte alone (0 for the terminating zero).
+// Bytes a sequence takes, by its lead byte (0 for the terminating zero, and for a byte that cannot lead:
+// a continuation byte, C0 and C1, which only ever begin over-long forms, and F5 and above, beyond U+10FFFF).
 std::size_t SequenceLength(unsigned char lead) {
   if (lead == 0) return 0;
   if (lead < 0x80) return 1;
+  if (lead < 0xC2) return 0;
   if (lead < 0xE0) return 2;
-  return 3;
+  if (lead < 0xF0) return 3;
+  if (lead < 0xF5) return 4;
+  return 0;
 }
 
-enum class Scan { kWhole, kCutShort };
+// The range the byte after a lead may take: narrower after E0 (over-long), ED (surrogates), F0
+// (over-long) and F4 (beyond U+10FFFF) than the 80..BF of every other continuation byte.
+bool SecondByteFits(unsigned char lead, unsigned char next) {
+  switch (lead) {
+    case 0xE0: return next >= 0xA0 && next <= 0xBF;
+    case 0xED: return next >= 0x80 && next <= 0x9F;
+    case 0xF0: return next >= 0x90 && next <= 0xBF;
+    case 0xF4: return next >= 0x80 && next <= 0x8F;
+    default: return next >= 0x80 && next <= 0xBF;
+  }
+}
 
-// Counts the units of text, one per lead byte. Stops at the terminating zero, also when it falls inside
-// a sequence, so nothing after it is ever looked at.
-Scan CountUnits(const unsigned char* text, std::size_t& units) {
+enum class Scan { kWhole, kCutShort, kInvalid };
+
+// Decodes text into out (room for its count) or, with no out, only counts its UTF-16 units. Stops at the
+// terminating zero, also when it falls inside a sequence, so nothing after it is ever looked at. Only
+// well-formed UTF-8 is whole: one over-long form, surrogate or code point above U+10FFFF refuses the
+// text, so no byte reads as a letter it does not encode.
+Scan DecodeUnits(const unsigned char* text, char16_t* out, std::size_t& units) {
   units = 0;
-  for (;;) {
+  while (text[0] != 0) {
     const std::size_t length = SequenceLength(text[0]);
-    if (length == 0) return Scan::kWhole;
+    if (length == 0) return Scan::kInvalid;
     for (std::size_t k = 1; k < length; ++k) {
       if (text[k] == 0) return Scan::kCutShort;
+      const bool fits = k == 1 ? SecondByteFits(text[0], text[1]) : (text[k] & 0xC0U) == 0x80U;
+      if (!fits) return Scan::kInvalid;
     }
+    std::uint32_t point = length == 1 ? text[0] : text[0] & (0x7FU >> length);
+    for (std::size_t k = 1; k < length; ++k) point = (point << 6) | (text[k] & 0x3FU);
     text += length;
-    ++units;
-  }
-}
-
-// Writes the units of a text that CountUnits found whole to out (room for its count), no terminator.
-void DecodeUnits(const unsigned char* text, char16_t* out) {
-  for (std::size_t length = SequenceLength(text[0]); length != 0; length = SequenceLength(text[0])) {
-    unsigned unit = 0;
-    if (length == 1) {
-      unit = text[0];
-    } else if (length == 2) {
-      unit = ((text[0] & 0x3FU) << 6) | (text[1] & 0x3FU);
+    if (point >= 0x10000U) {
+      if (out != nullptr) {
+        *out++ = static_cast<char16_t>(0xD800U + ((point - 0x10000U) >> 10));
+        *out++ = static_cast<char16_t>(0xDC00U + ((point - 0x10000U) & 0x3FFU));
+      }
+      units += 2;
     } else {
-      unit = ((text[0] & 0x0FU) << 12) | ((text[1] & 0x3FU) << 6) | (text[2] & 0x3FU);
+      if (out != nullptr) *out++ = static_cast<char16_t>(point);
+      ++units;
     }
-    *out++ = static_cast<char16_t>(unit);
-    text += length;
   }
+  return Scan::kWhole;
 }
 
 const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
@@ -81,9 +98,9 @@ bool Utf8ToUtf16(const char* text, std::u16string& units) {
   units.clear();
   if (text == nullptr) return false;
   std::size_t count = 0;
-  if (CountUnits(Bytes(text), count) != Scan::kWhole) return false;
+  if (DecodeUnits(Bytes(text), nullptr, count) != Scan::kWhole) return false;
   units.assign(count, u'\0');
-  DecodeUnits(Bytes(text), &units[0]);
+  DecodeUnits(Bytes(text), &units[0], count);
   return true;
 }
 
@@ -109,8 +126,13 @@ bool Utf8ToLocal(CodePage& codePage, const char* text, std::unique_ptr<char[]>& 
   if (text == nullptr) return false;
 
   std::size_t count = 0;
-  if (CountUnits(Bytes(text), count) != Scan::kWhole) {
+  const Scan scan = DecodeUnits(Bytes(text), nullptr, count);
+  if (scan == Scan::kCutShort) {
     std::fprintf(stderr, "Incomplete UTF8 sequence at the end of a string\n");
+    return false;
+  }
+  if (scan == Scan::kInvalid) {
+    std::fprintf(stderr, "Invalid UTF8 sequence in a string\n");
     return false;
   }
   std::unique_ptr<char16_t[]> units(new (std::nothrow) char16_t[count + 1]);
@@ -118,7 +140,7 @@ bool Utf8ToLocal(CodePage& codePage, const char* text, std::unique_ptr<char[]>& 
     std::fprintf(stderr, "Out of memory processing string from UTF8 to UNICODE16\n");
     return false;
   }
-  DecodeUnits(Bytes(text), units.get());
+  DecodeUnits(Bytes(text), units.get(), count);
   units[count] = u'\0';
 
   const int needed = codePage.WideToConsole(units.get(), nullptr, 0);

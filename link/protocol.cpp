@@ -12,9 +12,11 @@ namespace halvane {
 namespace {
 
 constexpr std::string_view kTag(kCommandTag);
-constexpr std::string_view kCallKeyword("CALL");
-constexpr std::string_view kStatusKeyword(" STATUS");
+constexpr std::string_view kCallKeyword("CALL ");
+constexpr std::string_view kStatusKeyword("STATUS ");
 constexpr std::string_view kHandleKeyword("CURRENTUSERHANDLE ");
+constexpr std::string_view kProtocolKeyword("PROTOCOL ");
+constexpr std::string_view kErrorKeyword("ERROR ");
 
 char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -26,19 +28,35 @@ bool StartsWithTag(std::string_view line) {
   return true;
 }
 
-// The id lies between "CALL" and one separator and the blank of " STATUS"; the status follows
-// " STATUS" and one separator. A line with no id text (the keywords touch, come in the other order, or
-// hold only the separator between them) or no status text names no call: it is dropped rather than
-// cut outside the line, and an empty id never reaches a call command. So is an id longer than its
-// field: cut short it could name another call, and two long ids would become one. A too long status
-// is cut to its field by Store (no status word is that long, so it matches none).
-void ApplyCallCut(CallBoard& board, std::string_view line, std::size_t call, std::size_t status) {
-  const std::size_t idStart = call + kCallKeyword.size() + 1;
-  const std::size_t statusStart = status + kStatusKeyword.size() + 1;
-  if (status <= idStart || statusStart >= line.size()) return;
-  if (status - idStart > CallTable::kIdCapacity) return;
+bool StartsWith(std::string_view text, std::string_view head) { return text.substr(0, head.size()) == head; }
+
+// Digits at the start of text, as a number; 0 for none, or for more than nine (no tag grows that far).
+std::uint32_t LeadingNumber(std::string_view text) {
+  std::uint32_t number = 0;
+  std::size_t k = 0;
+  for (; k < text.size() && text[k] >= '0' && text[k] <= '9'; ++k) {
+    if (k == 9) return 0;
+    number = number * 10 + static_cast<std::uint32_t>(text[k] - '0');
+  }
+  return number;
+}
+
+// "CALL <id> STATUS <status>", from the start of text: the id runs to the next blank, the status to the
+// end of the line. A line with no id or no status names no call: it is dropped rather than cut, and an
+// empty id never reaches a call command. So is an id longer than its field: cut short it could name
+// another call, and two long ids would become one. A too long status is cut to its field by Store (no
+// status word is that long, so it matches none).
+void ApplyStatusLine(CallBoard& board, std::string_view text) {
+  if (!StartsWith(text, kCallKeyword)) return;
+  const std::string_view rest = text.substr(kCallKeyword.size());
+  const std::size_t blank = rest.find(' ');
+  if (blank == 0 || blank == std::string_view::npos || blank > CallTable::kIdCapacity) return;
+  const std::string_view id = rest.substr(0, blank);
+  const std::string_view after = rest.substr(blank + 1);
+  if (!StartsWith(after, kStatusKeyword) || after.size() == kStatusKeyword.size()) return;
+  const std::string_view status = after.substr(kStatusKeyword.size());
   // Reported together: the engine judges every status by the call it names.
-  board.calls.Report(line.substr(idStart, status - idStart), line.substr(statusStart));
+  board.calls.Report(id, status);
 }
 
 // Conversions a command format may hold: only %s (the tag, then call ids) and %%; -1 for anything else.
@@ -64,8 +82,8 @@ CommandLink::CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePag
     : board_(board), delivery_(delivery), codePage_(codePage), log_(log) {}
 
 bool CommandLink::SendCommand(const char* text) {
-  // Cleared before anything else: the reply can be parsed while the delivery below is still running.
-  board_.replyReceived.store(false);
+  // Before anything else: the reply can be parsed while the delivery below is still running.
+  AwaitReplyTo(board_, text);
 
   WindowHandle target = board_.apiWindow.load();
   if (target == 0) return false;
@@ -116,29 +134,46 @@ void CommandLink::EndStall() {
 void ParseNotification(CallBoard& board, const char* text) {
   if (text == nullptr) return;
   const std::string_view line(text);
-
-  const bool reply = StartsWithTag(line);
-  if (reply) {
-    // The tag, one blank, then "ERROR <n> <text>" when the client could not do what was asked.
-    board.replyError.store(line.substr(kTag.size()).rfind(" ERROR ", 0) == 0);
-    board.replyReceived.store(true);
-  }
-
-  const std::size_t call = line.find(kCallKeyword);
-  const std::size_t status = line.find(kStatusKeyword);
-  if (call != std::string_view::npos && status != std::string_view::npos) {
-    ApplyCallCut(board, line, call, status);
+  if (!StartsWithTag(line)) {
+    ApplyStatusLine(board, line);
     return;
   }
-  if (!reply) return;
-
-  const std::size_t handle = line.find(kHandleKeyword);
-  if (handle == std::string_view::npos) return;
-  const std::string_view rest = line.substr(handle + kHandleKeyword.size());
-  if (!rest.empty()) board.userHandle.Store(rest);
+  // The tag, its number, one blank, then what the client says.
+  const std::uint32_t number = LeadingNumber(line.substr(kTag.size()));
+  const std::size_t blank = line.find(' ');
+  const std::string_view body = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+  const bool error = StartsWith(body, kErrorKeyword);
+  if (error && number != 0) board.errorTag.store(number);
+  if (number != 0 && number == board.awaitedTag.load()) {
+    board.replyError.store(error);
+    board.repliedTag.store(number);
+  }
+  // A late reply says of a call what any status line says.
+  ApplyStatusLine(board, body);
+  if (StartsWith(body, kHandleKeyword) && body.size() > kHandleKeyword.size()) {
+    board.userHandle.Store(body.substr(kHandleKeyword.size()));
+  }
+  if (StartsWith(body, kProtocolKeyword)) {
+    const std::uint32_t version = LeadingNumber(body.substr(kProtocolKeyword.size()));
+    if (version != 0) board.clientProtocol.store(static_cast<int>(version));
+  }
 }
 
-bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1, const char* id2) {
+std::uint32_t TagNumber(const char* text) {
+  if (text == nullptr) return 0;
+  const std::string_view line(text);
+  if (!StartsWithTag(line)) return 0;
+  const std::string_view rest = line.substr(kTag.size());
+  const std::uint32_t number = LeadingNumber(rest);
+  // The number must end the tag: a blank or the end of the line follows it.
+  const std::size_t digits = rest.find_first_not_of("0123456789");
+  return digits == std::string_view::npos || rest[digits] == ' ' ? number : 0;
+}
+
+void AwaitReplyTo(CallBoard& board, const char* command) { board.awaitedTag.store(TagNumber(command)); }
+
+bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1, const char* id2,
+                   std::uint32_t number) {
   if (buffer == nullptr || size == 0) return false;
   buffer[0] = '\0';
   if (format == nullptr) return false;
@@ -148,8 +183,9 @@ bool FormatCommand(char* buffer, std::size_t size, const char* format, const cha
   if (arguments >= 2 && !IsPresent(id1)) return false;
   if (arguments >= 3 && !IsPresent(id2)) return false;
 
-  const int written = std::snprintf(buffer, size, format, kCommandTag, id1 != nullptr ? id1 : "",
-                                    id2 != nullptr ? id2 : "");
+  char tag[sizeof kCommandTag + 10];
+  std::snprintf(tag, sizeof tag, "%s%u", kCommandTag, static_cast<unsigned>(number));
+  const int written = std::snprintf(buffer, size, format, tag, id1 != nullptr ? id1 : "", id2 != nullptr ? id2 : "");
   if (written < 0 || static_cast<std::size_t>(written) >= size) {
     buffer[0] = '\0';
     return false;

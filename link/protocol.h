@@ -13,10 +13,17 @@
 
 namespace halvane {
 
+// Every command's tag is kCommandTag followed by the command's own number ("#KALDU17"); the client
+// echoes it, then one blank, on its reply.
 inline constexpr char kCommandTag[] = "#KALDU";
 
-// Command formats; the first %s takes kCommandTag, further ones call ids.
+// The protocol asked for at every connect: the first that tells our hold (LOCALHOLD) from the far
+// end's (REMOTEHOLD). A client never asked speaks protocol 1, reporting both as ONHOLD.
+inline constexpr int kProtocolAsked = 5;
+
+// Command formats; the first %s takes the numbered tag, further ones call ids.
 namespace command {
+inline constexpr char kProtocol[] = "%s protocol 5";
 inline constexpr char kGetCurrentUserHandle[] = "%s get currentuserhandle";
 inline constexpr char kOpenContacts[] = "%s open contacts";
 inline constexpr char kAgcOn[] = "%s set AGC on";
@@ -33,11 +40,18 @@ inline constexpr char kGetCallStatus[] = "%s get call %s status";
 // Room for any command of the table above with two call ids at their full width.
 inline constexpr std::size_t kCommandBufferSize = 128;
 
-// Formats one command into buffer: the tag, then id1 and id2 for the format's further %s. False (and
-// an empty buffer) when the format holds anything but %s, when a call id it needs is missing or empty,
-// or when the text does not fit.
-bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1 = nullptr,
-                   const char* id2 = nullptr);
+// Formats one command into buffer: the tag numbered `number`, then id1 and id2 for the format's further
+// %s. False (and an empty buffer) when the format holds anything but %s, when a call id it needs is
+// missing or empty, or when the text does not fit.
+bool FormatCommand(char* buffer, std::size_t size, const char* format, const char* id1, const char* id2,
+                   std::uint32_t number);
+
+// The number in the tag a command or reply starts with ("#KALDU17 ..." gives 17); 0 when the text has
+// no numbered tag (no command is numbered 0).
+std::uint32_t TagNumber(const char* text);
+
+// Before a command goes out: its reply is the one waited for from now on.
+void AwaitReplyTo(CallBoard& board, const char* command);
 
 // How one delivery ended. Only the client's explicit 0 is a refusal: a client busy past the bound has
 // not said anything about the connection.
@@ -68,7 +82,7 @@ class CommandLink final : public CommandSender {
   // log (optional) hears of a client that did not take a command in time.
   CommandLink(CallBoard& board, Delivery& delivery, CodePage& codePage, LogWriter* log = nullptr);
 
-  // Clears the reply-received flag first, whatever follows; skips when not attached. A refused delivery,
+  // Awaits the reply to this command first (AwaitReplyTo), whatever follows; skips when not attached. A refused delivery,
   // or one to a window that is gone, forgets the API window and prints "!!! Disconnected\n". A delivery
   // that ran out of time keeps the client and counts as sent (the reply wait decides what follows); the
   // first of a run of them is logged. One the platform gave up at once keeps the client but counts as
@@ -97,10 +111,14 @@ class CommandLink final : public CommandSender {
   unsigned notDelivered_ = 0;  // worker thread only: commands this stall cost
 };
 
-// Applies one received line (already in the local code page) to the call board: replies set the
-// reply-received flag (and whether it was an error); status lines set the current call id and status and
-// go to the call table; a handle reply sets the user
-// handle. Nothing outside the line or a field is read or written.
+// Applies one received line (already in the local code page) to the call board. A line is a reply when
+// it starts with the tag ("#KALDU<n> "), a notification otherwise; only where the client puts them are
+// its words read, whatever else a line holds (contacts' mood texts, names and chat topics are written by
+// other people): a status line is "CALL <id> STATUS <status>" at the start of a notification or right
+// after a reply's tag, and sets the current call id and status and goes to the call table; a reply
+// "CURRENTUSERHANDLE <handle>" sets the user handle, "PROTOCOL <n>" the client's protocol. The reply to
+// the awaited command marks it received (and whether it was an error); every error reply leaves its
+// number. Nothing outside the line or a field is read or written.
 void ParseNotification(CallBoard& board, const char* line);
 
 }  // namespace halvane

@@ -39,7 +39,7 @@ bool IsEnded(const Call& call) {
 }
 
 bool IsRinging(const Call& call) {
-  return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING", "REDIAL_PENDING"});
+  return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING", "REDIAL_PENDING", "WAITING_REDIAL_COMMAND"});
 }
 
 CallModel::CallModel() : CallModel(Options{}) {}
@@ -58,7 +58,11 @@ Lines CallModel::HandleCommand(std::string_view command) {
     tag = std::string(words.substr(0, blank));
     words = blank == std::string_view::npos ? std::string_view() : words.substr(blank + 1);
   }
-  return Command(tag, words);
+  Lines lines = Command(tag, words);
+  // A cancelled dial's status is said again after the next command's reply, as the client does.
+  if (!repeatCancelled_.empty()) lines.push_back("CALL " + repeatCancelled_ + " STATUS CANCELLED");
+  repeatCancelled_.clear();
+  return lines;
 }
 
 Lines CallModel::Command(const std::string& tag, std::string_view text) {
@@ -73,7 +77,7 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
     }
     if (object == "CALL" && words.size() == 4 && Upper(words[3]) == "STATUS") {
       const Call* call = Find(words[2]);
-      if (call == nullptr) return Error(tag, 20, "Invalid call id");
+      if (call == nullptr) return UnknownCall(tag, words[2], 11);
       return Reply(tag, "CALL " + call->id + " STATUS " + call->status, {});
     }
     return Error(tag, 7, "GET: invalid WHAT");
@@ -90,7 +94,8 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
   }
   if (verb == "OPEN" && object == "CONTACTS" && words.size() == 2) return Reply(tag, "OPEN CONTACTS", {});
   if (verb == "BTN_RELEASED" && words.size() == 2) return Reply(tag, "BTN_RELEASED " + object, {});
-  if (verb == "MINIMIZE" && words.size() == 1) return Reply(tag, "MINIMIZE", {});
+  if (verb == "MINIMIZE" && words.size() == 1) return Reply(tag, "OK", {});
+  if (verb == "PROTOCOL" && words.size() == 2) return Protocol(tag, words[1]);
   if (verb == "PING" && words.size() == 1) return Reply(tag, "PONG", {});
   if (verb == "CALL" && words.size() == 2) {
     Call& call = calls_[NewCall(words[1], Direction::Outgoing)];
@@ -103,9 +108,9 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
 
 Lines CallModel::SetCall(const std::string& tag, std::string_view rest) {
   const std::vector<std::string_view> words = Words(rest);
-  if (words.empty()) return Error(tag, 20, "Invalid call id");
+  if (words.empty()) return Error(tag, 19, "Invalid call id");
   Call* call = Find(words[0]);
-  if (call == nullptr) return Error(tag, 20, "Invalid call id");
+  if (call == nullptr) return UnknownCall(tag, words[0], 19);
   const std::string property = words.size() > 1 ? Upper(words[1]) : std::string();
   if (property == "STATUS" && words.size() == 3) return ChangeStatus(tag, *call, Upper(words[2]));
   if (property == "JOIN_CONFERENCE" && words.size() == 3) return Join(tag, *call, words[2]);
@@ -118,14 +123,15 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
     // Hanging up an ended call changes nothing; the reply still tells how it ended.
     if (IsEnded(call)) return Reply(tag, current + call.status, {});
     call.held = false;
-    const std::string line = Status(call, "FINISHED");
-    return Reply(tag, line, {line});
+    Lines ending = EndingOf(call);
+    const std::string line = ending.back();
+    return Reply(tag, line, std::move(ending));
   }
   if (wanted == "ONHOLD") {
     if (call.held) return Reply(tag, current + call.status, {});
     if (call.status != "INPROGRESS" || refuseHold_) {
       refuseHold_ = false;
-      return Error(tag, 24, "Cannot hold a call that is not in progress");
+      return Error(tag, 22, "Cannot hold this call at the moment");
     }
     call.held = true;
     const std::string line = Status(call, HoldWord());
@@ -134,7 +140,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
   if (wanted == "INPROGRESS") {
     if (call.status == "INPROGRESS") return Reply(tag, current + call.status, {});
     const bool answer = call.direction == Direction::Incoming && call.status == "RINGING";
-    if (!answer && !call.held) return Error(tag, 24, "Cannot resume or answer this call");
+    if (!answer && !call.held) return Error(tag, 23, "Cannot resume this call at the moment");
     call.held = false;
     const std::string line = Status(call, "INPROGRESS");
     return Reply(tag, line, {line});
@@ -146,7 +152,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
 // comes first here: the notification belongs to the join having happened.
 Lines CallModel::Join(const std::string& tag, Call& first, std::string_view secondId) {
   Call* second = Find(secondId);
-  if (second == nullptr) return Error(tag, 20, "Invalid call id");
+  if (second == nullptr) return UnknownCall(tag, secondId, 19);
   const auto joinable = [](const Call& c) { return c.status == "INPROGRESS" || c.held; };
   if (second == &first || !joinable(first) || !joinable(*second) || refuseJoin_) {
     refuseJoin_ = false;
@@ -207,15 +213,13 @@ std::string CallModel::Status(Call& call, const std::string& word) {
 Lines CallModel::IncomingCall(std::string_view from, std::string* newId) {
   Call& call = calls_[NewCall(from, Direction::Incoming)];
   if (newId != nullptr) *newId = call.id;
-  return {Status(call, "RINGING")};
+  return {"CALL " + call.id + " CONF_ID 0", Status(call, "RINGING")};
 }
 
 Lines CallModel::OperatorDials(std::string_view to, std::string* newId) {
   Call& call = calls_[NewCall(to, Direction::Outgoing)];
   if (newId != nullptr) *newId = call.id;
-  Lines lines{Status(call, "ROUTING")};
-  lines.push_back(Status(call, "RINGING"));
-  return lines;
+  return Placing(call);
 }
 
 Lines CallModel::OperatorAnswers(std::string_view id) {
@@ -224,7 +228,7 @@ Lines CallModel::OperatorAnswers(std::string_view id) {
   // The client holds the call the operator was talking to.
   Lines lines = HoldOthers(*call);
   lines.push_back(Status(*call, "INPROGRESS"));
-  return lines;
+  return Talking(*call, std::move(lines));
 }
 
 Lines CallModel::HoldOthers(const Call& except) {
@@ -242,13 +246,13 @@ Lines CallModel::OperatorHangsUp(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || IsEnded(*call)) return {};
   call->held = false;
-  return {Status(*call, call->status.rfind("VM_", 0) == 0 ? "VM_SENT" : "FINISHED")};
+  return EndingOf(*call);
 }
 
 Lines CallModel::OperatorCancels(std::string_view id) {
   Call* call = Find(id);
   if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
-  return {Status(*call, "CANCELLED")};
+  return EndingOf(*call);
 }
 
 Lines CallModel::OperatorHolds(std::string_view id) {
@@ -270,7 +274,7 @@ Lines CallModel::FarEndAnswers(std::string_view id) {
   if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
   Lines lines = HoldOthers(*call);
   lines.push_back(Status(*call, "INPROGRESS"));
-  return lines;
+  return Talking(*call, std::move(lines));
 }
 
 Lines CallModel::FarEndRefuses(std::string_view id) {
@@ -333,6 +337,107 @@ Lines CallModel::FarEndHangsUp(std::string_view id) {
   if (call == nullptr || IsEnded(*call) || IsRinging(*call)) return {};
   call->held = false;
   return {Status(*call, "FINISHED")};
+}
+
+}  // namespace halvane::sim
+
+// --- The real client's sequences --------------------------------------------------------------------
+
+namespace halvane::sim {
+
+namespace {
+
+// A dial to a phone number rather than to a contact: the client plays the network's early media.
+bool IsPhoneNumber(std::string_view peer) { return !peer.empty() && (peer[0] == '+' || (peer[0] >= '0' && peer[0] <= '9')); }
+
+}  // namespace
+
+std::string WithoutTagNumber(std::string_view command) {
+  const std::size_t blank = command.find(' ');
+  if (command.empty() || command[0] != '#' || blank == std::string_view::npos) return std::string(command);
+  std::size_t digits = blank;
+  while (digits > 1 && command[digits - 1] >= '0' && command[digits - 1] <= '9') --digits;
+  return std::string(command.substr(0, digits)) + std::string(command.substr(blank));
+}
+
+Lines CallModel::Placing(Call& call) {
+  Lines lines{Status(call, "UNPLACED"), Status(call, "ROUTING")};
+  lines.push_back(IsPhoneNumber(call.peer) ? Status(call, "EARLYMEDIA") : Status(call, "ROUTING"));
+  lines.push_back(Status(call, "RINGING"));
+  return lines;
+}
+
+Lines CallModel::Talking(Call& call, Lines lines) {
+  call.duration = 0;
+  if (!options_.pushProperties) return lines;
+  lines.push_back("CALL " + call.id + " VIDEO_STATUS VIDEO_NONE");
+  lines.push_back("CALL " + call.id + " VAA_INPUT_STATUS FALSE");
+  return lines;
+}
+
+// How a hang-up by the operator ends the call: a dial not yet answered is cancelled (said again after
+// the next command's reply), a voicemail being recorded is uploaded and sent, any other call finished.
+Lines CallModel::EndingOf(Call& call) {
+  if (call.direction == Direction::Outgoing && IsRinging(call)) {
+    repeatCancelled_ = call.id;
+    return {Status(call, "CANCELLED")};
+  }
+  if (call.status.rfind("VM_", 0) == 0) return {Status(call, "VM_UPLOADING"), Status(call, "VM_SENT")};
+  return {Status(call, "FINISHED")};
+}
+
+Lines CallModel::UnknownCall(const std::string& tag, std::string_view id, int code) {
+  const bool number = !id.empty() && id.find_first_not_of("0123456789") == std::string_view::npos;
+  return number ? Error(tag, code + 1, "Unknown call") : Error(tag, code, "Invalid call id");
+}
+
+Lines CallModel::Protocol(const std::string& tag, std::string_view asked) {
+  const bool number = !asked.empty() && asked.size() < 6 && asked.find_first_not_of("0123456789") == std::string_view::npos;
+  if (!number) return Error(tag, 3, "PROTOCOL: invalid version");
+  protocol_ = std::max(1, std::min(std::stoi(std::string(asked)), kNewestProtocol));
+  return Reply(tag, "PROTOCOL " + std::to_string(protocol_), {});
+}
+
+Lines CallModel::FarEndHolds(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->status != "INPROGRESS") return {};
+  return {Status(*call, protocol_ >= 2 ? "REMOTEHOLD" : "ONHOLD")};
+}
+
+Lines CallModel::FarEndResumes(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->held || (call->status != "REMOTEHOLD" && call->status != "ONHOLD")) return {};
+  return {Status(*call, "INPROGRESS")};
+}
+
+Lines CallModel::NumberRejects(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call) || !IsPhoneNumber(call->peer)) return {};
+  return {Status(*call, "WAITING_REDIAL_COMMAND")};
+}
+
+Lines CallModel::ClientTransfers(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || IsEnded(*call)) return {};
+  call->held = false;
+  return {Status(*call, "TRANSFERRING"), Status(*call, "TRANSFERRED")};
+}
+
+Lines CallModel::SignOut() {
+  for (auto& entry : calls_) {
+    if (!IsEnded(entry.second)) Status(entry.second, "FINISHED");
+  }
+  return {"USERSTATUS LOGGEDOUT"};
+}
+
+Lines CallModel::Tick() {
+  Lines lines;
+  if (!options_.pushProperties) return lines;
+  for (auto& entry : calls_) {
+    Call& call = entry.second;
+    if (call.status == "INPROGRESS" || call.held) lines.push_back("CALL " + call.id + " DURATION " + std::to_string(++call.duration));
+  }
+  return lines;
 }
 
 }  // namespace halvane::sim

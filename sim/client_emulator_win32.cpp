@@ -15,6 +15,7 @@ constexpr UINT kFlushMessage = WM_APP + 1;      // send what is due in the outbo
 constexpr UINT kDiscoveredMessage = WM_APP + 2;  // wParam: the link window to answer
 constexpr UINT kReLoginMessage = WM_APP + 3;     // wParam: the link window to tell
 constexpr UINT_PTR kFlushTimer = 1;
+constexpr UINT_PTR kSecondTimer = 2;  // a talking call's DURATION, each second
 // How long one line may take the link window; a hung link must not hold the emulator.
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
@@ -182,6 +183,7 @@ void ClientEmulator::Run() {
     if (foreign != nullptr) DestroyWindow(foreign);
     return;
   }
+  SetTimer(api, kSecondTimer, 1000, nullptr);  // what a client pushes every second
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
@@ -212,8 +214,11 @@ std::intptr_t ClientEmulator::OnMessage(Hwnd window, unsigned message, std::uint
       Record(TranscriptEntry::Kind::AttachSent, Hex(kAttachAvailable));
       return 0;
     }
-    case kFlushMessage:
     case WM_TIMER:
+      if (wParam == kSecondTimer) return Tick(), 0;
+      Flush();
+      return 0;
+    case kFlushMessage:
       Flush();
       return 0;
     case WM_DESTROY:
@@ -452,6 +457,36 @@ bool ClientEmulator::SendFromForeignWindow(const std::string& text) {
   return QueueOne({{}, text + '\0', static_cast<std::uint32_t>(text.size() + 1), true});
 }
 
+// --- The real client's sequences -------------------------------------------------------------------
+
+void ClientEmulator::SetPushProperties(bool push) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_.SetPushProperties(push);
+}
+
+void ClientEmulator::Tick() {
+  Lines lines;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines = model_.Tick();
+  }
+  if (!lines.empty()) Queue(lines, std::chrono::milliseconds(0));
+}
+
+bool ClientEmulator::FarEndHolds(const std::string& id) { return Event(&CallModel::FarEndHolds, id); }
+bool ClientEmulator::FarEndResumes(const std::string& id) { return Event(&CallModel::FarEndResumes, id); }
+bool ClientEmulator::NumberRejects(const std::string& id) { return Event(&CallModel::NumberRejects, id); }
+bool ClientEmulator::ClientTransfers(const std::string& id) { return Event(&CallModel::ClientTransfers, id); }
+
+bool ClientEmulator::SignOut() {
+  Lines lines;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines = model_.SignOut();
+  }
+  return Queue(lines, std::chrono::milliseconds(0));
+}
+
 bool ClientEmulator::Event(Lines (CallModel::*event)(std::string_view), const std::string& id) {
   Lines lines;
   {
@@ -508,6 +543,12 @@ bool ClientEmulator::FarEndFails(const std::string& id, int reason) {
 std::vector<TranscriptEntry> ClientEmulator::Transcript() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return transcript_;
+}
+
+std::vector<std::string> ClientEmulator::UnnumberedCommands() const {
+  std::vector<std::string> out = Commands();
+  for (std::string& command : out) command = WithoutTagNumber(command);
+  return out;
 }
 
 std::vector<std::string> ClientEmulator::Commands() const {

@@ -111,11 +111,20 @@ class ClientEmulator {
   bool FarEndHangsUp(const std::string& id);
   bool OperatorSwitchesTo(const std::string& id);  // the call talking is held, then this one resumed
   bool VoicemailTakes(const std::string& id);      // greeting and recording; a hang-up closes it
+  // The real client's further events and pushes (see CallModel); a talking call's DURATION each second
+  // and its VIDEO_STATUS and VAA_INPUT_STATUS once it talks, while SetPushProperties is on.
+  bool FarEndHolds(const std::string& id);
+  bool FarEndResumes(const std::string& id);
+  bool NumberRejects(const std::string& id);
+  bool ClientTransfers(const std::string& id);
+  bool SignOut();
+  void SetPushProperties(bool push);
 
   // --- What happened -----------------------------------------------------------------------------
   std::vector<TranscriptEntry> Transcript() const;
-  // The accepted commands' texts, oldest first.
+  // The accepted commands' texts, oldest first; with their tags' numbers left out (WithoutTagNumber).
   std::vector<std::string> Commands() const;
+  std::vector<std::string> UnnumberedCommands() const;
   // The lines delivered to the link window, oldest first.
   std::vector<std::string> SentLines() const;
   // Grows with every transcript entry; a viewer refreshes when it changed.
@@ -146,6 +155,7 @@ class ClientEmulator {
   void Record(TranscriptEntry::Kind kind, std::string text);
   void Record(TranscriptEntry::Kind kind, std::string text, std::int64_t ticks);
   bool Event(Lines (CallModel::*event)(std::string_view), const std::string& id);
+  void Tick();
 
   // The call model and the transcript, shared between the API thread and callers.
   mutable std::mutex mutex_;

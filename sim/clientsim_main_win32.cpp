@@ -40,6 +40,12 @@ enum : int {
   kIdRefuseHold,
   kIdRefuse,
   kIdNeverReply,
+  kIdFarHolds,
+  kIdFarResumes,
+  kIdNumberRejects,
+  kIdClientTransfers,
+  kIdSignOut,
+  kIdMoodText,
 };
 
 struct ButtonSpec {
@@ -60,6 +66,10 @@ constexpr ButtonSpec kButtons[] = {
     {kIdRestart, L"Client restarts", false},  {kIdRefuseJoin, L"Refuse next join", false},
     {kIdRefuseHold, L"Refuse next hold", false},
     {kIdRefuse, L"Refuse deliveries", true},  {kIdNeverReply, L"Never reply", true},
+    // The real client's further events.
+    {kIdFarHolds, L"Far end holds", false},   {kIdFarResumes, L"Far end resumes", false},
+    {kIdNumberRejects, L"Number rejects (redial)", false}, {kIdClientTransfers, L"Client transfers it", false},
+    {kIdSignOut, L"Sign out", false},         {kIdMoodText, L"Mood text naming its end", false},
 };
 
 constexpr UINT_PTR kRefreshTimer = 1;
@@ -95,6 +105,7 @@ class ClientSimWindow {
  public:
   bool Create(HINSTANCE instance) {
     if (!emulator_.Start()) return false;
+    emulator_.SetPushProperties(true);  // as the client: DURATION every second, VIDEO_STATUS, VAA_INPUT_STATUS
     // Like the client at its start: a Halvane already running attaches now.
     emulator_.AnnounceAvailable();
     WNDCLASSW wc{};
@@ -105,7 +116,7 @@ class ClientSimWindow {
     wc.lpszClassName = L"HalvaneClientSim";
     if (RegisterClassW(&wc) == 0) return false;
     window_ = CreateWindowExW(0, wc.lpszClassName, L"Client emulator", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 760, 720, nullptr, nullptr, instance, this);
+                              CW_USEDEFAULT, 760, 860, nullptr, nullptr, instance, this);
     return window_ != nullptr;
   }
 
@@ -216,6 +227,13 @@ class ClientSimWindow {
       case kIdRefuseHold: emulator_.RefuseNextHold(); break;
       case kIdRefuse: emulator_.SetRefuseDeliveries(IsChecked(kIdRefuse)); break;
       case kIdNeverReply: emulator_.SetNeverReply(IsChecked(kIdNeverReply)); break;
+      case kIdFarHolds: done = emulator_.FarEndHolds(call); break;
+      case kIdFarResumes: done = emulator_.FarEndResumes(call); break;
+      case kIdNumberRejects: done = emulator_.NumberRejects(call); break;
+      case kIdClientTransfers: done = emulator_.ClientTransfers(call); break;
+      case kIdSignOut: done = emulator_.SignOut(); break;
+      // A contact's mood text: any words, a call line's among them; the client pushes it as it is.
+      case kIdMoodText: done = emulator_.SendLine("USER " + peer + " MOOD_TEXT CALL " + call + " STATUS FINISHED"); break;
       default: return;
     }
     if (!done) MessageBeep(MB_ICONWARNING);

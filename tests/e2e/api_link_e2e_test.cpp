@@ -70,12 +70,14 @@ class ApiLinkE2eTest : public ::testing::Test {
                      "call " + id + " " + status + " on the call board");
   }
 
-  // Sends as the engine does and waits for the tagged reply to set the flag.
+  // Sends as the engine does, numbered ("#KALDU7 ..."), and waits for the reply with that tag.
   ::testing::AssertionResult SendAndWait(const std::string& command) {
-    if (!commands_.SendCommand(command.c_str())) {
-      return ::testing::AssertionFailure() << "the client did not take: " << command;
+    static unsigned tag = 0;
+    const std::string numbered = "#KALDU" + std::to_string(++tag) + command.substr(6);
+    if (!commands_.SendCommand(numbered.c_str())) {
+      return ::testing::AssertionFailure() << "the client did not take: " << numbered;
     }
-    return WaitUntil([&] { return board_.replyReceived.load(); }, "the reply to " + command);
+    return WaitUntil([&] { return board_.ReplyReceived(); }, "the reply to " + numbered);
   }
 
   sim::ClientEmulator emulator_;
@@ -112,7 +114,7 @@ TEST_F(ApiLinkE2eTest, FollowsATransferCycle) {
   ASSERT_TRUE(SendAndWait("#KALDU set call 1234 status finished"));
   ASSERT_TRUE(WaitForCall("1234", "FINISHED"));
 
-  EXPECT_EQ(emulator_.Commands(),
+  EXPECT_EQ(emulator_.UnnumberedCommands(),
             (std::vector<std::string>{"#KALDU get currentuserhandle", "#KALDU set AGC on",
                                       "#KALDU set call 1234 status onhold", "#KALDU open contacts",
                                       "#KALDU set call 1234 join_conference 1240", "#KALDU set AGC off",
@@ -168,9 +170,9 @@ TEST_F(ApiLinkE2eTest, ReattachesAfterReLoginAndForgetsARefusingClient) {
   ASSERT_TRUE(SendAndWait("#KALDU get currentuserhandle"));
 
   emulator_.SetRefuseDeliveries(true);
-  EXPECT_FALSE(commands_.SendCommand("#KALDU open contacts"));
+  EXPECT_FALSE(commands_.SendCommand("#KALDU90 open contacts"));
   EXPECT_EQ(board_.apiWindow.load(), 0u);
-  EXPECT_FALSE(board_.replyReceived.load());
+  EXPECT_FALSE(board_.ReplyReceived());
   // Not attached now: the next command is not even delivered.
   const auto transcriptBefore = emulator_.Transcript().size();
   EXPECT_FALSE(commands_.SendCommand("#KALDU minimize"));

@@ -199,7 +199,7 @@ TEST_F(FaultTest, HostileLinesLeaveItFollowingCalls) {
   AwaitReaction();
   const std::string hold = "#KALDU set call " + fullId + " status onhold";
   ASSERT_TRUE(halvane_.Press(kIdHold));
-  ASSERT_TRUE(WaitUntil([&] { const auto c = client_.Commands(); return std::count(c.begin(), c.end(), hold) == 2; },
+  ASSERT_TRUE(WaitUntil([&] { const auto c = client_.UnnumberedCommands(); return std::count(c.begin(), c.end(), hold) == 2; },
                         "the caller's second hold"))
       << "a longer id ended the call whose id it starts with";
   ASSERT_TRUE(log_.Expect(logline::kWaitHold));

@@ -237,7 +237,7 @@ class TransferPlay {
                "attached, and the session log ending in \"=>wait for incoming call\"")) {
       return false;
     }
-    result_.firstCommand = client_.Commands().size();
+    result_.firstCommand = client_.UnnumberedCommands().size();
 
     Step("the incoming call from " + options_.caller + " rings");
     std::size_t seen = LogCount("\n=>incoming call rings");
@@ -340,7 +340,7 @@ class TransferPlay {
     detail << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what
            << "; buttons " << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended")
            << "; last commands:";
-    const std::vector<std::string> commands = client_.Commands();
+    const std::vector<std::string> commands = client_.UnnumberedCommands();
     for (std::size_t i = commands.size() > 4 ? commands.size() - 4 : 0; i < commands.size(); ++i) {
       detail << " [" << commands[i] << "]";
     }
@@ -360,7 +360,7 @@ class TransferPlay {
   bool CommandSeen(const std::string& command) {
     return Until(
         [&] {
-          const std::vector<std::string> commands = client_.Commands();
+          const std::vector<std::string> commands = client_.UnnumberedCommands();
           for (std::size_t i = result_.firstCommand; i < commands.size(); ++i) {
             if (commands[i] == command) return true;
           }
@@ -405,7 +405,7 @@ TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator
 ::testing::AssertionResult ClientReceives(const sim::ClientEmulator& client, const std::string& command) {
   return WaitUntil(
       [&] {
-        const std::vector<std::string> commands = client.Commands();
+        const std::vector<std::string> commands = client.UnnumberedCommands();
         return std::find(commands.begin(), commands.end(), command) != commands.end();
       },
       kStepDeadline, "the client to receive \"" + command + "\"");
@@ -417,19 +417,19 @@ TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator
 }
 
 std::vector<std::string> CommandsFrom(const sim::ClientEmulator& client, std::size_t first) {
-  const std::vector<std::string> all = client.Commands();
+  const std::vector<std::string> all = client.UnnumberedCommands();
   return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(first < all.size() ? first : all.size()),
                                   all.end());
 }
 
 std::size_t CommandCount(const sim::ClientEmulator& client, const std::string& command) {
-  const std::vector<std::string> all = client.Commands();
+  const std::vector<std::string> all = client.UnnumberedCommands();
   return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
 }
 
 bool HasEntry(const sim::ClientEmulator& client, sim::TranscriptEntry::Kind kind, const std::string& text) {
   for (const sim::TranscriptEntry& e : client.Transcript()) {
-    if (e.kind == kind && e.text == text) return true;
+    if (e.kind == kind && (e.text == text || sim::WithoutTagNumber(e.text) == text)) return true;
   }
   return false;
 }

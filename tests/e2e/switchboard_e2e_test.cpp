@@ -54,7 +54,7 @@ class SwitchboardE2eTest : public OperatorTest {
 // Two callers ring at once; the operator answers the later one in the client and the earlier gives
 // up. The answered caller is the one Halvane follows, holds and transfers.
 TEST_F(SwitchboardE2eTest, TwoCallersRingTheLaterIsAnsweredAndTransferred) {
-  const std::size_t start = client_.Commands().size();
+  const std::size_t start = client_.UnnumberedCommands().size();
   const std::string earlier = client_.IncomingCall("caller1");
   const std::string later = client_.IncomingCall("caller2");
   ASSERT_TRUE(LogGrows("\n=>incoming call rings", 0));
@@ -85,7 +85,7 @@ TEST_F(SwitchboardE2eTest, ClientRestartDuringAConferenceThenTheNextCallerIsFoll
   ASSERT_TRUE(LogGrows("\n=>wait for hold button pressing", 0));
   const std::string second = HoldDialAndJoin(caller);
   ASSERT_TRUE(LogGrows("\n=>call transfered", 0));
-  const std::size_t before = client_.Commands().size();
+  const std::size_t before = client_.UnnumberedCommands().size();
 
   ASSERT_TRUE(client_.Restart());
   ASSERT_TRUE(LogGrows("re-connect Skype\n", 0));
@@ -99,7 +99,7 @@ TEST_F(SwitchboardE2eTest, ClientRestartDuringAConferenceThenTheNextCallerIsFoll
   EXPECT_FALSE(sent("#KALDU set call " + second + " status finished")) << "a hang-up of a call the client forgot";
 
   ASSERT_TRUE(LogGrows("\n\n=>wait for incoming call", 1));
-  const std::size_t nextStart = client_.Commands().size();
+  const std::size_t nextStart = client_.UnnumberedCommands().size();
   const std::string next = client_.IncomingCall("caller3");
   ASSERT_TRUE(LogGrows("\n=>incoming call rings", 1));
   ASSERT_TRUE(client_.OperatorAnswers(next));

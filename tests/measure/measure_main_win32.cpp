@@ -281,7 +281,7 @@ class Session {
       const std::vector<TranscriptEntry> t = client_.Transcript();
       for (std::size_t i = from; i < t.size(); ++i) {
         // An empty text takes any entry of the kind (a discovery names a window not known beforehand).
-        if (t[i].kind == kind && (text.empty() || t[i].text == text)) {
+        if (t[i].kind == kind && (text.empty() || halvane::sim::WithoutTagNumber(t[i].text) == text)) {
           found = t[i];
           if (index != nullptr) *index = i;
           return true;

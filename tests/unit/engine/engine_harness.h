@@ -32,7 +32,9 @@ inline std::string Upper(std::string text) {
   return text;
 }
 
-// Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU set AGC on".
+inline std::string TagOf(const std::string& command) { return command.substr(0, command.find(' ') + 1); }  // "#KALDU7 "
+
+// Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU4 set AGC on".
 using Trace = std::vector<std::string>;
 
 class ScriptClock final : public Clock {
@@ -79,7 +81,7 @@ class ScriptClient final : public CommandSender {
   ScriptClient(CallBoard& board, ScriptClock& clock, Trace& trace) : board_(board), clock_(clock), trace_(trace) {}
 
   bool SendCommand(const char* text) override {
-    board_.replyReceived.store(false);
+    AwaitReplyTo(board_, text);
     const std::string command(text);
     const bool attached = board_.apiWindow.load() != 0;
     trace_.push_back(std::to_string(clock_.now()) + (attached ? " send " : " unsent ") + command);
@@ -87,14 +89,15 @@ class ScriptClient final : public CommandSender {
     if (!attached) return false;
     if (reply == Reply::kNever) return true;
     std::string line = override ? override(command) : std::string();
+    if (line == "none") return true;
     if (line.empty()) line = ReplyTo(command);
     ParseNotification(board_, line.c_str());
     return true;
   }
 
-  // The client's own answer to one of our commands.
+  // The client's own answer to one of our commands, its tag echoed as sent.
   static std::string ReplyTo(const std::string& command) {
-    const std::string tag = std::string(kCommandTag) + " ";
+    const std::string tag = command.substr(0, command.find(' ') + 1);
     std::string words = command.substr(tag.size());
     const std::string setCall = "set call ";
     if (words.rfind(setCall, 0) == 0) {
@@ -120,7 +123,7 @@ class ScriptClient final : public CommandSender {
   };
   std::vector<Sent> sent;  // delivered commands only
   Reply reply = Reply::kAtOnce;
-  // When set and answering non-empty, its line replaces the usual reply.
+  // When set and answering non-empty, its line replaces the usual reply ("none": no reply at all).
   std::function<std::string(const std::string&)> override;
 
  private:

@@ -46,6 +46,8 @@ constexpr Action kActions[] = {
     {"voicemail", 1, kRingingOut, &M::VoicemailTakes}, {"redial pending", 1, kRingingOut, &M::RedialPending},
     {"the client restarts", 1, kNoCall, nullptr},      {"the next join refused", 1, kNoCall, nullptr},
     {"the next hold refused", 1, kNoCall, nullptr},    {"resumed again", 3, kHeld, &M::OperatorSwitchesTo},
+    {"the next reply late", 2, kNoCall, nullptr},      {"far end holds", 1, kTalking, &M::FarEndHolds},
+    {"client transfers", 1, kLive, &M::ClientTransfers},
 };
 
 constexpr std::uint64_t kTotalWeight = [] {
@@ -102,22 +104,31 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       board_.apiWindow.store(7);
       for (const auto& call : model_.Calls()) Deliver(model_.OperatorHangsUp(call.first));
     });
-    for (std::uint64_t t = 250; t <= end + 20000; t += 250) clock_.At(t, [this] { Check(); });
+    for (std::uint64_t t = 250; t <= end + 20000; t += 250) clock_.At(t, [this, t] { Check(), t % 1000 ? void() : Deliver(model_.Tick()); });
     clock_.SetLimit(end + 20000, [this] { engine_.RequestStop(); });
     engine_.RunTransferEngine();
     return failure_;
   }
 
   bool SendCommand(const char* text) override {
-    board_.replyReceived.store(false);
+    AwaitReplyTo(board_, text);
     const std::string command(text);
+    const std::string words = command.substr(command.find(' ') + 1);  // without its numbered tag
     const bool attached = board_.apiWindow.load() != 0;
     Note((attached ? "sent " : "not delivered ") + command);
     CheckCommand(command);
-    lastCommand_ = attached ? command : std::string();
+    lastCommand_ = attached ? words : std::string();
     commandsLost_ = commandsLost_ || !attached;
-    if (command == "#KALDU set AGC on" && board_.callActive.load()) answered_ = engine_.FirstCall();
+    if (words == "set AGC on" && board_.callActive.load()) answered_ = engine_.FirstCall();
     if (!attached) return false;
+    // A busy client takes a call command after its wait ran out (other waits outlast the checks' windows).
+    const bool late = lateNext_ && words.rfind("set call", 0) == 0;
+    lateNext_ = lateNext_ && !late, lateUntil_ = late ? clock_.now() + 7000 : lateUntil_;
+    if (late) clock_.At(clock_.now() + 5500, [this, command] { Take(command); });
+    if (!late) Take(command);
+    return true;
+  }
+  void Take(const std::string& command) {
     const sim::Lines lines = model_.HandleCommand(command);
     if (command.find("join_conference") != std::string::npos) {
       ++(lines.front().find("CONF_ID") != std::string::npos ? reached.joins : reached.refusedJoins);
@@ -126,12 +137,11 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       ++reached.refusedHolds;
     }
     Deliver(lines);
-    return true;
   }
   void EnableItem(WindowHandle, int id, bool enable) override { items_[id] = enable; }
   int SelectRecordSource(const char*, std::int32_t level) override {
     // (b) The operator is muted only right after a join was sent and AGC turned off.
-    if (level == 0 && lastCommand_ != "#KALDU set AGC off") Fail("the transfer preset without a join");
+    if (level == 0 && lastCommand_ != "set AGC off") Fail("the transfer preset without a join");
     level_ = level;
     return 1;
   }
@@ -167,7 +177,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     if (e.action->event != nullptr) return Deliver((model_.*e.action->event)(id));
     if (name == "a call comes in" || name == "the operator dials") {
       endedAt_ = UINT64_MAX;
-      if (Live() < 4) Deliver(name[0] == 'a' ? model_.IncomingCall("caller") : model_.OperatorDials("party"));
+      if (Live() < 4) Deliver(name[0] == 'a' ? model_.IncomingCall("caller") : model_.OperatorDials(e.pick % 2 ? "party" : "+4420"));
     } else if (name == "failed") {
       Deliver(model_.FarEndFails(id, 4));
     } else if (name == "two callers ring" || name == "a burst of missed callers") {
@@ -186,6 +196,8 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       model_.RefuseNextJoin();
     } else if (name == "the next hold refused") {
       model_.RefuseNextHold();
+    } else if (name == "the next reply late") {
+      lateNext_ = true;
     } else if (name == "re-login") {
       board_.apiWindow.store(0);
       board_.reconnectNeeded.store(true);
@@ -223,7 +235,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     in >> tag >> set >> call >> id >> what >> word;
     if (command.find("  ") != std::string::npos || command.back() == ' ') Fail("an empty id in: " + command);
     // (b) "set AGC off" only right after a join.
-    if (command == "#KALDU set AGC off" && lastCommand_.find("join_conference") == std::string::npos) {
+    if (command.find(" set AGC off") != std::string::npos && lastCommand_.find("join_conference") == std::string::npos) {
       Fail("AGC off without a join");
     }
     if (set != "set" || call != "call") return;
@@ -253,11 +265,11 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   }
 
   void Check() {
-    const bool told = !linesLost_ && !commandsLost_;
+    const bool told = !linesLost_ && !commandsLost_ && clock_.now() >= lateUntil_;  // a late reply's wait outlasts them
     if (Live() > 0) endedAt_ = UINT64_MAX;
     if (Live() == 0 && endedAt_ == UINT64_MAX) endedAt_ = clock_.now();
     // (e) Back at rest within a bounded time once every call has ended.
-    if (told && endedAt_ != UINT64_MAX && clock_.now() - endedAt_ > 5000 && !AtRest()) {
+    if (told && endedAt_ != UINT64_MAX && clock_.now() - std::max(endedAt_, lateUntil_) > 5000 && !AtRest()) {
       Fail(std::string("not at rest 5000 ms after every call ended; in ") + EngineStateName(engine_.State()));
     }
     // (f) The answered caller is never left on hold, or connected, with the engine at rest.
@@ -332,7 +344,9 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
 
   CallBoard board_;
   testing_engine::ScriptClock clock_;
-  CallModel model_;
+  CallModel model_{[] { CallModel::Options o; o.pushProperties = true; return o; }()};
+  bool lateNext_ = false;
+  std::uint64_t lateUntil_ = 0;
   TransferEngine engine_{board_, *this, clock_, *this, *this, *this};
   std::map<int, bool> items_;
   std::int32_t level_ = 32768;
@@ -388,16 +402,16 @@ TEST(Traffic, InvariantsHoldOverRandomSwitchboardTraffic) {
             << ", returns " << total.returns << ", refused holds " << total.refusedHolds << ", voicemails on the dial "
             << total.voicemails << ", restarts in other calls " << total.restartsInACall << '\n';
   // What the runs must reach, so that the invariants are put to the test.
-  // (Near what the fixed seeds reach: 1086 runs with a transfer, 496 refused joins, 168 restarts in a
-  // conference and 480 in other calls, 3037 switches, 365 Returns, 640 refused holds, 731 voicemails.)
-  EXPECT_GE(transfers, 1030);
-  EXPECT_GE(total.refusedJoins, 470);
-  EXPECT_GE(total.restartsInConference, 155);
+  // (Near what the fixed seeds reach: 749 runs with a transfer, 641 refused joins, 129 restarts in a
+  // conference and 474 in other calls, 2638 switches, 92 Returns, 936 refused holds, 753 voicemails.)
+  EXPECT_GE(transfers, 710);
+  EXPECT_GE(total.refusedJoins, 610);
+  EXPECT_GE(total.restartsInConference, 120);
   EXPECT_GE(total.restartsInACall, 450);
-  EXPECT_GE(total.switches, 2880);
-  EXPECT_GE(total.returns, 345);
-  EXPECT_GE(total.refusedHolds, 600);
-  EXPECT_GE(total.voicemails, 690);
+  EXPECT_GE(total.switches, 2500);
+  EXPECT_GE(total.returns, 85);
+  EXPECT_GE(total.refusedHolds, 890);
+  EXPECT_GE(total.voicemails, 715);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace {
 
 using testing_engine::ScriptClient;
 using testing_engine::Scenario;
+using testing_engine::TagOf;
 using testing_engine::Trace;
 using test::RecordingNotices;
 using Sent = ScriptClient::Sent;
@@ -33,7 +34,7 @@ constexpr std::uint64_t kSecondRings = 9500;
 constexpr std::uint64_t kSecondAnswers = 12000;    // seen at once: WaitSecondResponse polls at 10000, 11000, 12000
 constexpr std::uint64_t kTransferPressed = 15050;  // seen at 15100
 
-const char kStartLog[] = "\n\naccess Skype successfully... get current user handle... \n\n=>wait for incoming call";
+const char kStartLog[] = "\n\naccess Skype successfully... protocol 5... get current user handle... \n\n=>wait for incoming call";
 
 void ScriptAnsweredAndHeld(Scenario& s) {
   s.Status(kRings, "1234", "RINGING");
@@ -63,19 +64,20 @@ TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   Scenario s;
   ScriptFullTransfer(s);
   // The minimise is not waited for: with no reply the new cycle still starts at once.
-  s.client.override = [](const std::string& command) { return command == "#KALDU minimize" ? "MINIMIZE" : ""; };
+  s.client.override = [](const std::string& command) { return command == "#KALDU11 minimize" ? "OK" : ""; };
   s.Run(23000);
   const std::vector<Sent> expected = {
-      {0, "#KALDU get currentuserhandle"},
-      {0, "#KALDU open contacts"},
-      {5500, "#KALDU set AGC on"},
-      {7100, "#KALDU set call 1234 status onhold"},
-      {8100, "#KALDU open contacts"},
-      {15100, "#KALDU set call 1234 join_conference 1240"},
-      {15100, "#KALDU set AGC off"},
-      {21200, "#KALDU set call 1234 status finished"},
-      {21200, "#KALDU set AGC on"},
-      {21300, "#KALDU minimize"},
+      {0, "#KALDU1 protocol 5"},
+      {0, "#KALDU2 get currentuserhandle"},
+      {0, "#KALDU3 open contacts"},
+      {5500, "#KALDU4 set AGC on"},
+      {7100, "#KALDU5 set call 1234 status onhold"},
+      {8100, "#KALDU6 open contacts"},
+      {15100, "#KALDU7 set call 1234 join_conference 1240"},
+      {15100, "#KALDU8 set AGC off"},
+      {21200, "#KALDU9 set call 1234 status finished"},
+      {21200, "#KALDU10 set AGC on"},
+      {21300, "#KALDU11 minimize"},
   };
   EXPECT_EQ(s.client.sent, expected);
   EXPECT_EQ(s.board.userHandle.Load(), "operator1");
@@ -143,8 +145,8 @@ TEST(TransferEngine, RingingEndingInAnotherWordWaitsForTheNextAnsweredCall) {
                             "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
                             "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing");
   EXPECT_EQ(s.engine.FirstCall(), "1250");
-  const std::vector<Sent> agc = {{8500, "#KALDU set AGC on"}};
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 2, s.client.sent.end()), agc);
+  const std::vector<Sent> agc = {{8500, "#KALDU4 set AGC on"}};
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 3, s.client.sent.end()), agc);
 }
 
 // A call that ends early, at three points before a second call exists.
@@ -159,15 +161,15 @@ TEST(TransferEngine, EarlyHangUps) {
   };
   const Case cases[] = {
       {"right after the answer", 5000, false,
-       {"#KALDU set AGC on", "#KALDU set AGC on", "#KALDU minimize"},
+       {"#KALDU4 set AGC on", "#KALDU5 set AGC on", "#KALDU6 minimize"},
        "\n=>answer incoming call\n=>finished\n\n=>wait for incoming call",
        {"0 phase at rest", "5700 phase at rest"}},
       {"while waiting for Hold", 7000, false,
-       {"#KALDU set AGC on"},
+       {"#KALDU4 set AGC on"},
        "\n=>answer incoming call\n=>wait for hold button pressing\n\n=>wait for incoming call",
        {"0 phase at rest", "5600 phase call active", "7000 phase at rest"}},
       {"held, before a second call", 9000, true,
-       {"#KALDU set AGC on", "#KALDU set call 1234 status onhold", "#KALDU open contacts"},
+       {"#KALDU4 set AGC on", "#KALDU5 set call 1234 status onhold", "#KALDU6 open contacts"},
        "\n=>hold incoming call\n=>wait for placing 2nd call\n=>1st call hangup\n\n=>wait for incoming call",
        {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold", "9000 phase at rest"}},
   };
@@ -194,11 +196,11 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
   s.Hold(10050);
   s.Run(12500);
   const std::vector<Sent> expected = {
-      {9100, "#KALDU set call 1234 status inprogress"},
-      {11100, "#KALDU set call 1234 status onhold"},  // Hold seen at 10100
-      {12100, "#KALDU open contacts"},
+      {9100, "#KALDU7 set call 1234 status inprogress"},
+      {11100, "#KALDU8 set call 1234 status onhold"},  // Hold seen at 10100
+      {12100, "#KALDU9 open contacts"},
   };
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 5, s.client.sent.end()), expected);
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 6, s.client.sent.end()), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>wait for placing 2nd call\n=>Return to caller\n=>1st call resume"
                                    "\n=>wait for hold button pressing\n=>hold incoming call"
                                    "\n=>wait for placing 2nd call"))
@@ -223,7 +225,7 @@ TEST(TransferEngine, SecondCallNotAnswered) {
     s.Status(9700, "1240", "VM_PLAYING_GREETING");
     s.Status(10500, "1240", word);
     s.Run(12000);
-    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU btn_released no"});
+    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU7 btn_released no"});
     EXPECT_EQ(s.client.sent.back().time, 11000U);
     EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>wait for 2nd call response\n=>wait for placing 2nd call")) << s.log.Text();
     EXPECT_FALSE(s.board.transferAllowed.load());
@@ -244,8 +246,8 @@ TEST(TransferEngine, WhicheverRingingCallIsAnsweredIsTheCaller) {
   s.Status(4600, "1234", "MISSED");
   s.Hold(kHoldPressed);
   s.Run(9000);
-  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU set AGC on", "#KALDU set call 1240 status onhold",
-                                         "#KALDU open contacts"}));
+  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU4 set AGC on", "#KALDU5 set call 1240 status onhold",
+                                         "#KALDU6 open contacts"}));
   EXPECT_EQ(s.engine.FirstCall(), "1240");
   EXPECT_EQ(s.log.Text().find("answer incoming call"), s.log.Text().rfind("answer incoming call"));
   EXPECT_FALSE(s.board.transferAllowed.load());  // the caller held, 99 still talking
@@ -260,13 +262,13 @@ TEST(TransferEngine, RefusedJoinLeavesTheCallerHeldAndReturnWorks) {
   ScriptSecondCallAnswered(s);
   s.Transfer(kTransferPressed);
   s.client.override = [](const std::string& c) {
-    return c.find("join_conference") != std::string::npos ? "#KALDU ERROR 72 Cannot create conference" : "";
+    return c.find("join_conference") != std::string::npos ? TagOf(c) + "ERROR 72 Cannot create conference" : "";
   };
   s.Status(17000, "1240", "FINISHED");
   s.Return(18050);
   s.Run(20000);
   EXPECT_EQ(s.CommandsFrom(kTransferPressed),
-            (Commands{"#KALDU set call 1234 join_conference 1240", "#KALDU set call 1234 status inprogress"}));
+            (Commands{"#KALDU7 set call 1234 join_conference 1240", "#KALDU8 set call 1234 status inprogress"}));
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>call transfered\n=>join refused by Skype\n=>wait for placing 2nd call"
                                    "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing"));
   EXPECT_TRUE(s.Only("MIC 0").empty());
@@ -282,7 +284,7 @@ TEST(TransferEngine, AJoinThatCouldNotBeSentMutesNothing) {
   s.Transfer(kTransferPressed);
   s.At(15000, [&s] { s.board.apiWindow.store(0); });
   s.Run(17000);
-  EXPECT_EQ(s.Only(" unsent "), Trace{"15100 unsent #KALDU set call 1234 join_conference 1240"});
+  EXPECT_EQ(s.Only(" unsent "), Trace{"15100 unsent #KALDU7 set call 1234 join_conference 1240"});
   EXPECT_TRUE(s.Only("MIC 0").empty());
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>call transfered\n=>wait for transfer button pressing")) << s.log.Text();
 }
@@ -292,10 +294,10 @@ TEST(TransferEngine, RefusedHoldWaitsForHoldAgain) {
   Scenario s;
   ScriptAnsweredAndHeld(s);
   s.client.override = [](const std::string& c) {
-    return c.find("onhold") != std::string::npos ? "#KALDU ERROR 24 Cannot hold" : "";
+    return c.find("onhold") != std::string::npos ? TagOf(c) + "ERROR 22 Cannot hold this call at the moment" : "";
   };
   s.Run(9000);
-  EXPECT_EQ(s.CommandsFrom(6000), Commands{"#KALDU set call 1234 status onhold"});
+  EXPECT_EQ(s.CommandsFrom(6000), Commands{"#KALDU5 set call 1234 status onhold"});
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>hold incoming call\n=>wait for hold button pressing"));
   EXPECT_TRUE(s.Only("caller on hold").empty());
   EXPECT_EQ(s.Only("7100 item 1002"), Trace{"7100 item 1002 on"});
@@ -310,17 +312,18 @@ TEST(TransferEngine, ClientRestartDuringConferenceEndsItAndRestoresTheSound) {
   s.At(17500, [&] { s.board.reconnectNeeded.store(true); });
   s.client.override = [&s](const std::string& c) {
     if (s.clock.now() < 17000) return std::string();
-    if (c.find(" get call ") != std::string::npos) return std::string("#KALDU ERROR 20 Invalid call id");
-    return std::string(c == "#KALDU get currentuserhandle" ? "#KALDU CURRENTUSERHANDLE operator2" : "");
+    if (c.find(" get call ") != std::string::npos) return TagOf(c) + "ERROR 12 Unknown call";
+    if (c.find(" protocol ") != std::string::npos) return TagOf(c) + "PROTOCOL 3";  // the version it speaks
+    return c.find(" get currentuserhandle") != std::string::npos ? TagOf(c) + "CURRENTUSERHANDLE operator2" : "";
   };
   s.Run(20000);
   EXPECT_EQ(s.CommandsFrom(17000),
-            (Commands{"#KALDU get currentuserhandle", "#KALDU get call 1234 status", "#KALDU get call 1240 status",
-                      "#KALDU set AGC on", "#KALDU minimize"}));
+            (Commands{"#KALDU9 protocol 5", "#KALDU10 get currentuserhandle", "#KALDU11 get call 1234 status",
+                      "#KALDU12 get call 1240 status", "#KALDU13 set AGC on", "#KALDU14 minimize"}));
   EXPECT_EQ(s.board.userHandle.Load(), "operator2");
   EXPECT_EQ(s.Only("audio record").back(), "18300 audio record MIC 32768");
-  EXPECT_TRUE(EndsWith(s.log.Text(), "re-connect Skype\n\n\naccess Skype successfully... get current user handle... "
-                                   "\n=>finished\n\n=>wait for incoming call"));
+  EXPECT_TRUE(EndsWith(s.log.Text(), "re-connect Skype\n\n\naccess Skype successfully... protocol 3... get current "
+                                   "user handle... \n=>finished\n\n=>wait for incoming call"));
 }
 
 // The held caller hangs up while the second call rings: the engine ends the dial and the cycle.
@@ -330,7 +333,7 @@ TEST(TransferEngine, HeldCallerHangingUpWhileSecondCallRingsEndsTheRingingCall) 
   s.Status(kSecondRoutes, "1240", "RINGING");
   s.Status(10500, "1234", "FINISHED");
   s.Run(12000);
-  const Commands expected = {"#KALDU set call 1240 status finished", "#KALDU set AGC on", "#KALDU minimize"};
+  const Commands expected = {"#KALDU7 set call 1240 status finished", "#KALDU8 set AGC on", "#KALDU9 minimize"};
   EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>finished\n\n=>wait for incoming call"));
 }
@@ -360,7 +363,7 @@ TEST(TransferEngine, RequestsMadeWhileTheSecondCallRings) {
     ScriptSecondCallAnswered(s);
     c.script(s);
     s.Run(16000);
-    const Commands join = {"#KALDU set call 1234 join_conference 1240", "#KALDU set AGC off"};
+    const Commands join = {"#KALDU7 set call 1234 join_conference 1240", "#KALDU8 set AGC off"};
     if (c.joins) {
       EXPECT_EQ(s.CommandsFrom(kSecondAnswers), join);
       ASSERT_FALSE(s.CommandsFrom(kSecondAnswers).empty());
@@ -397,24 +400,24 @@ TEST(TransferEngine, FurtherCallDuringConferenceIsRefusedAndItsEndIgnored) {
   s.Status(16500, "77", "RINGING");
   int refusals = 0;
   s.client.override = [&](const std::string& command) -> std::string {
-    if (command != "#KALDU set call 77 status finished") return std::string();
-    if (++refusals < 3) return "#KALDU ERROR 555 not yet";
+    if (command.find(" set call 77 status finished") == std::string::npos) return std::string();
+    if (++refusals < 3) return TagOf(command) + "ERROR 555 not yet";
     s.Status(s.clock.now() + 10, "77", "FINISHED");
-    return "#KALDU CALL 77 STATUS FINISHED";
+    return TagOf(command) + "CALL 77 STATUS FINISHED";
   };
   s.Status(23500, "1234", "FINISHED");
   s.Run(26000);
   const std::vector<Sent> expected = {
-      {15100, "#KALDU set call 1234 join_conference 1240"},
-      {15100, "#KALDU set AGC off"},
-      {17200, "#KALDU set call 77 status finished"},
-      {18200, "#KALDU set call 77 status finished"},
-      {19200, "#KALDU set call 77 status finished"},
-      {24200, "#KALDU set call 1240 status finished"},
-      {24200, "#KALDU set AGC on"},
-      {24300, "#KALDU minimize"},
+      {15100, "#KALDU7 set call 1234 join_conference 1240"},
+      {15100, "#KALDU8 set AGC off"},
+      {17200, "#KALDU9 set call 77 status finished"},
+      {18200, "#KALDU10 set call 77 status finished"},
+      {19200, "#KALDU11 set call 77 status finished"},
+      {24200, "#KALDU12 set call 1240 status finished"},
+      {24200, "#KALDU13 set AGC on"},
+      {24300, "#KALDU14 minimize"},
   };
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 5, s.client.sent.end()), expected);
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 6, s.client.sent.end()), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>call transfered\n=>refuse another call\n=>refuse another call"
                                    "\n=>refuse another call\n=>finished\n\n=>wait for incoming call"))
       << s.log.Text();
@@ -432,8 +435,8 @@ TEST(TransferEngine, ConferenceEndsFromEitherSide) {
     s.Transfer(kTransferPressed);
     s.Status(17000, c.ended, "FINISHED");
     s.Run(19000);
-    const Commands expected = {std::string("#KALDU set call ") + c.endedByUs + " status finished",
-                               "#KALDU set AGC on", "#KALDU minimize"};
+    const Commands expected = {std::string("#KALDU9 set call ") + c.endedByUs + " status finished",
+                               "#KALDU10 set AGC on", "#KALDU11 minimize"};
     EXPECT_EQ(s.CommandsFrom(17200), expected);
     EXPECT_FALSE(s.board.holdRequest.load());
   }
@@ -448,9 +451,11 @@ TEST(TransferEngine, ReloginWhileWaitingForAnIncomingCallConnectsAgain) {
   s.At(4250, [&] { s.board.apiWindow.store(9); });
   s.Run(6000);
   const std::vector<Sent> expected = {
-      {0, "#KALDU get currentuserhandle"},
-      {0, "#KALDU open contacts"},
-      {4300, "#KALDU get currentuserhandle"},  // ConnectToClient polls the attach every 100 ms
+      {0, "#KALDU1 protocol 5"},
+      {0, "#KALDU2 get currentuserhandle"},
+      {0, "#KALDU3 open contacts"},
+      {4300, "#KALDU4 protocol 5"},  // ConnectToClient polls the attach every 100 ms
+      {4300, "#KALDU5 get currentuserhandle"},
   };
   EXPECT_EQ(s.client.sent, expected);
   EXPECT_EQ(s.log.Text(), std::string(kStartLog) + "re-connect Skype\n" + kStartLog);
@@ -465,12 +470,12 @@ TEST(TransferEngine, ReconnectOutsideWaitIncomingAsksForTheFollowedCalls) {
   s.Status(kRings, "1234", "RINGING");
   s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
   s.client.override = [](const std::string& c) {
-    return c.find(" get call ") != std::string::npos ? "#KALDU ERROR 20 Invalid call id" : "";
+    return c.find(" get call ") != std::string::npos ? TagOf(c) + "ERROR 12 Unknown call" : "";
   };
   s.Run(8000);
-  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU get currentuserhandle", "#KALDU get call 1234 status"}));
+  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU4 protocol 5", "#KALDU5 get currentuserhandle", "#KALDU6 get call 1234 status"}));
   EXPECT_EQ(s.log.Text(), std::string(kStartLog) + "\n=>incoming call rings" +
-                            "re-connect Skype\n\n\naccess Skype successfully... get current user handle... "
+                            "re-connect Skype\n\n\naccess Skype successfully... protocol 5... get current user handle... "
                             "\n=>answer incoming call\n\n=>wait for incoming call");
 }
 
@@ -481,22 +486,24 @@ TEST(TransferEngine, SendAndWaitIsBounded) {
     bool attached;
     ScriptClient::Reply reply;
     std::int64_t lateReplyAt;  // -1: no late reply
+    const char* lateReply;
     std::uint64_t returnsAt;
     bool timeoutLogged;
   };
   const Case cases[] = {
-      {"reply at once", true, ScriptClient::Reply::kAtOnce, -1, 0, false},
-      {"late reply", true, ScriptClient::Reply::kNever, 3000, 3000, false},
-      {"no reply", true, ScriptClient::Reply::kNever, -1, 5000, true},
-      {"not delivered", false, ScriptClient::Reply::kNever, -1, 0, false},
+      {"reply at once", true, ScriptClient::Reply::kAtOnce, -1, "", 0, false},
+      {"late reply", true, ScriptClient::Reply::kNever, 3000, "#KALDU9 AGC ON", 3000, false},
+      {"another command's reply", true, ScriptClient::Reply::kNever, 3000, "#KALDU8 AGC ON", 5000, true},
+      {"no reply", true, ScriptClient::Reply::kNever, -1, "", 5000, true},
+      {"not delivered", false, ScriptClient::Reply::kNever, -1, "", 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Scenario s;
     if (!c.attached) s.board.apiWindow.store(0);
     s.client.reply = c.reply;
-    if (c.lateReplyAt >= 0) s.Line(static_cast<std::uint64_t>(c.lateReplyAt), "#KALDU AGC ON");
-    s.engine.SendAndWait("#KALDU set AGC on");
+    if (c.lateReplyAt >= 0) s.Line(static_cast<std::uint64_t>(c.lateReplyAt), c.lateReply);
+    s.engine.SendAndWait("#KALDU9 set AGC on");
     EXPECT_EQ(s.clock.now(), c.returnsAt);
     EXPECT_EQ(s.log.Text(), c.timeoutLogged ? "\n=>no reply from Skype, going on" : "");
   }
@@ -510,11 +517,11 @@ TEST(TransferEngine, ClientThatStopsAnsweringDoesNotStopTheEngine) {
   // Each command waits out its bound, then the engine goes on as after a reply: the Hold pressed during
   // the first wait is seen when WaitHold starts at 10600.
   const std::vector<Sent> expected = {
-      {5500, "#KALDU set AGC on"},
-      {11600, "#KALDU set call 1234 status onhold"},
-      {17600, "#KALDU open contacts"},
+      {5500, "#KALDU4 set AGC on"},
+      {11600, "#KALDU5 set call 1234 status onhold"},
+      {17600, "#KALDU6 open contacts"},
   };
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 2, s.client.sent.end()), expected);
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 3, s.client.sent.end()), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(),
                        "\n=>answer incoming call\n=>no reply from Skype, going on"
                        "\n=>wait for hold button pressing\n=>hold incoming call\n=>no reply from Skype, going on"))
@@ -531,7 +538,7 @@ TEST(TransferEngine, CallerResumedInTheClientWhileTheSecondCallRingsWaitsForHold
   s.Transfer(11500);
   s.Status(13000, "1234", "FINISHED");  // the dial, parked meanwhile, is still up: Halvane ends it
   s.Run(14000);
-  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU set call 1240 status finished"});
+  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU7 set call 1240 status finished"});
   EXPECT_TRUE(EndsWith(s.log.Text(), "2nd call response\n=>1st call resume\n=>wait for hold button pressing"
                                      "\n\n=>wait for incoming call"))
       << s.log.Text();

@@ -86,7 +86,7 @@ class StandInClient {
       const HWND link = reinterpret_cast<HWND>(wParam);
       DWORD_PTR result = 0;
       SendText(link, window, "CALL 1234 STATUS RINGING", result);
-      SendText(link, window, "#KALDU CURRENTUSERHANDLE operator1", result);
+      SendText(link, window, "#KALDU2 CURRENTUSERHANDLE operator1", result);
       return 1;
     }
     if (message == WM_DESTROY) PostQuitMessage(0);
@@ -136,7 +136,7 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
   std::atomic<bool> finish{false};
   ApiLink link(board, log, SystemCodePage(), PlatformWindowSystem(), commands, [&] {
     if (WaitFor([&] { return board.apiWindow.load() != 0; }, seconds(10))) {
-      accepted.store(commands.SendCommand("#KALDU get currentuserhandle"));
+      accepted.store(commands.SendCommand("#KALDU2 get currentuserhandle"));
     }
     sent.store(true);
     WaitFor([&] { return finish.load(); }, seconds(20));
@@ -147,8 +147,8 @@ TEST(ApiLinkWin32, AttachesDeliversAndHearsTheClient) {
 
   EXPECT_EQ(board.apiWindow.load(), reinterpret_cast<WindowHandle>(clientWindow));
   EXPECT_TRUE(accepted.load());
-  EXPECT_EQ(client.Received(), std::vector<std::string>{"#KALDU get currentuserhandle"});
-  EXPECT_TRUE(board.replyReceived.load());
+  EXPECT_EQ(client.Received(), std::vector<std::string>{"#KALDU2 get currentuserhandle"});
+  EXPECT_TRUE(board.ReplyReceived());
   EXPECT_EQ(board.userHandle.Load(), "operator1");
   EXPECT_EQ(board.Latest().id, "1234");
   EXPECT_EQ(board.Latest().status, "RINGING");

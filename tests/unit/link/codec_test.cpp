@@ -24,17 +24,15 @@ struct DecodeRow {
   std::u16string units;
 };
 
-TEST(Utf8ToUtf16, DecodesByTheLeadByteAlone) {
+TEST(Utf8ToUtf16, DecodesWellFormedUtf8) {
   const DecodeRow rows[] = {
       {"ascii", "A", u"A"},
       {"two bytes", "\xC3\xA9", u"\u00E9"},
       {"three bytes", "\xE2\x82\xAC", u"\u20AC"},
-      {"stray continuation takes the next byte", "\x80\x41", std::u16string(1, char16_t{0x0001})},
-      {"four-byte lead takes the three-byte row", "\xF0\x9F\x98\x80\x41",
-       std::u16string{char16_t{0x07D8}, char16_t{0x0001}}},
-      {"overlong zero decodes to a zero unit", "\xC0\x80\x41", std::u16string{char16_t{0}, u'A'}},
-      {"encoded surrogate decodes to its value", "\xED\xA0\xBD", std::u16string(1, char16_t{0xD83D})},
-      {"following bytes are not checked", "\xC3\x29", std::u16string(1, char16_t{0x00E9})},
+      {"four bytes at the end", "CALL 5 STATUS \xF0\x9F\x98\x80",
+       u"CALL 5 STATUS " + std::u16string{char16_t{0xD83D}, char16_t{0xDE00}}},
+      {"highest code point", "\xF4\x8F\xBF\xBF", std::u16string{char16_t{0xDBFF}, char16_t{0xDFFF}}},
+      {"last before the surrogates", "\xED\x9F\xBF", std::u16string(1, char16_t{0xD7FF})},
       {"empty", "", u""},
   };
   for (const DecodeRow& row : rows) {
@@ -45,14 +43,20 @@ TEST(Utf8ToUtf16, DecodesByTheLeadByteAlone) {
   }
 }
 
-// A lead byte whose sequence the terminating zero cuts short: nothing past the zero is read, and the
-// text is refused whole rather than decoded in part.
-TEST(Utf8ToUtf16, RefusesASequenceCutShortByTheEnd) {
-  const char* const rows[] = {"\xC3", "CALL 1 STATUS RINGING\xC3", "A\xE2\x82", "A\xE2", "\xF0\x9F", "\x80"};
+// What is not UTF-8 is refused whole, never decoded in part: a sequence the terminating zero cuts short
+// (nothing past the zero is read), and forms that would let other bytes read as letters.
+TEST(Utf8ToUtf16, RefusesWhatIsNotUtf8) {
+  const char* const rows[] = {
+      "\xC3", "CALL 1 STATUS RINGING\xC3", "A\xE2\x82", "A\xE2", "\xF0\x9F", "\x80",  // cut short
+      "\xC1\x83\xC1\x81LL 23 STATUS RINGING",                                     // over-long "CA"
+      "\xC0\x80\x41", "\xE0\x81\x81", "\xF0\x80\x81\x81",                          // over-long forms
+      "\xED\xA0\xBD", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",                     // surrogate, > U+10FFFF
+      "\x80\x41", "\xC3\x29", "\xE2\x82\x41",                                       // stray or missing continuation
+  };
   for (const char* bytes : rows) {
     std::u16string units = u"stale";
     const auto input = Exact(bytes);
-    EXPECT_FALSE(Utf8ToUtf16(input.get(), units)) << bytes;
+    EXPECT_FALSE(Utf8ToUtf16(input.get(), units)) << ::testing::PrintToString(std::string(bytes));
     EXPECT_TRUE(units.empty()) << bytes;
   }
 }
@@ -111,9 +115,6 @@ TEST(Utf8ToLocal, ConvertsThroughTheCodePage) {
   std::unique_ptr<char[]> local;
   ASSERT_TRUE(Utf8ToLocal(codePage, "CALL 5 STATUS caf\xC3\xA9", local));
   EXPECT_STREQ(local.get(), "CALL 5 STATUS caf\xE9");
-  // An encoded zero ends the text for the platform: an empty line, which the parser ignores.
-  ASSERT_TRUE(Utf8ToLocal(codePage, "\xC0\x80\x41", local));
-  EXPECT_STREQ(local.get(), "");
 }
 
 // The platform takes no composition flag for UTF-8 and GB18030 and fails every conversion given one.
@@ -144,6 +145,7 @@ TEST(Utf8ToLocal, ReportsEachFailureOnStandardError) {
       {"converting call answers another count", "abc", -1, 2, "Unicode translation error 1113\n"},
       {"lone lead byte at the end", "CALL 5 STATUS RINGING\xE2\x82", -1, -1,
        "Incomplete UTF8 sequence at the end of a string\n"},
+      {"over-long letters", "\xC1\x83\xC1\x81LL 23 STATUS RINGING", -1, -1, "Invalid UTF8 sequence in a string\n"},
   };
   for (const Row& row : rows) {
     test::FakeCodePage codePage;

@@ -24,15 +24,17 @@ TEST(CallModelTest, AnswersEachCommandWithItsReply) {
       {"#KALDU open contacts", {"#KALDU OPEN CONTACTS"}},
       {"#7 OPEN   CONTACTS", {"#7 OPEN CONTACTS"}},
       {"#KALDU btn_released no", {"#KALDU BTN_RELEASED NO"}},
-      {"#KALDU minimize", {"#KALDU MINIMIZE"}},
+      {"#KALDU minimize", {"#KALDU OK"}},
+      {"#KALDU9 protocol 7", {"#KALDU9 PROTOCOL 5"}},
       {"#KALDU get currentuserhandle extra", {"#KALDU ERROR 7 GET: invalid WHAT"}},
       {"#KALDU fly away", {"#KALDU ERROR 2 Unknown command"}},
       {"#KALDU", {"#KALDU ERROR 1 General syntax error"}},
       {"#KALDU    ", {"#KALDU ERROR 1 General syntax error"}},
       {"", {"ERROR 1 General syntax error"}},
-      {"#KALDU set call 999 status onhold", {"#KALDU ERROR 20 Invalid call id"}},
-      {"#KALDU set call", {"#KALDU ERROR 20 Invalid call id"}},
-      {"#KALDU set call 999 join_conference 1000", {"#KALDU ERROR 20 Invalid call id"}},
+      {"#KALDU set call 999 status onhold", {"#KALDU ERROR 20 Unknown call"}},
+      {"#KALDU set call", {"#KALDU ERROR 19 Invalid call id"}},
+      {"#KALDU get call x status", {"#KALDU ERROR 11 Invalid call id"}},
+      {"#KALDU set call 999 join_conference 1000", {"#KALDU ERROR 20 Unknown call"}},
   };
   for (const CommandCase& c : cases) {
     CallModel model;
@@ -53,7 +55,7 @@ TEST(CallModelTest, RecordsEveryCommandAsReceived) {
 TEST(CallModelTest, RunsATransferCycle) {
   CallModel model;
   std::string first;
-  EXPECT_EQ(model.IncomingCall("caller", &first), Lines{"CALL 1234 STATUS RINGING"});
+  EXPECT_EQ(model.IncomingCall("caller", &first), (Lines{"CALL 1234 CONF_ID 0", "CALL 1234 STATUS RINGING"}));
   EXPECT_EQ(first, "1234");
   EXPECT_EQ(model.OperatorAnswers(first), Lines{"CALL 1234 STATUS INPROGRESS"});
   EXPECT_EQ(model.HandleCommand("#KALDU set AGC on"), Lines{"#KALDU AGC ON"});
@@ -61,7 +63,8 @@ TEST(CallModelTest, RunsATransferCycle) {
             (Lines{"CALL 1234 STATUS LOCALHOLD", "#KALDU CALL 1234 STATUS LOCALHOLD"}));
   std::string second;
   EXPECT_EQ(model.OperatorDials("target", &second),
-            (Lines{"CALL 1240 STATUS ROUTING", "CALL 1240 STATUS RINGING"}));
+            (Lines{"CALL 1240 STATUS UNPLACED", "CALL 1240 STATUS ROUTING", "CALL 1240 STATUS ROUTING",
+                   "CALL 1240 STATUS RINGING"}));
   EXPECT_EQ(model.FarEndAnswers(second), Lines{"CALL 1240 STATUS INPROGRESS"});
   EXPECT_EQ(model.HandleCommand("#KALDU set call 1234 join_conference 1240"),
             (Lines{"#KALDU CALL 1234 CONF_ID 1", "CALL 1234 STATUS INPROGRESS"}));
@@ -70,7 +73,7 @@ TEST(CallModelTest, RunsATransferCycle) {
   EXPECT_EQ(model.FarEndHangsUp(second), Lines{"CALL 1240 STATUS FINISHED"});
   EXPECT_EQ(model.HandleCommand("#KALDU set call 1234 status finished"),
             (Lines{"CALL 1234 STATUS FINISHED", "#KALDU CALL 1234 STATUS FINISHED"}));
-  EXPECT_EQ(model.HandleCommand("#KALDU minimize"), Lines{"#KALDU MINIMIZE"});
+  EXPECT_EQ(model.HandleCommand("#KALDU minimize"), Lines{"#KALDU OK"});
   EXPECT_TRUE(IsEnded(*model.FindCall(first)));
   EXPECT_TRUE(IsEnded(*model.FindCall(second)));
 }
@@ -114,8 +117,8 @@ TEST(CallModelTest, RefusesStatusChangesThatDoNotFit) {
   model.IncomingCall("other", &ended);
   model.Missed(ended);
   const std::vector<CommandCase> cases = {
-      {"#K set call 1234 status onhold", {"#K ERROR 24 Cannot hold a call that is not in progress"}},
-      {"#K set call 1240 status inprogress", {"#K ERROR 24 Cannot resume or answer this call"}},
+      {"#K set call 1234 status onhold", {"#K ERROR 22 Cannot hold this call at the moment"}},
+      {"#K set call 1240 status inprogress", {"#K ERROR 23 Cannot resume this call at the moment"}},
       {"#K set call 1234 status ringing", {"#K ERROR 21 Invalid call status"}},
       {"#K set call 1234 duration 3", {"#K ERROR 21 Unknown or disallowed call property"}},
       // Hanging up a call that already ended repeats how it ended, with no new notification.
@@ -144,7 +147,7 @@ TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
   const std::vector<CommandCase> cases = {
       {"#K set call 1234 join_conference 1240", {"#K ERROR 72 Cannot create conference"}},  // still ringing
       {"#K set call 1234 join_conference 1234", {"#K ERROR 72 Cannot create conference"}},
-      {"#K set call 1234 join_conference 9", {"#K ERROR 20 Invalid call id"}},
+      {"#K set call 1234 join_conference 9", {"#K ERROR 20 Unknown call"}},
   };
   for (const CommandCase& c : cases) {
     EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
@@ -181,7 +184,9 @@ TEST(CallModelTest, OutsideEventsApplyOnlyWhereTheyCanHappen) {
       {"far end hangs up", [](CallModel& m, const std::string& id) { return m.FarEndHangsUp(id); },
        {}, {}, {"CALL 1234 STATUS FINISHED"}},
       {"operator hangs up", [](CallModel& m, const std::string& id) { return m.OperatorHangsUp(id); },
-       {"CALL 1234 STATUS FINISHED"}, {"CALL 1234 STATUS FINISHED"}, {"CALL 1234 STATUS FINISHED"}},
+       {"CALL 1234 STATUS FINISHED"}, {"CALL 1234 STATUS CANCELLED"}, {"CALL 1234 STATUS FINISHED"}},
+      {"far end holds", [](CallModel& m, const std::string& id) { return m.FarEndHolds(id); },
+       {}, {}, {"CALL 1234 STATUS REMOTEHOLD"}},
       {"operator holds", [](CallModel& m, const std::string& id) { return m.OperatorHolds(id); },
        {}, {}, {"CALL 1234 STATUS LOCALHOLD"}},
       {"operator resumes", [](CallModel& m, const std::string& id) { return m.OperatorResumes(id); },
