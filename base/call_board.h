@@ -39,6 +39,7 @@ struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
   Flag replyReceived{true};                 // a tagged line arrived since the last send
   Flag replyError{false};                   // that tagged line was an error; written before replyReceived
+  std::atomic<int> replyErrorNumber{0};     // that error's number ("ERROR 11 ..."); written before replyReceived
   CallStatusFeed currentCall;               // the latest status lines: call id and status word, together
   CallTable calls;                          // every call the client reports, with what the engine has not seen
   HandleText userHandle;                    // the client's signed-in user; never emptied once set

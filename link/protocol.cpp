@@ -121,7 +121,14 @@ void ParseNotification(CallBoard& board, const char* text) {
   const bool reply = StartsWithTag(line);
   if (reply) {
     // The tag, one blank, then "ERROR <n> <text>" when the client could not do what was asked.
-    board.replyError.store(line.substr(kTag.size()).rfind(" ERROR ", 0) == 0);
+    const std::string_view after = line.substr(kTag.size());
+    const bool error = after.rfind(" ERROR ", 0) == 0;
+    int number = 0;
+    for (std::size_t i = 7; error && i < after.size() && i < 12 && after[i] >= '0' && after[i] <= '9'; ++i) {
+      number = number * 10 + (after[i] - '0');
+    }
+    board.replyErrorNumber.store(number);
+    board.replyError.store(error);
     board.replyReceived.store(true);
   }
 

@@ -39,7 +39,7 @@ bool IsEnded(const Call& call) {
 }
 
 bool IsRinging(const Call& call) {
-  return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING", "REDIAL_PENDING"});
+  return StatusIn(call, {"UNPLACED", "ROUTING", "EARLYMEDIA", "RINGING", "REDIAL_PENDING", "WAITING_REDIAL_COMMAND"});
 }
 
 CallModel::CallModel() : CallModel(Options{}) {}
@@ -58,7 +58,22 @@ Lines CallModel::HandleCommand(std::string_view command) {
     tag = std::string(words.substr(0, blank));
     words = blank == std::string_view::npos ? std::string_view() : words.substr(blank + 1);
   }
-  return Command(tag, words);
+  Lines lines = Command(tag, words);
+  if (tag.empty() || (!loseReply_ && !delayReply_)) return lines;
+  // The tagged reply goes astray or comes late; the notifications come as usual.
+  const auto reply = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(tag + " ", 0) == 0; });
+  if (reply != lines.end()) {
+    if (delayReply_) late_.push_back(*reply);
+    lines.erase(reply);
+  }
+  loseReply_ = delayReply_ = false;
+  return lines;
+}
+
+Lines CallModel::TakeLateReplies() {
+  Lines lines;
+  lines.swap(late_);
+  return lines;
 }
 
 Lines CallModel::Command(const std::string& tag, std::string_view text) {
@@ -73,7 +88,7 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
     }
     if (object == "CALL" && words.size() == 4 && Upper(words[3]) == "STATUS") {
       const Call* call = Find(words[2]);
-      if (call == nullptr) return Error(tag, 20, "Invalid call id");
+      if (call == nullptr) return Error(tag, 12, "Unknown call");
       return Reply(tag, "CALL " + call->id + " STATUS " + call->status, {});
     }
     return Error(tag, 7, "GET: invalid WHAT");
@@ -103,9 +118,9 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
 
 Lines CallModel::SetCall(const std::string& tag, std::string_view rest) {
   const std::vector<std::string_view> words = Words(rest);
-  if (words.empty()) return Error(tag, 20, "Invalid call id");
+  if (words.empty()) return Error(tag, 19, "Invalid call id");
   Call* call = Find(words[0]);
-  if (call == nullptr) return Error(tag, 20, "Invalid call id");
+  if (call == nullptr) return Error(tag, 20, "Unknown call");
   const std::string property = words.size() > 1 ? Upper(words[1]) : std::string();
   if (property == "STATUS" && words.size() == 3) return ChangeStatus(tag, *call, Upper(words[2]));
   if (property == "JOIN_CONFERENCE" && words.size() == 3) return Join(tag, *call, words[2]);
@@ -125,7 +140,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
     if (call.held) return Reply(tag, current + call.status, {});
     if (call.status != "INPROGRESS" || refuseHold_) {
       refuseHold_ = false;
-      return Error(tag, 24, "Cannot hold a call that is not in progress");
+      return Error(tag, 22, "Cannot hold this call at the moment");
     }
     call.held = true;
     const std::string line = Status(call, HoldWord());
@@ -134,7 +149,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
   if (wanted == "INPROGRESS") {
     if (call.status == "INPROGRESS") return Reply(tag, current + call.status, {});
     const bool answer = call.direction == Direction::Incoming && call.status == "RINGING";
-    if (!answer && !call.held) return Error(tag, 24, "Cannot resume or answer this call");
+    if (!answer && !call.held) return Error(tag, 23, "Cannot resume this call at the moment");
     call.held = false;
     const std::string line = Status(call, "INPROGRESS");
     return Reply(tag, line, {line});
@@ -146,7 +161,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
 // comes first here: the notification belongs to the join having happened.
 Lines CallModel::Join(const std::string& tag, Call& first, std::string_view secondId) {
   Call* second = Find(secondId);
-  if (second == nullptr) return Error(tag, 20, "Invalid call id");
+  if (second == nullptr) return Error(tag, 71, "Invalid conference participant NO");
   const auto joinable = [](const Call& c) { return c.status == "INPROGRESS" || c.held; };
   if (second == &first || !joinable(first) || !joinable(*second) || refuseJoin_) {
     refuseJoin_ = false;
@@ -210,10 +225,16 @@ Lines CallModel::IncomingCall(std::string_view from, std::string* newId) {
   return {Status(call, "RINGING")};
 }
 
-Lines CallModel::OperatorDials(std::string_view to, std::string* newId) {
+Lines CallModel::OperatorDials(std::string_view to, std::string* newId, bool holdAfterRouting) {
   Call& call = calls_[NewCall(to, Direction::Outgoing)];
   if (newId != nullptr) *newId = call.id;
-  Lines lines{Status(call, "ROUTING")};
+  // The client holds the call the operator was talking to.
+  Lines lines = holdAfterRouting ? Lines{Status(call, "ROUTING")} : HoldOthers(call);
+  if (holdAfterRouting) {
+    for (std::string& line : HoldOthers(call)) lines.push_back(std::move(line));
+  } else {
+    lines.push_back(Status(call, "ROUTING"));
+  }
   lines.push_back(Status(call, "RINGING"));
   return lines;
 }
@@ -326,7 +347,23 @@ Lines CallModel::RedialPending(std::string_view id) {
   return lines;
 }
 
-void CallModel::Restart() { calls_.clear(); }
+Lines CallModel::WaitsForRedial(std::string_view id) {
+  Call* call = Find(id);
+  if (call == nullptr || call->direction != Direction::Outgoing || !IsRinging(*call)) return {};
+  return {Status(*call, "WAITING_REDIAL_COMMAND")};
+}
+
+Lines CallModel::TalkingStranger(std::string* newId) {
+  Call& call = calls_[NewCall("stranger", Direction::Incoming)];
+  if (newId != nullptr) *newId = call.id;
+  call.held = false;
+  return {Status(call, "INPROGRESS")};
+}
+
+void CallModel::Restart() {
+  calls_.clear();
+  late_.clear();
+}
 
 Lines CallModel::FarEndHangsUp(std::string_view id) {
   Call* call = Find(id);

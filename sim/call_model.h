@@ -50,7 +50,9 @@ class CallModel {
   // Things that happen outside the API: each returns the notifications they cause. A call id that is
   // unknown, or a call in a state where the event cannot happen, gives no lines.
   Lines IncomingCall(std::string_view from, std::string* newId = nullptr);  // RINGING
-  Lines OperatorDials(std::string_view to, std::string* newId = nullptr);   // ROUTING, RINGING
+  // ROUTING, RINGING; the call talking is held by the client itself (its hold line first, or after
+  // ROUTING when `holdAfterRouting`).
+  Lines OperatorDials(std::string_view to, std::string* newId = nullptr, bool holdAfterRouting = false);
   Lines OperatorAnswers(std::string_view id);  // incoming RINGING -> INPROGRESS; the call talking is held
   Lines OperatorHangsUp(std::string_view id);                               // any live call -> FINISHED
   Lines OperatorCancels(std::string_view id);                               // outgoing ringing -> CANCELLED
@@ -68,11 +70,18 @@ class CallModel {
   // until someone hangs up, which closes it with VM_SENT.
   Lines VoicemailTakes(std::string_view id);
   Lines RedialPending(std::string_view id);  // outgoing ringing -> REDIAL_PENDING, ROUTING again
+  Lines WaitsForRedial(std::string_view id);  // outgoing ringing -> WAITING_REDIAL_COMMAND
+  // A call the client reports talking that never rang: reported through another program's use.
+  Lines TalkingStranger(std::string* newId = nullptr);
   // The client restarts: every call is forgotten (their ids are then unknown); nothing is reported.
   void Restart();
   // The next join, or the next hold, is answered with an error and changes nothing.
   void RefuseNextJoin() { refuseJoin_ = true; }
   void RefuseNextHold() { refuseHold_ = true; }
+  // The next command's reply is never sent, or is held back until TakeLateReplies.
+  void LoseNextReply() { loseReply_ = true; }
+  void DelayNextReply() { delayReply_ = true; }
+  Lines TakeLateReplies();
 
   // Every command received, as received, oldest first.
   const std::vector<std::string>& Commands() const { return commands_; }
@@ -104,6 +113,9 @@ class CallModel {
   bool agc_ = true;
   bool refuseJoin_ = false;
   bool refuseHold_ = false;
+  bool loseReply_ = false;
+  bool delayReply_ = false;
+  Lines late_;
 };
 
 // Ended calls cannot change any more.

@@ -213,7 +213,7 @@ TEST_F(EmulatorE2eTest, CarriesAWholeTransferCycle) {
       {"hang up", send("#KALDU set call 1234 status finished"),
        {"CALL 1234 STATUS FINISHED", "#KALDU CALL 1234 STATUS FINISHED"}},
       {"unknown call", send("#KALDU set call 1240 status onhold"),
-       {"#KALDU ERROR 24 Cannot hold a call that is not in progress"}},
+       {"#KALDU ERROR 22 Cannot hold this call at the moment"}},
       {"minimize", send("#KALDU minimize"), {"#KALDU MINIMIZE"}},
   };
   std::vector<std::string> expected;

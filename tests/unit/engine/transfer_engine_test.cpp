@@ -198,12 +198,12 @@ TEST(TransferEngine, EarlyHangUps) {
 TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
   Scenario s;
   ScriptAnsweredAndHeld(s);
-  s.Return(6500);  // while Hold still pauses: lost when WaitSecondCall starts
-  s.Return(9050);  // seen at 9100; the client's reply reports the call in progress again
+  s.Return(6500);  // while Hold still pauses: acts once the caller is held, at 8100
+  s.Return(9050);  // its button is off with the caller talking: cleared, never fired later
   s.Hold(10050);
   s.Run(12500);
   const std::vector<Sent> expected = {
-      {9100, "#KALDU set call 1234 status inprogress"},
+      {8100, "#KALDU set call 1234 status inprogress"},
       {11100, "#KALDU set call 1234 status onhold"},  // Hold seen at 10100
       {12100, "#KALDU open contacts"},
   };
@@ -212,10 +212,10 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
                                    "\n=>wait for hold button pressing\n=>hold incoming call"
                                    "\n=>wait for placing 2nd call"))
       << s.log.text;
-  const Trace idleAgain = {"9200 item 1002 on", "9200 item 1003 off", "9200 item 1004 off", "9200 item 1005 off"};
-  EXPECT_EQ(s.Only("9200 item"), idleAgain);
+  const Trace idleAgain = {"8200 item 1002 on", "8200 item 1003 off", "8200 item 1004 off", "8200 item 1005 off"};
+  EXPECT_EQ(s.Only("8200 item"), idleAgain);
   const Trace phases = {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold",
-                        "9200 phase call active", "11100 phase caller on hold"};
+                        "8200 phase call active", "11100 phase caller on hold"};
   EXPECT_EQ(s.Only(" phase "), phases);
 }
 

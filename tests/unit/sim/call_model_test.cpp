@@ -30,9 +30,9 @@ TEST(CallModelTest, AnswersEachCommandWithItsReply) {
       {"#KALDU", {"#KALDU ERROR 1 General syntax error"}},
       {"#KALDU    ", {"#KALDU ERROR 1 General syntax error"}},
       {"", {"ERROR 1 General syntax error"}},
-      {"#KALDU set call 999 status onhold", {"#KALDU ERROR 20 Invalid call id"}},
-      {"#KALDU set call", {"#KALDU ERROR 20 Invalid call id"}},
-      {"#KALDU set call 999 join_conference 1000", {"#KALDU ERROR 20 Invalid call id"}},
+      {"#KALDU set call 999 status onhold", {"#KALDU ERROR 20 Unknown call"}},
+      {"#KALDU set call", {"#KALDU ERROR 19 Invalid call id"}},
+      {"#KALDU set call 999 join_conference 1000", {"#KALDU ERROR 20 Unknown call"}},
   };
   for (const CommandCase& c : cases) {
     CallModel model;
@@ -114,8 +114,8 @@ TEST(CallModelTest, RefusesStatusChangesThatDoNotFit) {
   model.IncomingCall("other", &ended);
   model.Missed(ended);
   const std::vector<CommandCase> cases = {
-      {"#K set call 1234 status onhold", {"#K ERROR 24 Cannot hold a call that is not in progress"}},
-      {"#K set call 1240 status inprogress", {"#K ERROR 24 Cannot resume or answer this call"}},
+      {"#K set call 1234 status onhold", {"#K ERROR 22 Cannot hold this call at the moment"}},
+      {"#K set call 1240 status inprogress", {"#K ERROR 23 Cannot resume this call at the moment"}},
       {"#K set call 1234 status ringing", {"#K ERROR 21 Invalid call status"}},
       {"#K set call 1234 duration 3", {"#K ERROR 21 Unknown or disallowed call property"}},
       // Hanging up a call that already ended repeats how it ended, with no new notification.
@@ -140,17 +140,19 @@ TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
   std::string second;
   model.IncomingCall("caller", &first);
   model.OperatorAnswers(first);
-  model.OperatorDials("target", &second);
+  // Dialling holds the caller, as the client does; either before or after the dial's first line.
+  EXPECT_EQ(model.OperatorDials("target", &second, true),
+            (Lines{"CALL 1240 STATUS ROUTING", "CALL 1234 STATUS LOCALHOLD", "CALL 1240 STATUS RINGING"}));
   const std::vector<CommandCase> cases = {
       {"#K set call 1234 join_conference 1240", {"#K ERROR 72 Cannot create conference"}},  // still ringing
       {"#K set call 1234 join_conference 1234", {"#K ERROR 72 Cannot create conference"}},
-      {"#K set call 1234 join_conference 9", {"#K ERROR 20 Invalid call id"}},
+      {"#K set call 1234 join_conference 9", {"#K ERROR 71 Invalid conference participant NO"}},
   };
   for (const CommandCase& c : cases) {
     EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
   }
-  // The far end's answer holds the caller, as the client does; the join takes the caller off hold.
-  EXPECT_EQ(model.FarEndAnswers(second), (Lines{"CALL 1234 STATUS LOCALHOLD", "CALL 1240 STATUS INPROGRESS"}));
+  // The join takes the caller off hold.
+  EXPECT_EQ(model.FarEndAnswers(second), (Lines{"CALL 1240 STATUS INPROGRESS"}));
   EXPECT_EQ(model.HandleCommand("#K set call 1234 join_conference 1240"),
             (Lines{"#K CALL 1234 CONF_ID 1", "CALL 1234 STATUS INPROGRESS"}));
 }
