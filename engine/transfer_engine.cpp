@@ -140,8 +140,8 @@ bool TransferEngine::ConnectToClient() {
 
 bool TransferEngine::SendAndWait(const char* command) {
   // Nothing delivered means no reply can come: waiting would only stall the engine.
+  // The number is read only with the flag.
   lastReplyError_ = lastReplyCame_ = false;
-  lastReplyNumber_ = 0;
   ++commandsSent_;
   if (!sender_.SendCommand(command)) return false;
   const std::uint64_t start = clock_.NowMs();
@@ -580,7 +580,7 @@ EngineState TransferEngine::FirstCallResumed() {
   board_.transferAllowed.store(false);
   joinPending_ = false;
   // Held by the client now, not ended: taken up again when the operator goes back to it.
-  CallRoles::Add(roles_.parked, roles_.second);
+  CallRoles::Add(roles_.parked, roles_.second);  // parked until the cycle ends
   SetSecondCall(std::string());
   return EngineState::kWaitHold;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -460,18 +461,50 @@ TEST(TransferEngine, ReloginWhileWaitingForAnIncomingCallConnectsAgain) {
 // A re-login reported while a call is handled is not acted on: the next WaitIncoming discards it.
 // The client back while a call rings: the user handle again, then the ringing call's status; the
 // client's error (it restarted and forgot the call) ends it, and the cycle starts over.
+// Only the client's errors for an unknown call end it; another error, or no reply, leaves it unknown:
+// it is asked about again a second later (five times at most) and still followed.
 TEST(TransferEngine, ReconnectOutsideWaitIncomingAsksForTheFollowedCalls) {
+  const struct {
+    const char* reply;
+    std::size_t asked;
+  } cases[] = {{"#KALDU ERROR 12 Unknown call", 1}, {"#KALDU ERROR 11 Invalid call id", 1},
+               {"#KALDU ERROR 20 Unknown call", 1}, {"#KALDU ERROR 9901 Internal error", 6},
+               {"CALL 1234 DURATION 1", 6}};  // no reply: each wait takes 5000 ms
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    Scenario s;
+    s.Status(kRings, "1234", "RINGING");
+    s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
+    const std::string reply = c.reply;
+    s.client.override = [reply](const std::string& cmd) { return cmd.find(" get call ") != std::string::npos ? reply : ""; };
+    s.Status(16000, "1234", "INPROGRESS");
+    s.Run(42000);
+    const Commands sent = s.CommandsFrom(1);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(sent.begin(), sent.end(), "#KALDU get call 1234 status")), c.asked);
+    const std::string reconnected = std::string(kStartLog) + "\n=>incoming call rings" +
+                                    "re-connect Skype\n\n\naccess Skype successfully... get current user handle... ";
+    if (c.asked == 1) {
+      EXPECT_EQ(s.log.text, reconnected + "\n=>answer incoming call\n\n=>wait for incoming call");
+    } else {
+      EXPECT_NE(s.log.text.find("\n=>wait for hold button pressing"), std::string::npos) << s.log.text;
+    }
+  }
+}
+
+// A reply is read for the command it answers: an unknown call's error does not end the next call,
+// whose reply does not come.
+TEST(TransferEngine, ReplyIsReadForItsOwnCommand) {
   Scenario s;
   s.Status(kRings, "1234", "RINGING");
+  s.Status(kRings, "1240", "RINGING");
   s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
-  s.client.override = [](const std::string& c) {
-    return c.find(" get call ") != std::string::npos ? "#KALDU ERROR 20 Invalid call id" : "";
+  s.client.override = [](const std::string& cmd) {
+    return cmd.find(" get call 1234") != std::string::npos ? "#KALDU ERROR 12 Unknown call"
+           : cmd.find(" get call 1240") != std::string::npos ? "CALL 1240 DURATION 1" : "";
   };
-  s.Run(8000);
-  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU get currentuserhandle", "#KALDU get call 1234 status"}));
-  EXPECT_EQ(s.log.text, std::string(kStartLog) + "\n=>incoming call rings" +
-                            "re-connect Skype\n\n\naccess Skype successfully... get current user handle... "
-                            "\n=>answer incoming call\n\n=>wait for incoming call");
+  s.Status(9000, "1240", "INPROGRESS");
+  s.Run(30000);
+  EXPECT_NE(s.log.text.find("\n=>wait for hold button pressing"), std::string::npos) << s.log.text;  // 1240 answered
 }
 
 // How long a command holds the engine, by how the client treats it.
