@@ -40,6 +40,9 @@ enum : int {
   kIdRefuseHold,
   kIdRefuse,
   kIdNeverReply,
+  kIdWaitRedial,
+  kIdLoseReply,
+  kIdLateReply,
 };
 
 struct ButtonSpec {
@@ -59,6 +62,8 @@ constexpr ButtonSpec kButtons[] = {
     {kIdSwitch, L"Switch to this call", false}, {kIdVoicemail, L"Voicemail takes it", false},
     {kIdRestart, L"Client restarts", false},  {kIdRefuseJoin, L"Refuse next join", false},
     {kIdRefuseHold, L"Refuse next hold", false},
+    {kIdWaitRedial, L"Waits for redial", false}, {kIdLoseReply, L"Lose next reply", false},
+    {kIdLateReply, L"Next reply late", false},
     {kIdRefuse, L"Refuse deliveries", true},  {kIdNeverReply, L"Never reply", true},
 };
 
@@ -214,6 +219,9 @@ class ClientSimWindow {
       case kIdRestart: done = emulator_.Restart(); break;
       case kIdRefuseJoin: emulator_.RefuseNextJoin(); break;
       case kIdRefuseHold: emulator_.RefuseNextHold(); break;
+      case kIdWaitRedial: done = emulator_.WaitsForRedial(call); break;
+      case kIdLoseReply: emulator_.LoseNextReply(); break;
+      case kIdLateReply: emulator_.DelayNextReply(); break;
       case kIdRefuse: emulator_.SetRefuseDeliveries(IsChecked(kIdRefuse)); break;
       case kIdNeverReply: emulator_.SetNeverReply(IsChecked(kIdNeverReply)); break;
       default: return;
