@@ -40,6 +40,7 @@ struct CallBoard {
   std::atomic<std::uint32_t> awaitedTag{0};
   std::atomic<std::uint32_t> repliedTag{0};
   Flag replyError{false};                   // the awaited reply was an error; written before repliedTag
+  std::atomic<int> replyErrorNumber{0};     // that error's number ("ERROR 11 ..."); written before repliedTag
   std::atomic<std::uint32_t> errorTag{0};   // the number of the latest error reply, to any command
   std::atomic<int> clientProtocol{1};       // the protocol the client said it speaks; 1 until asked
   bool ReplyReceived() const { return repliedTag.load() == awaitedTag.load(); }

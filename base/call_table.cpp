@@ -33,10 +33,15 @@ void CallTable::Report(std::string_view id, std::string_view status) {
   if (entry == nullptr && std::find(ended_.begin(), ended_.end(), id) != ended_.end()) return;
   if (entry == nullptr) {
     if (entries_.size() >= kMostCalls) {
-      // Room from the call least recently reported that the engine does not follow.
+      // Room from a call the engine does not follow: one that has ended first (a burst of callers who
+      // gave up must not push out those still ringing), then the one least recently reported.
       auto oldest = entries_.end();
+      const auto before = [](const Entry& a, const Entry& b) {
+        const bool aEnded = IsCallEnd(a.status), bEnded = IsCallEnd(b.status);
+        return aEnded != bEnded ? aEnded : a.lastSerial < b.lastSerial;
+      };
       for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        if (!IsKept(it->id) && (oldest == entries_.end() || it->lastSerial < oldest->lastSerial)) oldest = it;
+        if (!IsKept(it->id) && (oldest == entries_.end() || before(*it, *oldest))) oldest = it;
       }
       if (oldest == entries_.end()) return;
       entries_.erase(oldest);
@@ -96,7 +101,7 @@ void CallTable::Forget(std::string_view id) {
 
 void CallTable::Keep(const std::vector<std::string>& ids) {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (std::size_t i = 0; i < kMostKept; ++i) kept_[i] = i < ids.size() ? ids[i] : std::string();
+  kept_ = ids;
 }
 
 std::size_t CallTable::Size() const {

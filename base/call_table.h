@@ -4,8 +4,8 @@
 // other calls' lines cannot push out a line of the calls the engine follows: each call keeps its own
 // unseen statuses, and a call's last status is never dropped.
 //
-// Bounded: at most kMostCalls calls (the one least recently reported, and not kept by the engine,
-// makes room), at most kMostUnseen unseen statuses each (the oldest make room), and a call leaves the
+// Bounded: at most kMostCalls calls (one not kept by the engine makes room: an ended one first, then
+// the one least recently reported; when every call is kept, a new call is not taken), at most kMostUnseen unseen statuses each (the oldest make room), and a call leaves the
 // table once the engine has taken its end. One small mutex, held only while copying in or out.
 
 #include <array>
@@ -32,7 +32,6 @@ class CallTable {
  public:
   static constexpr std::size_t kMostCalls = 32;
   static constexpr std::size_t kMostUnseen = 16;
-  static constexpr std::size_t kMostKept = 4;
   // The widths of the client's values: a call id of 15 characters, a status of 23.
   static constexpr std::size_t kIdCapacity = 15;
   static constexpr std::size_t kStatusCapacity = 23;
@@ -50,7 +49,7 @@ class CallTable {
   std::vector<std::string> Ids() const;
   // Forgets a call (the client no longer knows it).
   void Forget(std::string_view id);
-  // The calls the engine follows: never the ones that make room for new calls (at most kMostKept).
+  // The calls the engine follows (every call with a role): never the ones that make room for new calls.
   void Keep(const std::vector<std::string>& ids);
   // How many calls the table holds.
   std::size_t Size() const;
@@ -68,7 +67,7 @@ class CallTable {
 
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
-  std::array<std::string, kMostKept> kept_;
+  std::vector<std::string> kept_;
   // The calls whose end was last taken, so that nothing the client says of them later revives them.
   std::array<std::string, kMostCalls> ended_;
   std::size_t nextEnded_ = 0;

@@ -15,11 +15,8 @@ constexpr char kRouting[] = "ROUTING";
 constexpr char kInProgress[] = "INPROGRESS";
 constexpr char kFinished[] = "FINISHED";
 
-// Further calls refused at once during a conference, and calls remembered ringing: more than a
-// client ever has, so nothing real is dropped.
-constexpr std::size_t kMostRefused = 8;
-constexpr std::size_t kMostRinging = 8;
-constexpr std::size_t kMostRang = 32;
+// How often a call whose status a reconnection could not learn is asked about again, a second apart.
+constexpr int kMostAskedAgain = 5;
 
 bool IsFinal(const std::string& status) { return IsCallEnd(status); }
 
@@ -29,9 +26,17 @@ bool IsHeld(const std::string& status, int protocol) {
   return status == "LOCALHOLD" || (status == "ONHOLD" && protocol >= 2);
 }
 
+// The client's errors for a call it does not know: GET CALL's and SET CALL's.
+bool UnknownCall(int number) { return number == 11 || number == 12 || number == 19 || number == 20; }
+
+// A dial's first words: a call placed by the operator, not one that rings in.
+bool IsDialStart(const std::string& status) {
+  return status == "UNPLACED" || status == "ROUTING" || status == "EARLYMEDIA";
+}
+
 // A call still being set up: it goes on ringing (a pending redial included).
 bool StillRings(const std::string& status) {
-  for (const char* word : {kRinging, kRouting, "EARLYMEDIA", "UNPLACED", "REDIAL_PENDING"}) {
+  for (const char* word : {kRinging, kRouting, "EARLYMEDIA", "UNPLACED", "REDIAL_PENDING", "WAITING_REDIAL_COMMAND"}) {
     if (status == word) return true;
   }
   return false;
@@ -147,8 +152,9 @@ bool TransferEngine::ConnectToClient() {
 
 bool TransferEngine::SendAndWait(const char* command) {
   // Nothing delivered means no reply can come: waiting would only stall the engine.
-  lastReplyError_ = false;
-  lastReplyLate_ = false;
+  // The number is read only with the flag.
+  lastReplyError_ = lastReplyCame_ = false;
+  ++commandsSent_;
   if (!sender_.SendCommand(command)) return false;
   const std::uint64_t start = clock_.NowMs();
   inReplyWait_ = true;  // a reconnection waits until this reply is settled
@@ -156,13 +162,14 @@ bool TransferEngine::SendAndWait(const char* command) {
     if (clock_.NowMs() - start >= kReplyTimeoutMs) {
       Log(kReplyTimeoutLog);
       inReplyWait_ = false;
-      lastReplyLate_ = true;
       return true;
     }
     if (!Pause(1)) break;
   }
   inReplyWait_ = false;
-  lastReplyError_ = board_.ReplyReceived() && board_.replyError.load();
+  lastReplyCame_ = board_.ReplyReceived();
+  lastReplyError_ = lastReplyCame_ && board_.replyError.load();
+  lastReplyNumber_ = lastReplyError_ ? board_.replyErrorNumber.load() : 0;
   return true;
 }
 
@@ -172,16 +179,26 @@ bool TransferEngine::Pause(std::uint32_t milliseconds) {
   if (!reconnecting_ && !inReplyWait_ && state_ != EngineState::kWaitIncoming && board_.reconnectNeeded.load()) {
     Reconnect();
   }
+  if (!reconnecting_ && !inReplyWait_ && !askAgain_.empty() && clock_.NowMs() - askedAt_ >= 1000) {
+    std::vector<std::string> ids;
+    ids.swap(askAgain_);
+    if (++askedAgain_ <= kMostAskedAgain) AskAbout(ids);
+  }
   return !StopRequested();
 }
 
+
 void TransferEngine::PullNews() {
-  std::vector<std::string> kept;
-  if (cycleLive_) kept = {firstCallId_, secondCallId_};
-  kept.push_back(parked_);
-  kept.push_back(answered_);
-  board_.calls.Keep(kept);
+  // Calls whose lines are taken but not yet read are protected too: one may be a caller who rang
+  // while the engine waited for a reply, and whose end must not make room for a burst of others.
+  const auto keep = [this] {
+    std::vector<std::string> ids = roles_.Protected(cycleLive_);
+    for (const CallStatusLine& line : unread_) CallRoles::Add(ids, line.id);
+    board_.calls.Keep(ids);
+  };
+  keep();
   for (CallStatusLine& line : board_.calls.TakeNews()) unread_.push_back(std::move(line));
+  keep();
 }
 
 bool TransferEngine::NextLine() {
@@ -189,31 +206,30 @@ bool TransferEngine::NextLine() {
   if (unread_.empty()) return false;
   current_ = std::move(unread_.front());
   unread_.pop_front();
+  const std::string& id = current_.id;
   // Remembered across states: calls that started ringing while the engine was busy elsewhere are
   // still incoming calls when the engine next waits for one, and one answered meanwhile is taken on.
-  const auto it = std::find(ringing_.begin(), ringing_.end(), current_.id);
-  wasRinging_ = it != ringing_.end();
+  wasRinging_ = CallRoles::In(roles_.ringing, id);
+  if (IsFinal(current_.status)) roles_.Ended(id);
   if (WhoseLine() != Whose::kOther) return true;
+  // A dial this cycle (from here or in the client) is a party to be, never a caller ringing in.
+  const bool newDial = IsDialStart(current_.status) && !roles_.RangHere(id);
+  if (newDial && cycleLive_) CallRoles::Add(roles_.dialled, id);
+  if (StillRings(current_.status)) roles_.NoteRang(id);
   if (StatusIs(kRinging)) {
-    if (!wasRinging_ && ringing_.size() < kMostRinging) ringing_.push_back(current_.id);
+    if (!wasRinging_ && !CallRoles::In(roles_.dialled, id) && !CallRoles::In(roles_.parked, id)) {
+      roles_.ringing.push_back(id);
+    }
   } else if (wasRinging_ && !StillRings(current_.status)) {
-    ringing_.erase(it);
-    if (StatusIs(kInProgress) && state_ != EngineState::kRinging) answered_ = current_.id;
-  }
-  if (StillRings(current_.status) && std::find(rang_.begin(), rang_.end(), current_.id) == rang_.end()) {
-    if (rang_.size() >= kMostRang) rang_.pop_front();
-    rang_.push_back(current_.id);
-  }
-  if (IsFinal(current_.status)) {
-    if (current_.id == answered_) answered_.clear();
-    if (current_.id == parked_) parked_.clear();
+    CallRoles::Drop(roles_.ringing, id);
+    if (StatusIs(kInProgress) && state_ != EngineState::kRinging) roles_.answered = id;
   }
   return true;
 }
 
 TransferEngine::Whose TransferEngine::WhoseLine() const {
-  if (!firstCallId_.empty() && current_.id == firstCallId_) return Whose::kFirst;
-  if (!secondCallId_.empty() && current_.id == secondCallId_) return Whose::kSecond;
+  if (!roles_.caller.empty() && current_.id == roles_.caller) return Whose::kFirst;
+  if (!roles_.second.empty() && current_.id == roles_.second) return Whose::kSecond;
   return Whose::kOther;
 }
 
@@ -236,18 +252,11 @@ void TransferEngine::HangUpIfLive(const std::string& id) {
 }
 
 std::vector<std::string> TransferEngine::Followed() const {
-  std::vector<std::string> ids;
-  const auto add = [&ids](const std::string& id) {
-    if (!id.empty() && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
-  };
-  if (cycleLive_) add(firstCallId_), add(secondCallId_);
-  add(parked_);
-  add(answered_);
-  for (const std::string& id : ringing_) add(id);
+  std::vector<std::string> ids = roles_.Protected(cycleLive_);
   // Every other call the client reported, and calls whose lines are still to be looked at.
-  for (const std::string& id : board_.calls.Ids()) add(id);
+  for (const std::string& id : board_.calls.Ids()) CallRoles::Add(ids, id);
   for (const CallStatusLine& line : unread_) {
-    if (!IsFinal(line.status)) add(line.id);
+    if (!IsFinal(line.status)) CallRoles::Add(ids, line.id);
   }
   return ids;
 }
@@ -258,27 +267,40 @@ void TransferEngine::Reconnect() {
   Log(kLogReconnect);
   if (ConnectToClient()) {
     PullNews();
-    for (const std::string& id : Followed()) {
-      // The reply is the call's status line, read like any other; an error means the client no
-      // longer knows the call (it restarted), which ends it as a reported end would.
-      if (Send(command::kGetCallStatus, id) && lastReplyError_) {
-        board_.calls.Forget(id);
-        PullNews();
-        unread_.push_back(CallStatusLine{id, kFinished});
-      }
-    }
+    askAgain_.clear();
+    askedAgain_ = 0;
+    AskAbout(Followed());
   }
   reconnecting_ = false;
 }
 
+void TransferEngine::AskAbout(const std::vector<std::string>& ids) {
+  askedAt_ = clock_.NowMs();
+  for (const std::string& id : ids) {
+    // The reply is the call's status line, read like any other. Only the client's word that it does
+    // not know the call (it restarted) ends it as a reported end would.
+    if (!Send(command::kGetCallStatus, id)) continue;
+    if (lastReplyError_ && UnknownCall(lastReplyNumber_)) {
+      board_.calls.Forget(id);
+      PullNews();
+      unread_.push_back(CallStatusLine{id, kFinished});
+    } else if (!lastReplyCame_ || lastReplyError_) {
+      CallRoles::Add(askAgain_, id);
+    }
+  }
+}
+
 std::string TransferEngine::TalkingOther() const {
-  for (const std::string* id : {&parked_, &answered_}) {
-    if (!id->empty() && board_.calls.StatusOf(*id) == kInProgress) return *id;
+  std::vector<std::string> candidates = roles_.parked;
+  candidates.push_back(roles_.answered);
+  for (const std::string& id : roles_.dialled) candidates.push_back(id);
+  for (const std::string& id : candidates) {
+    if (!id.empty() && id != roles_.caller && board_.calls.StatusOf(id) == kInProgress) return id;
   }
   // Another call that rang or was dialled here and talks while the caller is held (a call the client
-  // reports talking that never rang is not taken for a party).
-  for (const std::string& id : rang_) {
-    if (id != firstCallId_ && board_.calls.StatusOf(id) == kInProgress) return id;
+  // reports talking that never rang here is not taken for a party).
+  for (const std::string& id : board_.calls.Ids()) {
+    if (id != roles_.caller && roles_.RangHere(id) && board_.calls.StatusOf(id) == kInProgress) return id;
   }
   return std::string();
 }
@@ -296,9 +318,13 @@ bool TransferEngine::Send(const char* format, const std::string& id1, const std:
 }
 
 void TransferEngine::SetSecondCall(const std::string& id) {
-  secondCallId_ = id;
-  const auto it = std::find(ringing_.begin(), ringing_.end(), id);
-  if (it != ringing_.end()) ringing_.erase(it);
+  roles_.second = id;
+  // Taken as this cycle's dial, also when its first line was already RINGING: one still ringing when
+  // the cycle ends is hung up, never taken for a caller.
+  if (!id.empty() && StillRings(board_.calls.StatusOf(id))) CallRoles::Add(roles_.dialled, id);
+  CallRoles::Drop(roles_.ringing, id);
+  CallRoles::Drop(roles_.parked, id);
+  if (roles_.answered == id) roles_.answered.clear();
 }
 
 void TransferEngine::ApplyIdleButtons() {
@@ -326,15 +352,74 @@ void TransferEngine::ApplyConferenceButtons() {
   items_.EnableItem(dialog, kIdBlindTransfer, false);
 }
 
+bool TransferEngine::IsWaitingWithCallerHeld() const {
+  return state_ == EngineState::kWaitSecondCall || state_ == EngineState::kWaitSecondResponse ||
+         state_ == EngineState::kWaitTransfer;
+}
+
+EngineState TransferEngine::ActOnRequests() {
+  // Hold acts while the caller talks; Return whenever the caller is held; Transfer once the operator
+  // talks to the second party; Blind Transfer is a standing order while the caller is held: it joins
+  // as soon as the second party talks. Anything else is cleared at once, never kept to fire later.
+  const bool held = IsWaitingWithCallerHeld();
+  // The client came back meanwhile (during a reply wait): what it still knows first, then the requests.
+  if (board_.reconnectNeeded.load() && !reconnecting_) {
+    Reconnect();
+    return state_;
+  }
+  if (board_.holdRequest.load()) {
+    if (state_ == EngineState::kWaitHold) return EngineState::kHold;
+    board_.holdRequest.store(false);
+  }
+  if (board_.returnRequest.load()) {
+    board_.returnRequest.store(false);  // acted on: one resume per press
+    if (held) return ReturnToCaller();
+  }
+  if (!held) board_.blindTransferRequest.store(false);
+  if (state_ == EngineState::kWaitTransfer && board_.blindTransferRequest.load()) {
+    board_.transferRequest.store(true);
+    board_.blindTransferRequest.store(false);
+  }
+  if (board_.transferRequest.load()) {
+    if (state_ == EngineState::kWaitTransfer) {
+      joinPending_ = false;  // a press sends the join again
+      return EngineState::kConference;
+    }
+    board_.transferRequest.store(false);
+  }
+  return state_;
+}
+
+EngineState TransferEngine::ReturnToCaller() {
+  Log(kLogReturn);
+  // A dial that routes, rings or waits for a redial, or a second party who answered: hung up first,
+  // so that the caller is resumed to the operator alone.
+  if (!roles_.second.empty()) {
+    HangUpIfLive(roles_.second);
+    SetSecondCall(std::string());
+    board_.transferAllowed.store(false);
+    joinPending_ = false;
+  }
+  Send(command::kResume, roles_.caller);
+  // Pressed again while this one was carried out (the replies take their time): the same request.
+  board_.returnRequest.store(false);
+  // The caller's line that follows takes the engine back to the wait for Hold.
+  returning_ = state_ != EngineState::kWaitSecondCall;
+  return EngineState::kWaitSecondCall;
+}
+
 EngineState TransferEngine::CycleStart() {
+  LetGoOfParties();
   board_.transferRequest.store(false);
   board_.holdRequest.store(false);
+  board_.returnRequest.store(false);
+  board_.blindTransferRequest.store(false);
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
   cycleLive_ = false;
   holdTag_ = 0;
-  joinTag_ = 0;
-  Unpark();
+  joinPending_ = false;
+  roles_.dialled.clear();
   ApplyIdleButtons();
   phases_.PhaseChanged(CallPhase::kAtRest);  // phase: at rest
   return EngineState::kWaitIncoming;
@@ -342,15 +427,16 @@ EngineState TransferEngine::CycleStart() {
 
 EngineState TransferEngine::WaitIncoming() {
   Log(kLogWaitIncoming);
-  // Back at rest with calls still remembered: a client that came back meanwhile is asked about them.
-  if (board_.reconnectNeeded.load() && !Followed().empty()) Reconnect();
-  board_.reconnectNeeded.store(false);
-  if (!ringing_.empty() || !answered_.empty()) return EngineState::kRinging;
+  // Back at rest with the client back meanwhile (also while the last cycle finished): the user handle
+  // again, and the calls still remembered.
+  if (board_.reconnectNeeded.load()) Reconnect();
+  if (StopRequested()) return EngineState::kStopped;
+  if (!roles_.ringing.empty() || !roles_.answered.empty()) return EngineState::kRinging;
   for (;;) {
     // Every line there is first: a caller who rang and gave up meanwhile is not waited for.
     while (NextLine()) {
     }
-    if (!ringing_.empty() || !answered_.empty()) return EngineState::kRinging;
+    if (!roles_.ringing.empty() || !roles_.answered.empty()) return EngineState::kRinging;
     if (!Pause(1000)) return EngineState::kStopped;
     if (board_.reconnectNeeded.load()) {
       Reconnect();
@@ -364,8 +450,8 @@ EngineState TransferEngine::Ringing() {
   Log(kLogRings);
   if (!Pause(1000)) return EngineState::kStopped;
   for (;;) {
-    if (!answered_.empty()) {
-      current_ = CallStatusLine{answered_, kInProgress};
+    if (!roles_.answered.empty()) {
+      current_ = CallStatusLine{roles_.answered, kInProgress};
       return EngineState::kAnswer;
     }
     // Whichever ringing call is answered is the caller; one that stops ringing otherwise leaves the
@@ -373,7 +459,7 @@ EngineState TransferEngine::Ringing() {
     while (NextLine()) {
       if (!wasRinging_) continue;
       if (StatusIs(kInProgress)) return EngineState::kAnswer;
-      if (ringing_.empty()) return EngineState::kAnswer;
+      if (roles_.ringing.empty()) return EngineState::kAnswer;
     }
     if (!Pause(100)) return EngineState::kStopped;
   }
@@ -381,14 +467,15 @@ EngineState TransferEngine::Ringing() {
 
 EngineState TransferEngine::Answer() {
   Log(kLogAnswer);
-  firstCallId_ = current_.id;
+  roles_.caller = current_.id;
   board_.holdRequest.store(false);
-  answered_.clear();
-  ringing_.erase(std::remove(ringing_.begin(), ringing_.end(), firstCallId_), ringing_.end());
+  roles_.answered.clear();
+  CallRoles::Drop(roles_.ringing, roles_.caller);
   if (!StatusIs(kInProgress)) return EngineState::kCycleStart;
   cycleLive_ = true;
-  if (!Pause(1000)) return EngineState::kStopped;
+  // Hold is taken from the moment the answer is seen; it acts once the answer's steps are done.
   board_.callActive.store(true);
+  if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kAgcOn);
   ApplyAnswerPreset(routing_, clock_);
   return EngineState::kAnswerCheck;
@@ -402,38 +489,45 @@ EngineState TransferEngine::AnswerCheck() {
 }
 
 EngineState TransferEngine::WaitHold() {
-  ApplyIdleButtons();
+  // A Hold pressed during the answer keeps the buttons its press set.
+  if (board_.holdRequest.load()) {
+    ApplyHeldButtons();
+  } else {
+    ApplyIdleButtons();
+  }
   phases_.PhaseChanged(CallPhase::kCallActive);  // phase: call active (answered, or resumed)
   Log(kLogWaitHold);
-  if (board_.holdRequest.load()) return EngineState::kHold;
-  for (;;) {
-    if (!Pause(100)) return EngineState::kStopped;
-    // The caller hung up before Hold: nothing to finish on our side but a parked second party still
-    // on the line. Other calls' ends are theirs.
+  for (bool first = true;; first = false) {
+    if (!first && !Pause(100)) return EngineState::kStopped;
+    // The caller hung up before Hold: nothing to finish on our side but the cycle's other parties.
+    // Other calls' ends are theirs.
     while (NextLine()) {
-      if (WhoseLine() != Whose::kFirst) continue;
-      if (IsFinal(current_.status)) {
-        HangUpIfLive(parked_);
-        return EngineState::kCycleStart;
-      }
+      if (WhoseLine() == Whose::kFirst && IsFinal(current_.status)) return EngineState::kCycleStart;
     }
+    const EngineState next = ActOnRequests();
+    if (next != state_) return next;
     // Held in the client (the hold line may have been read while answering).
-    const bool held = IsHeld(board_.calls.StatusOf(firstCallId_), board_.clientProtocol.load());
-    if (held && !MoreNewsOf(firstCallId_)) return CallerHeldInClient();
-    if (board_.holdRequest.load()) return EngineState::kHold;
+    const bool held = IsHeld(board_.calls.StatusOf(roles_.caller), board_.clientProtocol.load());
+    if (held && !MoreNewsOf(roles_.caller)) return CallerHeldInClient();
   }
 }
 
 EngineState TransferEngine::Hold() {
   Log(kLogHold);
   if (!Pause(1000)) return EngineState::kStopped;
-  if (Send(command::kHold, firstCallId_) && lastReplyError_) {
+  // The caller gone meanwhile (hung up, or a restarted client no longer knows it): nothing to hold.
+  if (EndKnown(roles_.caller)) {
+    board_.holdRequest.store(false);
+    return EngineState::kAnswerCheck;
+  }
+  if (Send(command::kHold, roles_.caller) && lastReplyError_) {
     // Not held: the operator is still talking to the caller.
     board_.holdRequest.store(false);
     return EngineState::kWaitHold;
   }
+  board_.holdRequest.store(false);
   // Unanswered in time: an error the client sends later still means the caller was not held.
-  holdTag_ = lastReplyLate_ ? lastTag_ : 0;
+  holdTag_ = lastReplyCame_ ? 0 : lastTag_;
   phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kOpenContacts);
@@ -442,10 +536,9 @@ EngineState TransferEngine::Hold() {
 
 EngineState TransferEngine::WaitSecondCall() {
   board_.transferAllowed.store(false);
-  board_.returnRequest.store(false);
-  board_.blindTransferRequest.store(false);
   SetSecondCall(std::string());
-  Log(kLogWaitSecondCall);
+  if (!returning_) Log(kLogWaitSecondCall);
+  returning_ = false;
   // Nothing is thrown away here: a hang-up during Hold's pauses is still to be read.
   for (;;) {
     const std::string talking = TalkingOther();
@@ -455,16 +548,15 @@ EngineState TransferEngine::WaitSecondCall() {
         if (IsFinal(current_.status)) {
           Log(kLogFirstHangUp);
           notices_->Notify(Notice::kHeldCallerHungUp, nullptr);
-          HangUpIfLive(parked_);
           return EngineState::kCycleStart;
         }
         // Only the caller's latest word counts: an older one may be from before the hold.
-        if (StatusIs(kInProgress) && !MoreNewsOf(firstCallId_)) return FirstCallResumed();
-      } else if (StatusIs(kRouting) || StatusIs(kRinging)) {
+        if (StatusIs(kInProgress) && !MoreNewsOf(roles_.caller)) return FirstCallResumed();
+      } else if ((StatusIs(kRouting) || StatusIs(kRinging)) && !CallRoles::In(roles_.parked, current_.id)) {
         // The operator's dial (an incoming ring looks the same and is taken alike).
         SetSecondCall(current_.id);
         return EngineState::kWaitSecondResponse;
-      } else if (StatusIs(kInProgress) && !MoreNewsOf(current_.id)) {
+      } else if (StatusIs(kInProgress) && roles_.RangHere(current_.id) && !MoreNewsOf(current_.id)) {
         // The operator talks to another call (resumed or answered in the client): the second party.
         return SecondPartyTalking(current_.id);
       }
@@ -474,11 +566,8 @@ EngineState TransferEngine::WaitSecondCall() {
       board_.holdRequest.store(false);
       return EngineState::kWaitHold;
     }
-    if (board_.returnRequest.load()) {
-      Log(kLogReturn);
-      Send(command::kResume, firstCallId_);
-      board_.returnRequest.store(false);
-    }
+    const EngineState next = ActOnRequests();
+    if (next != state_) return next;
     if (!Pause(100)) return EngineState::kStopped;
   }
 }
@@ -490,8 +579,10 @@ EngineState TransferEngine::WaitSecondResponse() {
       const Whose whose = WhoseLine();
       const bool answeredOrEnded = StatusIs(kInProgress) || IsFinal(current_.status);
       if (whose == Whose::kSecond && answeredOrEnded) return EngineState::kSecondOutcome;
-      if (whose == Whose::kFirst && answeredOrEnded && !MoreNewsOf(firstCallId_)) return EngineState::kSecondOutcome;
+      if (whose == Whose::kFirst && answeredOrEnded && !MoreNewsOf(roles_.caller)) return EngineState::kSecondOutcome;
     }
+    const EngineState next = ActOnRequests();
+    if (next != state_) return next;
     if (!Pause(1000)) return EngineState::kStopped;
   }
 }
@@ -505,7 +596,7 @@ EngineState TransferEngine::SecondOutcome() {
     if (StatusIs(kInProgress)) return FirstCallResumed();
     // The held caller hung up: the dial has no one to be joined with.
     notices_->Notify(Notice::kHeldCallerHungUp, nullptr);
-    HangUpIfLive(secondCallId_);
+    HangUpIfLive(roles_.second);
     return EngineState::kFinished;
   }
   if (StatusIs(kInProgress)) return EngineState::kWaitTransfer;
@@ -521,36 +612,46 @@ EngineState TransferEngine::FirstCallResumed() {
   board_.holdRequest.store(false);
   board_.transferRequest.store(false);
   board_.transferAllowed.store(false);
+  joinPending_ = false;
   // Held by the client now, not ended: taken up again when the operator goes back to it.
-  if (!secondCallId_.empty()) {
-    Unpark();
-    parked_ = secondCallId_;
-  }
+  CallRoles::Add(roles_.parked, roles_.second);  // parked until the cycle ends
   SetSecondCall(std::string());
   return EngineState::kWaitHold;
 }
 
-void TransferEngine::Unpark() {
-  // A parked call that still rings is a ringing call like any other again; one the operator talks to
-  // is the next caller.
-  const std::string status = parked_.empty() ? std::string() : board_.calls.StatusOf(parked_);
-  if (StillRings(status) && ringing_.size() < kMostRinging &&
-      std::find(ringing_.begin(), ringing_.end(), parked_) == ringing_.end()) {
-    ringing_.push_back(parked_);
+void TransferEngine::LetGoOfParties() {
+  const std::vector<std::string> dialled = roles_.dialled;
+  std::vector<std::string> parties = roles_.parked;
+  for (const std::string& id : dialled) CallRoles::Add(parties, id);
+  roles_.parked.clear();
+  roles_.dialled.clear();
+  for (const std::string& id : parties) {
+    const std::string status = board_.calls.StatusOf(id);
+    if (status == kInProgress && roles_.answered.empty()) {
+      roles_.answered = id;  // the operator talks to it: the next caller
+    } else if (status == kRinging && !CallRoles::In(dialled, id)) {
+      CallRoles::Add(roles_.ringing, id);
+    } else if (!status.empty()) {
+      HangUpIfLive(id);
+    }
   }
-  if (status == kInProgress && answered_.empty()) answered_ = parked_;
-  parked_.clear();
 }
 
 EngineState TransferEngine::CallerHeldInClient() {
   ApplyHeldButtons();
   phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
+  // A dial placed in the client while the caller talked (the client held the caller for it).
+  for (auto it = roles_.dialled.rbegin(); it != roles_.dialled.rend(); ++it) {
+    const std::string status = board_.calls.StatusOf(*it);
+    if (!StillRings(status) || MoreNewsOf(*it)) continue;
+    board_.transferAllowed.store(false);
+    SetSecondCall(*it);
+    return EngineState::kWaitSecondResponse;
+  }
   return EngineState::kWaitSecondCall;
 }
 
 EngineState TransferEngine::SecondPartyTalking(const std::string& id) {
-  if (id == parked_) parked_.clear();
-  if (id == answered_) answered_.clear();
   SetSecondCall(id);
   board_.transferRequest.store(false);
   board_.transferAllowed.store(true);
@@ -561,77 +662,109 @@ EngineState TransferEngine::WaitTransfer() {
   if (!joinRefused_) Log(kLogWaitTransfer);
   joinRefused_ = false;
   for (;;) {
-    // Read before the request: a join is never sent for a call that has just ended.
+    // Read before the request: a join is never sent for a call that has just ended or was held.
     while (NextLine()) {
       const Whose whose = WhoseLine();
       if (whose == Whose::kSecond && IsFinal(current_.status)) {
         SetSecondCall(std::string());
+        joinPending_ = false;
+        return EngineState::kWaitSecondCall;
+      }
+      if (whose == Whose::kSecond && IsHeld(current_.status, board_.clientProtocol.load()) && !MoreNewsOf(current_.id)) {
+        // The operator put the second party on hold to try another (no join happened, whatever was
+        // sent): parked, and the dial awaited.
+        joinPending_ = false;
+        CallRoles::Add(roles_.parked, roles_.second);
         return EngineState::kWaitSecondCall;
       }
       if (whose != Whose::kFirst) continue;
       if (IsFinal(current_.status)) {
         notices_->Notify(Notice::kHeldCallerHungUp, nullptr);
-        HangUpIfLive(secondCallId_);
+        HangUpIfLive(roles_.second);
         return EngineState::kFinished;
       }
-      if (StatusIs(kInProgress) && !MoreNewsOf(firstCallId_)) return FirstCallResumed();
+      if (StatusIs(kInProgress) && !MoreNewsOf(roles_.caller)) {
+        // With a join unanswered, the caller taken off hold is the join having happened.
+        if (joinPending_) return EngineState::kConference;
+        return FirstCallResumed();
+      }
     }
-    if (board_.transferRequest.load()) return EngineState::kConference;
+    // A join's reply that came late: an error to it, whatever was sent since (the parser notes an
+    // error's number before the reply counts as come), or its answer, with nothing sent since.
+    if (joinPending_ && LateErrorTo(joinTag_)) {
+      joinPending_ = false;
+      Log(kLogJoinRefused);
+      notices_->Notify(Notice::kJoinRefused, nullptr);
+    } else if (joinPending_ && commandsSent_ == commandsAtJoin_ && board_.ReplyReceived()) {
+      return EngineState::kConference;
+    }
+    const EngineState next = ActOnRequests();
+    if (next != state_) return next;
     if (!Pause(100)) return EngineState::kStopped;
-    if (board_.blindTransferRequest.load()) {
-      board_.transferRequest.store(true);
-      board_.blindTransferRequest.store(false);
-    }
   }
 }
 
 EngineState TransferEngine::Conference() {
-  Log(kLogConference);
-  if (!Send(command::kJoin, firstCallId_, secondCallId_)) {
-    // Nothing was joined: the operator stays with both calls and may press Transfer again.
-    board_.transferRequest.store(false);
-    return EngineState::kWaitTransfer;
+  if (!joinPending_) {
+    Log(kLogConference);
+    if (!Send(command::kJoin, roles_.caller, roles_.second)) {
+      // Nothing was joined: the operator stays with both calls and may press Transfer again.
+      board_.transferRequest.store(false);
+      return EngineState::kWaitTransfer;
+    }
+    if (!lastReplyCame_) {
+      // Not a conference until the client reports one: its reply, or the caller taken off hold.
+      joinPending_ = true;
+      commandsAtJoin_ = commandsSent_;
+      joinTag_ = lastTag_;
+      board_.transferRequest.store(false);
+      joinRefused_ = true;  // the wait goes on quietly
+      return EngineState::kWaitTransfer;
+    }
+    if (lastReplyError_) {
+      // Nothing was joined: the caller stays held, the operator with the second party.
+      Log(kLogJoinRefused);
+      notices_->Notify(Notice::kJoinRefused, nullptr);
+      board_.transferRequest.store(false);
+      joinRefused_ = true;
+      return EngineState::kWaitTransfer;
+    }
   }
-  if (lastReplyError_) {
-    // Nothing was joined: the caller stays held, the operator with the second party.
-    Log(kLogJoinRefused);
-    notices_->Notify(Notice::kJoinRefused, nullptr);
-    board_.transferRequest.store(false);
-    joinRefused_ = true;
-    return EngineState::kWaitTransfer;
-  }
-  // Unanswered in time: an error the client sends later still means nothing was joined.
-  joinTag_ = lastReplyLate_ ? lastTag_ : 0;
+  joinPending_ = false;
   phases_.PhaseChanged(CallPhase::kJoined);  // phase: parties joined
   Send(command::kAgcOff);
   ApplyTransferPreset(routing_, clock_);
   ApplyConferenceButtons();
+  // Joined: nothing is left for Transfer or Return to do, also for a press made meanwhile.
+  board_.transferRequest.store(false);
+  board_.returnRequest.store(false);
+  board_.blindTransferRequest.store(false);
 
-  // Further calls that ring now; each is refused every second while it rings. Only the end of one of
-  // the two joined calls ends the conference: the client also reports the end of a refused call, and
-  // its reply to our hang-up carries that status too.
-  std::vector<std::string> ringing;
+  // Further calls that ring now, and those already ringing; each is refused every second while it
+  // rings. Only the end of one of the two joined calls ends the conference: the client also reports the
+  // end of a refused call, and its reply to our hang-up carries that status too.
+  std::vector<std::string> ringing = roles_.ringing;
   const auto joinedCallEnded = [&] {
     while (NextLine()) {
       if (WhoseLine() != Whose::kOther) {
         if (IsFinal(current_.status)) return true;
         continue;
       }
-      const auto it = std::find(ringing.begin(), ringing.end(), current_.id);
       if (!StatusIs(kRinging)) {
-        if (it != ringing.end()) ringing.erase(it);
-      } else if (it == ringing.end() && ringing.size() < kMostRefused) {
-        ringing.push_back(current_.id);
+        CallRoles::Drop(ringing, current_.id);
+      } else {
+        CallRoles::Add(ringing, current_.id);
       }
     }
     return false;
   };
   if (joinedCallEnded()) return EngineState::kConferenceEnd;
   for (;;) {
-    if (LateErrorTo(joinTag_)) return JoinRefusedLate();
     if (!Pause(1000)) return EngineState::kStopped;
     if (joinedCallEnded()) return EngineState::kConferenceEnd;
     for (const std::string& id : ringing) {
+      // Answered meanwhile (while a reply was awaited): not refused any more.
+      if (board_.calls.StatusOf(id) != kRinging) continue;
       Log(kLogRefuse);
       Send(command::kHangUp, id);
     }
@@ -644,21 +777,8 @@ bool TransferEngine::LateErrorTo(std::uint32_t& tag) {
   return true;
 }
 
-EngineState TransferEngine::JoinRefusedLate() {
-  // As a timely refusal leaves it: the operator heard again, the caller held, Transfer offered again.
-  Log(kLogJoinRefused);
-  notices_->Notify(Notice::kJoinRefused, nullptr);
-  Send(command::kAgcOn);
-  ApplyAnswerPreset(routing_, clock_);
-  ApplyHeldButtons();
-  phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
-  board_.transferRequest.store(false);
-  joinRefused_ = true;
-  return EngineState::kWaitTransfer;
-}
-
 EngineState TransferEngine::ConferenceEnd() {
-  const std::string other = WhoseLine() == Whose::kFirst ? secondCallId_ : firstCallId_;
+  const std::string other = WhoseLine() == Whose::kFirst ? roles_.second : roles_.caller;
   HangUpIfLive(other);
   board_.transferRequest.store(false);
   board_.holdRequest.store(false);
@@ -666,6 +786,7 @@ EngineState TransferEngine::ConferenceEnd() {
 }
 
 EngineState TransferEngine::Finished() {
+  LetGoOfParties();
   board_.callActive.store(false);
   board_.transferAllowed.store(false);
   Log(kLogFinished);

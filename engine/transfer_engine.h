@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/call_board.h"
+#include "base/call_roles.h"
 #include "base/clock.h"
 #include "base/log_writer.h"
 #include "base/notices.h"
@@ -74,8 +75,8 @@ class TransferEngine {
   EngineState RunUntil(EngineState target);
   EngineState State() const { return state_; }
   // The calls of the cycle, as the engine follows them (read on the engine's thread, as the tests do).
-  const std::string& FirstCall() const { return firstCallId_; }
-  const std::string& SecondCall() const { return secondCallId_; }
+  const std::string& FirstCall() const { return roles_.caller; }
+  const std::string& SecondCall() const { return roles_.second; }
 
   // Waits (100 ms polls) until the client is attached, then asks for the protocol (logging the one the
   // client speaks) and the user handle. False when a stop was requested while waiting.
@@ -121,30 +122,37 @@ class TransferEngine {
   bool Send(const char* format, const std::string& id1 = std::string(), const std::string& id2 = std::string());
   void SetSecondCall(const std::string& id);
   // The client is back (restarted, its user signed in again, or found after a loss): the user handle
-  // again, then the status of every call followed; one it no longer knows counts as ended.
+  // again, then the status of every call followed. Only the client's word for an unknown call ends one;
+  // any other error, or no reply, leaves it unknown and it is asked about again at the next look.
   void Reconnect();
-  // The calls the engine follows now: this cycle's calls, the parked one, the ringing ones, and every
-  // other call the client reported that may still be live.
+  void AskAbout(const std::vector<std::string>& ids);
+  // The calls the engine follows now: every call with a role, and every other call the client
+  // reported that may still be live.
   std::vector<std::string> Followed() const;
   // The call's end was already reported (looked at or still waiting to be).
   bool EndKnown(const std::string& id);
   void HangUpIfLive(const std::string& id);
-  // A call of the operator's other than the caller that is talking: a remembered one (parked, or
-  // answered while the engine was busy), or one seen ringing or dialled here.
+  // A call of the operator's other than the caller that talks and rang or was dialled here.
   std::string TalkingOther() const;
   // The caller is held and another call of the operator's is talking: it is the second party.
   EngineState SecondPartyTalking(const std::string& id);
-  // Lets go of the parked call: back among the ringing calls if it still rings.
-  void Unpark();
-  // The caller was put on hold in the client while the engine waited for Hold.
+  // The cycle's parties once its caller is gone: one still talking is the next caller, one still
+  // ringing that nobody dialled here rings on, every other one (held, or this cycle's dial) is hung up.
+  void LetGoOfParties();
+  // The caller was put on hold in the client while the engine waited for Hold (a dial made in the
+  // client meanwhile is the second call).
   EngineState CallerHeldInClient();
   void ApplyHeldButtons();
   // The caller was taken off hold in the client, or by Return: back to waiting for Hold.
   EngineState FirstCallResumed();
   // An error reply to the command numbered tag came after its wait ran out; tag is then cleared.
   bool LateErrorTo(std::uint32_t& tag);
-  // The client refused the join after its wait ran out: undone as far as Halvane did it.
-  EngineState JoinRefusedLate();
+  // The one place that decides what each operator request does in the waiting state running now.
+  // Returns that state to go on waiting, or the state that follows.
+  EngineState ActOnRequests();
+  // Return while the caller is held: the dial or second party hung up first, then the caller resumed.
+  EngineState ReturnToCaller();
+  bool IsWaitingWithCallerHeld() const;
   void Log(const char* text) { log_.WriteLog(text); }
   void ApplyIdleButtons();
   void ApplyConferenceButtons();
@@ -165,29 +173,30 @@ class TransferEngine {
   std::deque<CallStatusLine> unread_;
   CallStatusLine current_;
   bool wasRinging_ = false;
-  // Calls seen ringing that are not one of this cycle's calls, while they ring, oldest first.
-  std::vector<std::string> ringing_;
-  // A ringing call that was answered while the engine was busy with another: the next first call.
-  std::string answered_;
-  // This cycle's two calls; empty while there is none. The first is followed from its answer until
-  // the cycle starts over.
-  std::string firstCallId_;
-  std::string secondCallId_;
+  // The calls with a part in a transfer; the caller is followed from its answer until the cycle
+  // starts over.
+  CallRoles roles_;
   bool cycleLive_ = false;
-  // The last calls seen ringing or being dialled, oldest first.
-  std::deque<std::string> rang_;
-  // The second party while the operator is back with the caller; still the second party if resumed.
-  std::string parked_;
   // The join was refused: the wait for Transfer goes on without a second log line.
   bool joinRefused_ = false;
-  // The reply to the last command waited for was an error.
+  // The join was sent and no reply came: not a conference until the client reports one.
+  bool joinPending_ = false;
+  std::uint64_t commandsAtJoin_ = 0;
+  // The Return pressed while a dial or second party was up: the wait for a dial goes on quietly.
+  bool returning_ = false;
+  // The reply to the last command waited for: whether it came, was an error, and the error's number.
   bool lastReplyError_ = false;
-  // The wait for the last command's reply ran out.
-  bool lastReplyLate_ = false;
+  bool lastReplyCame_ = false;
   // The number of the last command formatted; of a hold and a join whose reply never came in time.
   std::uint32_t lastTag_ = 0;
   std::uint32_t holdTag_ = 0;
   std::uint32_t joinTag_ = 0;
+  int lastReplyNumber_ = 0;
+  std::uint64_t commandsSent_ = 0;
+  // Calls whose status a reconnection could not learn, and how often they were asked about since.
+  std::vector<std::string> askAgain_;
+  int askedAgain_ = 0;
+  std::uint64_t askedAt_ = 0;
   bool reconnecting_ = false;
   bool inReplyWait_ = false;
   char command_[kCommandBufferSize] = {};

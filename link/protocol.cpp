@@ -145,6 +145,8 @@ void ParseNotification(CallBoard& board, const char* text) {
   const bool error = StartsWith(body, kErrorKeyword);
   if (error && number != 0) board.errorTag.store(number);
   if (number != 0 && number == board.awaitedTag.load()) {
+    // "ERROR <n> <text>": the number tells an unknown call from a call the client cannot act on now.
+    board.replyErrorNumber.store(error ? static_cast<int>(LeadingNumber(body.substr(kErrorKeyword.size()))) : 0);
     board.replyError.store(error);
     board.repliedTag.store(number);
   }

@@ -62,6 +62,20 @@ Lines CallModel::HandleCommand(std::string_view command) {
   // A cancelled dial's status is said again after the next command's reply, as the client does.
   if (!repeatCancelled_.empty()) lines.push_back("CALL " + repeatCancelled_ + " STATUS CANCELLED");
   repeatCancelled_.clear();
+  if (tag.empty() || (!loseReply_ && !delayReply_)) return lines;
+  // The tagged reply goes astray or comes late; the notifications come as usual.
+  const auto reply = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(tag + " ", 0) == 0; });
+  if (reply != lines.end()) {
+    if (delayReply_) late_.push_back(*reply);
+    lines.erase(reply);
+  }
+  loseReply_ = delayReply_ = false;
+  return lines;
+}
+
+Lines CallModel::TakeLateReplies() {
+  Lines lines;
+  lines.swap(late_);
   return lines;
 }
 
@@ -152,7 +166,7 @@ Lines CallModel::ChangeStatus(const std::string& tag, Call& call, const std::str
 // comes first here: the notification belongs to the join having happened.
 Lines CallModel::Join(const std::string& tag, Call& first, std::string_view secondId) {
   Call* second = Find(secondId);
-  if (second == nullptr) return UnknownCall(tag, secondId, 19);
+  if (second == nullptr) return Error(tag, 71, "Invalid conference participant NO");
   const auto joinable = [](const Call& c) { return c.status == "INPROGRESS" || c.held; };
   if (second == &first || !joinable(first) || !joinable(*second) || refuseJoin_) {
     refuseJoin_ = false;
@@ -216,10 +230,19 @@ Lines CallModel::IncomingCall(std::string_view from, std::string* newId) {
   return {"CALL " + call.id + " CONF_ID 0", Status(call, "RINGING")};
 }
 
-Lines CallModel::OperatorDials(std::string_view to, std::string* newId) {
+Lines CallModel::OperatorDials(std::string_view to, std::string* newId, bool holdAfterRouting) {
   Call& call = calls_[NewCall(to, Direction::Outgoing)];
   if (newId != nullptr) *newId = call.id;
-  return Placing(call);
+  // The client holds the call the operator was talking to: before the dial's first line, or just
+  // after its first routing.
+  const Lines held = HoldOthers(call);
+  Lines lines = holdAfterRouting ? Lines{} : held;
+  const Lines placing = Placing(call);
+  for (std::size_t k = 0; k < placing.size(); ++k) {
+    lines.push_back(placing[k]);
+    if (holdAfterRouting && k == 1) lines.insert(lines.end(), held.begin(), held.end());
+  }
+  return lines;
 }
 
 Lines CallModel::OperatorAnswers(std::string_view id) {
@@ -330,7 +353,17 @@ Lines CallModel::RedialPending(std::string_view id) {
   return lines;
 }
 
-void CallModel::Restart() { calls_.clear(); }
+Lines CallModel::TalkingStranger(std::string* newId) {
+  Call& call = calls_[NewCall("stranger", Direction::Incoming)];
+  if (newId != nullptr) *newId = call.id;
+  call.held = false;
+  return {Status(call, "INPROGRESS")};
+}
+
+void CallModel::Restart() {
+  calls_.clear();
+  late_.clear();
+}
 
 Lines CallModel::FarEndHangsUp(std::string_view id) {
   Call* call = Find(id);

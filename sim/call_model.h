@@ -59,7 +59,9 @@ class CallModel {
   // Things that happen outside the API: each returns the notifications they cause. A call id that is
   // unknown, or a call in a state where the event cannot happen, gives no lines.
   Lines IncomingCall(std::string_view from, std::string* newId = nullptr);  // RINGING
-  Lines OperatorDials(std::string_view to, std::string* newId = nullptr);   // ROUTING, RINGING
+  // ROUTING, RINGING; the call talking is held by the client itself (its hold line first, or after
+  // ROUTING when `holdAfterRouting`).
+  Lines OperatorDials(std::string_view to, std::string* newId = nullptr, bool holdAfterRouting = false);
   Lines OperatorAnswers(std::string_view id);  // incoming RINGING -> INPROGRESS; the call talking is held
   Lines OperatorHangsUp(std::string_view id);                               // any live call -> FINISHED
   Lines OperatorCancels(std::string_view id);                               // outgoing ringing -> CANCELLED
@@ -88,11 +90,17 @@ class CallModel {
   Lines SignOut();                             // USERSTATUS LOGGEDOUT; every call ends with it
   Lines Tick();                                // a second passed: DURATION of each talking call
   void SetPushProperties(bool push) { options_.pushProperties = push; }
+  // A call the client reports talking that never rang: reported through another program's use.
+  Lines TalkingStranger(std::string* newId = nullptr);
   // The client restarts: every call is forgotten (their ids are then unknown); nothing is reported.
   void Restart();
   // The next join, or the next hold, is answered with an error and changes nothing.
   void RefuseNextJoin() { refuseJoin_ = true; }
   void RefuseNextHold() { refuseHold_ = true; }
+  // The next command's reply is never sent, or is held back until TakeLateReplies.
+  void LoseNextReply() { loseReply_ = true; }
+  void DelayNextReply() { delayReply_ = true; }
+  Lines TakeLateReplies();
 
   // Every command received, as received, oldest first.
   const std::vector<std::string>& Commands() const { return commands_; }
@@ -131,6 +139,9 @@ class CallModel {
   bool refuseHold_ = false;
   int protocol_ = options_.protocol;
   std::string repeatCancelled_;  // a dial whose CANCELLED is said again after the next reply
+  bool loseReply_ = false;
+  bool delayReply_ = false;
+  Lines late_;
 };
 
 // A command as the program's older tests know it: the number of a numbered tag left out ("#KALDU17 set

@@ -292,6 +292,10 @@ std::intptr_t ClientEmulator::OnCopyData(Hwnd sender, const void* copyData) {
       const auto size = static_cast<std::uint32_t>(line.size() + 1);
       outbox_.push_back({due, line + '\0', size, false});
     }
+    for (std::string& line : model_.TakeLateReplies()) {
+      const auto size = static_cast<std::uint32_t>(line.size() + 1);
+      outbox_.push_back({due + kLateReply, line + '\0', size, false});
+    }
     PostMessageW(ToHwnd(api_), kFlushMessage, 0, 0);
   }
   return 1;
@@ -445,6 +449,16 @@ void ClientEmulator::RefuseNextHold() {
   model_.RefuseNextHold();
 }
 
+void ClientEmulator::LoseNextReply() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_.LoseNextReply();
+}
+
+void ClientEmulator::DelayNextReply() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_.DelayNextReply();
+}
+
 bool ClientEmulator::SendLine(const std::string& text) {
   return QueueOne({{}, text + '\0', static_cast<std::uint32_t>(text.size() + 1), false});
 }
@@ -530,6 +544,7 @@ bool ClientEmulator::Missed(const std::string& id) { return Event(&CallModel::Mi
 bool ClientEmulator::FarEndHangsUp(const std::string& id) { return Event(&CallModel::FarEndHangsUp, id); }
 bool ClientEmulator::OperatorSwitchesTo(const std::string& id) { return Event(&CallModel::OperatorSwitchesTo, id); }
 bool ClientEmulator::VoicemailTakes(const std::string& id) { return Event(&CallModel::VoicemailTakes, id); }
+
 
 bool ClientEmulator::FarEndFails(const std::string& id, int reason) {
   Lines lines;

@@ -87,6 +87,11 @@ class ClientEmulator {
   // The next join, or the next hold, is answered with an error and changes nothing.
   void RefuseNextJoin();
   void RefuseNextHold();
+  // The next command's reply never comes, or comes kLateReply after the others (later than a program
+  // waits for it).
+  static constexpr std::chrono::milliseconds kLateReply{7000};
+  void LoseNextReply();
+  void DelayNextReply();
   // Sends a line as the client would (UTF-8, zero-terminated). False when not attached.
   bool SendLine(const std::string& text);
   // Sends bytes exactly as given with this cbData: malformed, unterminated, oversized or invalid UTF-8.

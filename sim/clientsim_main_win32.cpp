@@ -46,6 +46,8 @@ enum : int {
   kIdClientTransfers,
   kIdSignOut,
   kIdMoodText,
+  kIdLoseReply,
+  kIdLateReply,
 };
 
 struct ButtonSpec {
@@ -65,6 +67,8 @@ constexpr ButtonSpec kButtons[] = {
     {kIdSwitch, L"Switch to this call", false}, {kIdVoicemail, L"Voicemail takes it", false},
     {kIdRestart, L"Client restarts", false},  {kIdRefuseJoin, L"Refuse next join", false},
     {kIdRefuseHold, L"Refuse next hold", false},
+    {kIdLoseReply, L"Lose next reply", false},
+    {kIdLateReply, L"Next reply late", false},
     {kIdRefuse, L"Refuse deliveries", true},  {kIdNeverReply, L"Never reply", true},
     // The real client's further events.
     {kIdFarHolds, L"Far end holds", false},   {kIdFarResumes, L"Far end resumes", false},
@@ -225,6 +229,8 @@ class ClientSimWindow {
       case kIdRestart: done = emulator_.Restart(); break;
       case kIdRefuseJoin: emulator_.RefuseNextJoin(); break;
       case kIdRefuseHold: emulator_.RefuseNextHold(); break;
+      case kIdLoseReply: emulator_.LoseNextReply(); break;
+      case kIdLateReply: emulator_.DelayNextReply(); break;
       case kIdRefuse: emulator_.SetRefuseDeliveries(IsChecked(kIdRefuse)); break;
       case kIdNeverReply: emulator_.SetNeverReply(IsChecked(kIdNeverReply)); break;
       case kIdFarHolds: done = emulator_.FarEndHolds(call); break;

@@ -25,8 +25,8 @@ TEST(CallTable, ABurstLosesNoLineOfAFollowedCallAndStaysBounded) {
   for (int i = 0; i < 20; ++i) table.Report("5099", i % 2 == 0 ? "RINGING" : "EARLYMEDIA");
   EXPECT_EQ(table.Size(), 32U);
   const std::vector<CallStatusLine> news = table.TakeNews();
-  EXPECT_EQ(Joined({news.front(), news[31], news[32], news.back()}),
-            "1234 LOCALHOLD;1234 FINISHED;5099 RINGING;5099 EARLYMEDIA;");
+  EXPECT_EQ(Joined({news.front(), news[1], news[31], news[32], news.back()}),
+            "1234 LOCALHOLD;5069 RINGING;1234 FINISHED;5099 RINGING;5099 EARLYMEDIA;");  // the oldest made room
   EXPECT_EQ(news.size(), 2U + 30U + 16U);  // 30 other calls' one line each, the last 16 of 5099's
   EXPECT_EQ(table.StatusOf("1234"), "");
   EXPECT_EQ(table.StatusOf("5099"), "EARLYMEDIA");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <string>
@@ -191,12 +192,12 @@ TEST(TransferEngine, EarlyHangUps) {
 TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
   Scenario s;
   ScriptAnsweredAndHeld(s);
-  s.Return(6500);  // while Hold still pauses: lost when WaitSecondCall starts
-  s.Return(9050);  // seen at 9100; the client's reply reports the call in progress again
+  s.Return(6500);  // while Hold still pauses: acts once the caller is held, at 8100
+  s.Return(9050);  // its button is off with the caller talking: cleared, never fired later
   s.Hold(10050);
   s.Run(12500);
   const std::vector<Sent> expected = {
-      {9100, "#KALDU7 set call 1234 status inprogress"},
+      {8100, "#KALDU7 set call 1234 status inprogress"},
       {11100, "#KALDU8 set call 1234 status onhold"},  // Hold seen at 10100
       {12100, "#KALDU9 open contacts"},
   };
@@ -205,10 +206,10 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
                                    "\n=>wait for hold button pressing\n=>hold incoming call"
                                    "\n=>wait for placing 2nd call"))
       << s.log.Text();
-  const Trace idleAgain = {"9200 item 1002 on", "9200 item 1003 off", "9200 item 1004 off", "9200 item 1005 off"};
-  EXPECT_EQ(s.Only("9200 item"), idleAgain);
+  const Trace idleAgain = {"8200 item 1002 on", "8200 item 1003 off", "8200 item 1004 off", "8200 item 1005 off"};
+  EXPECT_EQ(s.Only("8200 item"), idleAgain);
   const Trace phases = {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold",
-                        "9200 phase call active", "11100 phase caller on hold"};
+                        "8200 phase call active", "11100 phase caller on hold"};
   EXPECT_EQ(s.Only(" phase "), phases);
 }
 
@@ -465,18 +466,53 @@ TEST(TransferEngine, ReloginWhileWaitingForAnIncomingCallConnectsAgain) {
 // A re-login reported while a call is handled is not acted on: the next WaitIncoming discards it.
 // The client back while a call rings: the user handle again, then the ringing call's status; the
 // client's error (it restarted and forgot the call) ends it, and the cycle starts over.
+// Only the client's errors for an unknown call end it; another error, or no reply, leaves it unknown:
+// it is asked about again a second later (five times at most) and still followed.
 TEST(TransferEngine, ReconnectOutsideWaitIncomingAsksForTheFollowedCalls) {
+  const struct {
+    const char* reply;
+    std::size_t asked;
+  } cases[] = {{"ERROR 12 Unknown call", 1}, {"ERROR 11 Invalid call id", 1},
+               {"ERROR 20 Unknown call", 1}, {"ERROR 9901 Internal error", 6},
+               {"", 6}};  // no reply: each wait takes 5000 ms
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    Scenario s;
+    s.Status(kRings, "1234", "RINGING");
+    s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
+    const std::string reply = c.reply;
+    s.client.override = [reply](const std::string& cmd) {
+      return cmd.find(" get call ") == std::string::npos ? "" : reply.empty() ? "CALL 1234 DURATION 1" : TagOf(cmd) + reply;
+    };
+    s.Status(16000, "1234", "INPROGRESS");
+    s.Run(42000);
+    const Commands sent = s.CommandsFrom(1);
+    const auto asked = std::count_if(sent.begin(), sent.end(), [](const std::string& command) { return EndsWith(command, " get call 1234 status"); });
+    EXPECT_EQ(static_cast<std::size_t>(asked), c.asked);
+    const std::string reconnected = std::string(kStartLog) + "\n=>incoming call rings" +
+                                    "re-connect Skype\n\n\naccess Skype successfully... protocol 5... get current user handle... ";
+    if (c.asked == 1) {
+      EXPECT_EQ(s.log.Text(), reconnected + "\n=>answer incoming call\n\n=>wait for incoming call");
+    } else {
+      EXPECT_NE(s.log.Text().find("\n=>wait for hold button pressing"), std::string::npos) << s.log.Text();
+    }
+  }
+}
+
+// A reply is read for the command it answers: an unknown call's error does not end the next call,
+// whose reply does not come.
+TEST(TransferEngine, ReplyIsReadForItsOwnCommand) {
   Scenario s;
   s.Status(kRings, "1234", "RINGING");
+  s.Status(kRings, "1240", "RINGING");
   s.At(3500, [&] { s.board.reconnectNeeded.store(true); });
-  s.client.override = [](const std::string& c) {
-    return c.find(" get call ") != std::string::npos ? TagOf(c) + "ERROR 12 Unknown call" : "";
+  s.client.override = [](const std::string& cmd) {
+    return cmd.find(" get call 1234") != std::string::npos ? TagOf(cmd) + "ERROR 12 Unknown call"
+           : cmd.find(" get call 1240") != std::string::npos ? "CALL 1240 DURATION 1" : "";
   };
-  s.Run(8000);
-  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU4 protocol 5", "#KALDU5 get currentuserhandle", "#KALDU6 get call 1234 status"}));
-  EXPECT_EQ(s.log.Text(), std::string(kStartLog) + "\n=>incoming call rings" +
-                            "re-connect Skype\n\n\naccess Skype successfully... protocol 5... get current user handle... "
-                            "\n=>answer incoming call\n\n=>wait for incoming call");
+  s.Status(9000, "1240", "INPROGRESS");
+  s.Run(30000);
+  EXPECT_NE(s.log.Text().find("\n=>wait for hold button pressing"), std::string::npos) << s.log.Text();  // 1240 answered
 }
 
 // How long a command holds the engine, by how the client treats it.

@@ -143,17 +143,20 @@ TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
   std::string second;
   model.IncomingCall("caller", &first);
   model.OperatorAnswers(first);
-  model.OperatorDials("target", &second);
+  // Dialling holds the caller, as the client does; either before or after the dial's first line.
+  EXPECT_EQ(model.OperatorDials("target", &second, true),
+            (Lines{"CALL 1240 STATUS UNPLACED", "CALL 1240 STATUS ROUTING", "CALL 1234 STATUS LOCALHOLD",
+                   "CALL 1240 STATUS ROUTING", "CALL 1240 STATUS RINGING"}));
   const std::vector<CommandCase> cases = {
       {"#K set call 1234 join_conference 1240", {"#K ERROR 72 Cannot create conference"}},  // still ringing
       {"#K set call 1234 join_conference 1234", {"#K ERROR 72 Cannot create conference"}},
-      {"#K set call 1234 join_conference 9", {"#K ERROR 20 Unknown call"}},
+      {"#K set call 1234 join_conference 9", {"#K ERROR 71 Invalid conference participant NO"}},
   };
   for (const CommandCase& c : cases) {
     EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
   }
-  // The far end's answer holds the caller, as the client does; the join takes the caller off hold.
-  EXPECT_EQ(model.FarEndAnswers(second), (Lines{"CALL 1234 STATUS LOCALHOLD", "CALL 1240 STATUS INPROGRESS"}));
+  // The join takes the caller off hold.
+  EXPECT_EQ(model.FarEndAnswers(second), (Lines{"CALL 1240 STATUS INPROGRESS"}));
   EXPECT_EQ(model.HandleCommand("#K set call 1234 join_conference 1240"),
             (Lines{"#K CALL 1234 CONF_ID 1", "CALL 1234 STATUS INPROGRESS"}));
 }
