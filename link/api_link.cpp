@@ -258,6 +258,10 @@ void ApiLink::BeginLoss() {
 }
 
 void ApiLink::OnTimer() {
+  // A client that went without a word (its window destroyed, its process killed) is lost exactly as
+  // after a refused delivery; otherwise nothing would notice until Halvane next sends a command.
+  const WindowHandle apiWindow = board_.apiWindow.load();
+  if (apiWindow != 0 && !windows_.WindowExists(apiWindow)) commands_.ForgetClient(apiWindow);
   if (commands_.TakeClientLost()) BeginLoss();
   if (board_.apiWindow.load() != 0) {
     ticksWaited_ = 0;

@@ -48,6 +48,7 @@ CHalvaneDlg::~CHalvaneDlg() {
 void CHalvaneDlg::UseNotices(TrayNotices& notices, const NoticeSettings& settings) {
   m_notices = &notices;
   m_reminder = HoldReminder(static_cast<std::uint64_t>(settings.holdReminderSeconds) * 1000);
+  m_noticeReports = settings.reports;
 }
 
 bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -165,6 +166,10 @@ BOOL CHalvaneDlg::OnInitDialog() {
 
   // Written before the link thread exists, so the other threads always find it set.
   m_board.mainWindow.store(reinterpret_cast<WindowHandle>(m_hWnd));
+  // A mistake in the notices' own settings is not told as a notice: those settings are in doubt.
+  if (m_keyLog != nullptr) {
+    for (const std::string& report : m_noticeReports) ReportSetupProblem(report, *m_keyLog, NoNotices());
+  }
   if (m_keys != nullptr && m_keyLog != nullptr) {
     m_keys->Register(m_hWnd, *m_keyLog, m_notices != nullptr ? static_cast<Notices&>(*m_notices) : NoNotices());
   }

@@ -119,6 +119,7 @@ class CHalvaneDlg final : public CTrayIconDlg {
   TrayNotices* m_notices = nullptr;
   HoldReminder m_reminder{0};
   bool m_bHiddenOnce = false;
+  std::vector<std::string> m_noticeReports;
   std::vector<std::pair<Notice, std::string>> m_noticesBeforeHide;
   unsigned m_flashesLeft = 0;
 };
