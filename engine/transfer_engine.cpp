@@ -468,6 +468,7 @@ EngineState TransferEngine::WaitSecondResponse() {
       if (whose == Whose::kSecond && answeredOrEnded) return EngineState::kSecondOutcome;
       if (whose == Whose::kFirst && answeredOrEnded && !MoreNewsOf(firstCallId_)) return EngineState::kSecondOutcome;
     }
+    if (board_.returnRequest.load()) return ReturnFromSecondCall();
     if (!Pause(1000)) return EngineState::kStopped;
   }
 }
@@ -518,6 +519,18 @@ void TransferEngine::Unpark() {
   parked_.clear();
 }
 
+EngineState TransferEngine::ReturnFromSecondCall() {
+  // Return while dialling or talking to the second party: that call ends, then the caller is resumed as
+  // from WaitSecondCall, whose own reading takes the resumed caller back to WaitHold.
+  Log(kLogReturn);
+  HangUpIfLive(secondCallId_);
+  SetSecondCall(std::string());
+  board_.transferAllowed.store(false);
+  Send(command::kResume, firstCallId_);
+  board_.returnRequest.store(false);
+  return EngineState::kWaitSecondCall;
+}
+
 EngineState TransferEngine::CallerHeldInClient() {
   ApplyHeldButtons();
   phases_.PhaseChanged(CallPhase::kCallerOnHold);  // phase: caller on hold
@@ -553,6 +566,7 @@ EngineState TransferEngine::WaitTransfer() {
       if (StatusIs(kInProgress) && !MoreNewsOf(firstCallId_)) return FirstCallResumed();
     }
     if (board_.transferRequest.load()) return EngineState::kConference;
+    if (board_.returnRequest.load()) return ReturnFromSecondCall();
     if (!Pause(100)) return EngineState::kStopped;
     if (board_.blindTransferRequest.load()) {
       board_.transferRequest.store(true);

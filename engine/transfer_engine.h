@@ -138,6 +138,8 @@ class TransferEngine {
   void ApplyHeldButtons();
   // The caller was taken off hold in the client, or by Return: back to waiting for Hold.
   EngineState FirstCallResumed();
+  // The operator's Return while a second call rings or talks: it is hung up and the caller resumed.
+  EngineState ReturnFromSecondCall();
   void Log(const char* text) { log_.WriteLog(text); }
   void ApplyIdleButtons();
   void ApplyConferenceButtons();

@@ -107,8 +107,6 @@ bool CommandLink::SendCommand(const char* text) {
 void CommandLink::ForgetClient(WindowHandle window) {
   if (window == 0 || !board_.apiWindow.compare_exchange_strong(window, 0)) return;
   clientLost_.store(true);
-  std::printf("!!! Disconnected\n");
-  std::fflush(stdout);
 }
 
 void CommandLink::EndStall() {

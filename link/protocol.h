@@ -79,7 +79,7 @@ class CommandLink final : public CommandSender {
   // link thread takes it to look for the client again.
   bool TakeClientLost() { return clientLost_.exchange(false); }
   // Any thread: the client's window is known to be gone. Forgets it as a refused delivery does (unless
-  // a new attach recorded another meanwhile) and prints "!!! Disconnected\n".
+  // a new attach recorded another meanwhile); nothing was sent, so nothing is printed.
   void ForgetClient(WindowHandle window);
 
   // The link window, the sender of every command; set by the link thread while it owns one.

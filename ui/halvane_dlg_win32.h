@@ -33,6 +33,9 @@ inline constexpr char kCloseRequestMessageName[] = "Halvane.CloseRequest";
 inline constexpr LRESULT kCloseAccepted = 1;
 inline constexpr LRESULT kCloseDeclined = 2;
 
+// Asked when the window is closed while a caller is on hold.
+inline constexpr char kCloseOnHoldQuestion[] = "A caller is on hold. Take the caller back and end Halvane?";
+
 class CHalvaneDlg final : public CTrayIconDlg {
  public:
   CHalvaneDlg(CallBoard& board, DialogItems& items, LinkThreadStarter startLinkThread, HWND parent = nullptr);
@@ -97,6 +100,10 @@ class CHalvaneDlg final : public CTrayIconDlg {
   void OnEndSession(bool ending);
   // Restores the sound once, then ends the dialog.
   void EndInOrder(INT_PTR result);
+  // OK, Cancel (Esc) and close: with a caller on hold, asks first; Yes makes the Return request and
+  // ends once the caller is back (kReturnTimer, at most kReturnBeforeEndMs); No keeps Halvane running.
+  void AskThenEnd(INT_PTR result);
+  void OnReturnTick();
 
   CallBoard& m_board;
   DialogItems& m_items;
@@ -114,6 +121,16 @@ class CHalvaneDlg final : public CTrayIconDlg {
   static constexpr UINT_PTR kReminderTimer = 3;
   static constexpr UINT kReminderTickMs = 1000;
   static constexpr UINT_PTR kFlashTimer = 4;
+  static constexpr UINT_PTR kReturnTimer = 5;
+  static constexpr UINT kReturnPollMs = 50;
+  // Long enough for the engine's hang-up and resume with their replies; bounded all the same.
+  static constexpr ULONGLONG kReturnBeforeEndMs = 8000;
+  // Windows gives a program about 5 s after WM_ENDSESSION before it counts as hanging.
+  static constexpr ULONGLONG kReturnAtSessionEndMs = 4000;
+  bool m_bAsking = false;
+  bool m_bReturningToEnd = false;
+  INT_PTR m_endResult = IDCANCEL;
+  ULONGLONG m_returnDeadline = 0;
 
   CallPhase m_phase = CallPhase::kAtRest;
   TrayNotices* m_notices = nullptr;

@@ -617,5 +617,47 @@ TEST_F(HalvaneE2eTest, HiddenWindowIgnoresTabThenSpace) {
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
 
+// Closing with a caller on hold asks first: No keeps Halvane; Yes hangs up the dial, takes the caller
+// back, then ends. A session's end with a caller on hold takes the caller back before Halvane goes.
+TEST_F(HalvaneE2eTest, ClosingOrTheSessionEndingWithACallerOnHoldTakesTheCallerBack) {
+  for (const bool sessionEnds : {false, true}) {
+    SCOPED_TRACE(sessionEnds ? "session end" : "close");
+    ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
+    const std::string call = AnswerACall("caller1");
+    ASSERT_TRUE(halvane_.Press(kIdHold));
+    ASSERT_TRUE(LogGrows("\n=>wait for placing 2nd call", 0));
+    const std::string dial = client_.OperatorDials("party2");
+    ASSERT_TRUE(LogGrows("\n=>wait for 2nd call response", 0));
+    HWND main = halvane_.MainWindow();
+    if (sessionEnds) {
+      DWORD_PTR ignored = 0;
+      ASSERT_TRUE(SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &ignored));
+      SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, &ignored);
+    } else {
+      for (const WPARAM answer : {IDNO, IDYES}) {
+        ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (box = GetWindow(main, GW_ENABLEDPOPUP)) != nullptr; }, kStepDeadline,
+                              "the question whether to take the caller back"));
+        wchar_t text[128] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, 128);
+        EXPECT_STREQ(text, L"A caller is on hold. Take the caller back and end Halvane?");
+        ASSERT_TRUE(PostMessageW(box, WM_COMMAND, answer, 0));
+        if (answer == IDNO) {
+          EXPECT_FALSE(halvane_.WaitForExit(kQuietWindow)) << "No ended Halvane";
+          EXPECT_TRUE(WaitUntil([&] { return GetWindow(main, GW_ENABLEDPOPUP) == nullptr; }, "the question to go"));
+        }
+      }
+    }
+    EXPECT_TRUE(ClientReceives("#KALDU set call " + dial + " status finished"));
+    EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
+    EXPECT_TRUE(halvane_.WaitForExit(kStepDeadline)) << "Halvane did not end after taking the caller back";
+    EXPECT_EQ(client_.CallStatus(call), "INPROGRESS");
+    halvane_.Terminate();
+    client_.Stop();
+    ASSERT_TRUE(client_.Start());
+  }
+}
+
 }  // namespace
 }  // namespace halvane::e2e
