@@ -24,6 +24,7 @@ struct Call {
   std::string status;  // the last status word reported for it
   bool held = false;   // held by us (LOCALHOLD/ONHOLD)
   std::uint64_t conference = 0;  // the conference it was joined to; 0 for none
+  std::string displayName;       // the far end's display name (any text); empty: its handle is shown
 };
 
 class CallModel {
@@ -68,6 +69,8 @@ class CallModel {
   // until someone hangs up, which closes it with VM_SENT.
   Lines VoicemailTakes(std::string_view id);
   Lines RedialPending(std::string_view id);  // outgoing ringing -> REDIAL_PENDING, ROUTING again
+  // The far end of call `id` shows itself as `name` (GET CALL <id> PARTNER_DISPNAME); false when unknown.
+  bool NameCall(std::string_view id, std::string name);
   // The client restarts: every call is forgotten (their ids are then unknown); nothing is reported.
   void Restart();
   // The next join, or the next hold, is answered with an error and changes nothing.
@@ -88,6 +91,10 @@ class CallModel {
   Lines ChangeStatus(const std::string& tag, Call& call, const std::string& wanted);
   Lines Join(const std::string& tag, Call& first, std::string_view secondId);
   Lines HoldOthers(const Call& except);
+  // GET CALL <id> PARTNER_HANDLE | PARTNER_DISPNAME; empty for any other property.
+  Lines CallProperty(const std::string& tag, std::string_view id, const std::string& property);
+  // SEARCH ACTIVECALLS: "CALLS 1234, 1240", "CALLS " when none.
+  Lines SearchActiveCalls(const std::string& tag) const;
   Lines Reply(const std::string& tag, const std::string& text, Lines notifications) const;
   static Lines Error(const std::string& tag, int code, std::string_view text);
   Call* Find(std::string_view id);

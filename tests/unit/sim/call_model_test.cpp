@@ -40,6 +40,24 @@ TEST(CallModelTest, AnswersEachCommandWithItsReply) {
   }
 }
 
+// The live calls, in id order, and the far end's names, as the client gives them on request.
+TEST(CallModelTest, SearchesLiveCallsAndNamesTheirFarEnds) {
+  CallModel model;
+  EXPECT_EQ(model.HandleCommand("#KALDU3 SEARCH ACTIVECALLS"), Lines{"#KALDU3 CALLS "});
+  std::string first, second, third;
+  model.IncomingCall("anna.berg", &first);
+  model.OperatorDials("+4712345678", &second);
+  model.IncomingCall("carl", &third);
+  model.Missed(third);
+  ASSERT_TRUE(model.NameCall(first, "Anna Berg"));
+  EXPECT_EQ(model.HandleCommand("SEARCH ACTIVECALLS"), Lines{"CALLS 1234, 1240"});
+  EXPECT_EQ(model.HandleCommand("#1 GET CALL 1234 PARTNER_DISPNAME"), Lines{"#1 CALL 1234 PARTNER_DISPNAME Anna Berg"});
+  EXPECT_EQ(model.HandleCommand("#2 get call 1234 partner_handle"), Lines{"#2 CALL 1234 PARTNER_HANDLE anna.berg"});
+  EXPECT_EQ(model.HandleCommand("#3 GET CALL 1240 PARTNER_DISPNAME"), Lines{"#3 CALL 1240 PARTNER_DISPNAME +4712345678"});
+  EXPECT_EQ(model.HandleCommand("#4 GET CALL 999 PARTNER_DISPNAME"), Lines{"#4 ERROR 12 Unknown call"});
+  EXPECT_EQ(model.HandleCommand("#5 GET CALL 1234 COLOUR"), Lines{"#5 ERROR 7 GET: invalid WHAT"});
+}
+
 TEST(CallModelTest, RecordsEveryCommandAsReceived) {
   CallModel model;
   model.HandleCommand("#KALDU set AGC on");
