@@ -526,7 +526,7 @@ EngineState TransferEngine::ReturnFromSecondCall() {
   HangUpIfLive(secondCallId_);
   SetSecondCall(std::string());
   board_.transferAllowed.store(false);
-  Send(command::kResume, firstCallId_);
+  Send(command::kResume, firstCallId_);  // the caller back
   board_.returnRequest.store(false);
   return EngineState::kWaitSecondCall;
 }
