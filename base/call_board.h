@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/call_names.h"
 #include "base/call_status_feed.h"
 #include "base/call_table.h"
 #include "base/shared_text.h"
@@ -58,6 +59,9 @@ struct CallBoard {
   // The engine's own record of the two calls of a transfer; the second is always this cycle's dial.
   CallIdText firstCallId;
   CallIdText secondCallId;
+
+  // The far ends' names, for the user interface only; the engine never reads them.
+  CallNames names;
 };
 
 }  // namespace halvane

@@ -224,14 +224,23 @@ void CHalvaneDlg::OnNotices() {
       continue;
     }
     if (IsWindowVisible(m_hWnd)) continue;
-    const NoticeText text = FormatNotice(notice.first, notice.second.c_str());
+    // The engine does not know the names: the party is the one the tooltip last showed.
+    std::string detail = notice.second;
+    if (detail.empty() && notice.first == Notice::kHeldCallerHungUp) detail = m_callerName;
+    if (detail.empty() && notice.first == Notice::kDialUnanswered) detail = m_secondName;
+    const NoticeText text = FormatNotice(notice.first, detail.c_str());
     ShowBalloon(text.title.c_str(), text.text.c_str());
   }
 }
 
 void CHalvaneDlg::OnReminderTick() {
+  // The tooltip's hold time is kept current while the caller waits.
+  ShowCallTip();
+  ModifyIcon();
   if (!m_reminder.Tick(GetTickCount64(), m_board.transferAllowed.load())) return;
-  if (m_notices != nullptr) m_notices->Notify(Notice::kHoldReminder, nullptr);
+  const CallParties parties = Parties();
+  const std::string waited = parties.caller + " has been on hold " + HoldTimeText(parties.heldMs);
+  if (m_notices != nullptr) m_notices->Notify(Notice::kHoldReminder, waited.c_str());
   m_flashesLeft = kFlashChanges;
   SetTimer(m_hWnd, kFlashTimer, kFlashTickMs, nullptr);
 }

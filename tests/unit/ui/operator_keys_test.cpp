@@ -48,22 +48,12 @@ TEST(ParseHotkey, ReadsKeyTexts) {
       {"Win+E", kSystem, 0, 0, ""},
       {"Win+Shift+S", kSystem, 0, 0, ""},
       {"Win+3", kSystem, 0, 0, ""},
-      {"Win+Pause", kSystem, 0, 0, ""},  // Win with anything is the shell's
-      {"Win+Space", kSystem, 0, 0, ""},
-      {"Win+Up", kSystem, 0, 0, ""},
-      {"Ctrl+Win+D", kSystem, 0, 0, ""},
-      {"Ctrl+Alt+Win+H", kSystem, 0, 0, ""},
-      {"Ctrl+C", kShortcut, 0, 0, ""},  // Ctrl or Alt alone on a letter, digit or F1-F11: every program's
-      {"Ctrl+V", kShortcut, 0, 0, ""},
-      {"ctrl+x", kShortcut, 0, 0, ""},
-      {"Ctrl+Z", kShortcut, 0, 0, ""},
-      {"Alt+F", kShortcut, 0, 0, ""},
-      {"Ctrl+F4", kShortcut, 0, 0, ""},
-      {"Ctrl+F1", kShortcut, 0, 0, ""},
-      {"Alt+F11", kShortcut, 0, 0, ""},
-      {"Ctrl+Shift+F9", kShortcut, 0, 0, ""},
-      {"Alt+Shift+1", kShortcut, 0, 0, ""},
-      {"Ctrl+0", kShortcut, 0, 0, ""},
+      {"Win+Pause", kSystem, 0, 0, ""}, {"Win+Space", kSystem, 0, 0, ""}, {"Win+Up", kSystem, 0, 0, ""},  // the shell's
+      {"Ctrl+Win+D", kSystem, 0, 0, ""}, {"Ctrl+Alt+Win+H", kSystem, 0, 0, ""},
+      {"Ctrl+C", kShortcut, 0, 0, ""}, {"Ctrl+V", kShortcut, 0, 0, ""}, {"ctrl+x", kShortcut, 0, 0, ""},  // every program's
+      {"Ctrl+Z", kShortcut, 0, 0, ""}, {"Alt+F", kShortcut, 0, 0, ""}, {"Ctrl+F4", kShortcut, 0, 0, ""},
+      {"Ctrl+F1", kShortcut, 0, 0, ""}, {"Alt+F11", kShortcut, 0, 0, ""}, {"Ctrl+Shift+F9", kShortcut, 0, 0, ""},
+      {"Alt+Shift+1", kShortcut, 0, 0, ""}, {"Ctrl+0", kShortcut, 0, 0, ""},
       {"Ctrl+Ctrl+H", kBad, 0, 0, ""},  // a modifier twice
       {"Ctrl+H+J", kBad, 0, 0, ""},     // two keys
       {"Ctrl+Alt", kBad, 0, 0, ""},     // no key
@@ -139,54 +129,43 @@ TEST(PlanHotkeys, DefaultsEntriesAndClashes) {
 }
 
 TEST(ReadHalvaneIni, ValuesAndMistakesEachToldOnce) {
-  const char* const p = "!!! Halvane.ini: ";
+  const std::string n = " is neither 0 nor 1; notices stay on\n", s = " is not whole seconds from 0 to 86400; keeping 60\n";
   const struct {
     const char* text;
     bool show;
     unsigned reminder;
     const char* hold;  // nullptr: not written
-    std::vector<std::string> reports;
-    std::vector<std::string> noticeReports;
+    std::vector<std::string> reports, noticeReports;  // without "!!! Halvane.ini: "
   } rows[] = {
-      {"", true, 60, nullptr, {}, {}},
+      {"", true, 60, nullptr, {}, {}}, {"[Notices]\nHoldReminder=1\n", true, 1, nullptr, {}, {}},
       {"\xEF\xBB\xBF[notices]\r\nshow = 0   ; no notices\r\nHoldReminder=90\r\n", false, 90, nullptr, {}, {}},
       {"[Notices]\nShow=1\nHoldReminder=0\n[Hotkeys]\nHold = Ctrl+Alt+F5 ; mine\n", true, 0, "Ctrl+Alt+F5", {}, {}},
-      {"[Notices]\nHoldReminder=1\n", true, 1, nullptr, {}, {}},
       {"[Notices]\nHoldReminder=86400\n", true, 86400, nullptr, {}, {}},
-      {"[Notices]\nShow=yes\n", true, 60, nullptr, {}, {std::string(p) + "Show=yes is neither 0 nor 1; notices stay on\n"}},
-      {"[Notices]\nShow=\n", true, 60, nullptr, {}, {std::string(p) + "Show= is neither 0 nor 1; notices stay on\n"}},
-      {"[Notices]\nShow=true\nHoldReminder=abc\n", true, 60, nullptr, {},
-       {std::string(p) + "Show=true is neither 0 nor 1; notices stay on\n",
-        std::string(p) + "HoldReminder=abc is not whole seconds from 0 to 86400; keeping 60\n"}},
-      {"[Notices]\nHoldReminder=-5\n", true, 60, nullptr, {},
-       {std::string(p) + "HoldReminder=-5 is not whole seconds from 0 to 86400; keeping 60\n"}},
-      {"[Notices]\nHoldReminder=86401\n", true, 60, nullptr, {},
-       {std::string(p) + "HoldReminder=86401 is not whole seconds from 0 to 86400; keeping 60\n"}},
-      {"[Notices]\nHoldReminder=1m\n", true, 60, nullptr, {},
-       {std::string(p) + "HoldReminder=1m is not whole seconds from 0 to 86400; keeping 60\n"}},
-      {"[Notices]\nHoldReminder=99999999999\n", true, 60, nullptr, {},
-       {std::string(p) + "HoldReminder=99999999999 is not whole seconds from 0 to 86400; keeping 60\n"}},
-      {"[Hotkeys]\nHlod=Ctrl+Alt+F5\nHlod=x\n", true, 60, nullptr,
-       {std::string(p) + "Hlod= in [Hotkeys] is not an entry Halvane knows; ignored\n"}, {}},
-      {"[Hotkey]\nHold=Ctrl+Alt+F5\n[Hotkey]\n", true, 60, nullptr,
-       {std::string(p) + "[Hotkey] is not a section Halvane knows; its entries are ignored\n"}, {}},
-      {"[Hotkeys]\nHold=Ctrl+Alt+F5\n[HOTKEYS]\nHold=Ctrl+Alt+F6\n", true, 60, "Ctrl+Alt+F5",
-       {std::string(p) + "[HOTKEYS] appears again; only the first is read\n"}, {}},
+      {"[Notices]\nShow=yes\n", true, 60, nullptr, {}, {"Show=yes" + n}}, {"[Notices]\nShow=\n", true, 60, nullptr, {}, {"Show=" + n}},
+      {"[Notices]\nShow=true\nHoldReminder=abc\n", true, 60, nullptr, {}, {"Show=true" + n, "HoldReminder=abc" + s}},
+      {"[Hotkeys]\nHlod=Ctrl+Alt+F5\nHlod=x\n", true, 60, nullptr, {"Hlod= in [Hotkeys] is not an entry Halvane knows; ignored\n"}, {}},
+      {"[Hotkey]\nHold=Ctrl+Alt+F5\n[Hotkey]\n", true, 60, nullptr, {"[Hotkey] is not a section Halvane knows; its entries are ignored\n"}, {}},
+      {"[Hotkeys]\nHold=Ctrl+Alt+F5\n[HOTKEYS]\nHold=Ctrl+Alt+F6\n", true, 60, "Ctrl+Alt+F5", {"[HOTKEYS] appears again; only the first is read\n"}, {}},
       {"[Hotkeys]\nHold=Ctrl+Alt+F5\nhold=Ctrl+Alt+F6\nTransfer\n", true, 60, "Ctrl+Alt+F5",
-       {std::string(p) + "hold= appears again in [Hotkeys]; only the first is read\n",
-        std::string(p) + "\"Transfer\" in [Hotkeys] is not an entry; ignored\n"}, {}},
-      {"Show=0\n[Notices\nShow=0\n", true, 60, nullptr,
-       {std::string(p) + "Show= outside any section is not an entry Halvane knows; ignored\n",
-        std::string(p) + "\"[Notices\" is not a section; what follows up to the next section is ignored\n"}, {}},
+       {"hold= appears again in [Hotkeys]; only the first is read\n", "\"Transfer\" in [Hotkeys] is not an entry; ignored\n"}, {}},
+      {"Show=0\n[Notices\nShow=0\n", true, 60, nullptr, {"Show= outside any section is not an entry Halvane knows; ignored\n",
+       "\"[Notices\" is not a section; what follows up to the next section is ignored\n"}, {}},
   };
+  const auto told = [](std::vector<std::string> reports) {
+    for (std::string& report : reports) report.insert(0, "!!! Halvane.ini: ");
+    return reports;
+  };
+  for (const char* value : {"-5", "86401", "1m", "99999999999", "1 0"}) {
+    EXPECT_EQ(ReadHalvaneIni(std::string("[Notices]\nHoldReminder=") + value).noticeReports, told({"HoldReminder=" + std::string(value) + s}));
+  }
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text);
     const HalvaneIni ini = ReadHalvaneIni(row.text);
     EXPECT_EQ(ini.showNotices, row.show);
     EXPECT_EQ(ini.holdReminderSeconds, row.reminder);
     EXPECT_EQ(ini.keys[0].value_or("(none)"), row.hold != nullptr ? row.hold : "(none)");
-    EXPECT_EQ(ini.reports, row.reports);
-    EXPECT_EQ(ini.noticeReports, row.noticeReports);
+    EXPECT_EQ(ini.reports, told(row.reports));
+    EXPECT_EQ(ini.noticeReports, told(row.noticeReports));
   }
 }
 
