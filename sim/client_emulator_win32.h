@@ -111,6 +111,10 @@ class ClientEmulator {
   bool FarEndHangsUp(const std::string& id);
   bool OperatorSwitchesTo(const std::string& id);  // the call talking is held, then this one resumed
   bool VoicemailTakes(const std::string& id);      // greeting and recording; a hang-up closes it
+  // The far end's display name, given on GET CALL <id> PARTNER_DISPNAME. False for an unknown call.
+  bool NameCall(const std::string& id, const std::string& name);
+  // (Stop is the API window vanishing without a word; Start makes a new one that does not announce
+  // itself, to be found by the program's own look.)
 
   // --- What happened -----------------------------------------------------------------------------
   std::vector<TranscriptEntry> Transcript() const;
