@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/call_names.h"
 #include "base/call_table.h"
 #include "base/shared_text.h"
 
@@ -31,6 +32,7 @@ enum ItemId : int {
 };
 
 using HandleText = SharedText<256>;
+using CallIdText = SharedText<CallTable::kIdCapacity>;
 
 struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
@@ -58,6 +60,12 @@ struct CallBoard {
   Flag transferRequest{false};
   Flag returnRequest{false};
   Flag blindTransferRequest{false};
+
+  // The cycle's caller and second party as the engine follows them, and the far ends' names: for the
+  // window's tooltip only; the engine never reads them back.
+  CallIdText firstCallId;
+  CallIdText secondCallId;
+  CallNames names;
 };
 
 }  // namespace halvane

@@ -16,18 +16,24 @@ std::string SessionLog::FilePathFor(std::string_view handle) const {
   return JoinPath(JoinPath(folder_, "log"), name);
 }
 
-void SessionLog::WriteLog(const char* text) {
-  if (text == nullptr) return;
-  const std::size_t length = std::strlen(text);
+void SessionLog::WriteLog(const char* given) {
+  if (given == nullptr) return;
   const std::string handle = board_.userHandle.Load();
 
   std::lock_guard<std::mutex> lock(mutex_);
+  // Progress lines carry their break in front and warnings theirs at the end, so a warning after a
+  // progress line would run on from it: it gets a line of its own.
+  const bool warning = std::strncmp(given, "!!!", 3) == 0;
+  const std::string joined = warning && !lineEnded_ ? "\n" + std::string(given) : std::string(given);
+  const char* const text = joined.c_str();
+  const std::size_t length = joined.size();
   if (handle.empty()) {
     // Held back whole or not at all.
     if (pendingLength_ + length < kPendingSize) {
       std::memcpy(pending_ + pendingLength_, text, length);
       pendingLength_ += length;
       pending_[pendingLength_] = '\0';
+      if (length != 0) lineEnded_ = text[length - 1] == '\n';
     }
     return;
   }
@@ -42,6 +48,7 @@ void SessionLog::WriteLog(const char* text) {
   }
   std::fwrite(text, 1, length, file);
   std::fclose(file);
+  if (length != 0) lineEnded_ = text[length - 1] == '\n';
 }
 
 }  // namespace halvane

@@ -23,7 +23,7 @@ class SessionLog final : public LogWriter {
   // `folder` holds the "log" folder; empty for the current directory. The "log" folder is never created.
   explicit SessionLog(const CallBoard& board, std::string folder = std::string());
 
-  // Safe from any thread: texts never interleave. Failures are silent; a text that cannot be written
+  // Safe from any thread: texts never interleave. A warning ("!!! ...") always starts a line of its own. Failures are silent; a text that cannot be written
   // is lost, while held-back texts wait for a later call that can open the file.
   void WriteLog(const char* text) override;
 
@@ -36,6 +36,8 @@ class SessionLog final : public LogWriter {
   std::mutex mutex_;
   char pending_[kPendingSize] = {};
   std::size_t pendingLength_ = 0;
+  // Whether the last text kept ended its line; unknown at start (the file may end mid-line).
+  bool lineEnded_ = false;
 };
 
 }  // namespace halvane

@@ -319,6 +319,7 @@ bool TransferEngine::Send(const char* format, const std::string& id1, const std:
 
 void TransferEngine::SetSecondCall(const std::string& id) {
   roles_.second = id;
+  board_.secondCallId.Store(id);
   // Taken as this cycle's dial, also when its first line was already RINGING: one still ringing when
   // the cycle ends is hung up, never taken for a caller.
   if (!id.empty() && StillRings(board_.calls.StatusOf(id))) CallRoles::Add(roles_.dialled, id);
@@ -468,6 +469,7 @@ EngineState TransferEngine::Ringing() {
 EngineState TransferEngine::Answer() {
   Log(kLogAnswer);
   roles_.caller = current_.id;
+  board_.firstCallId.Store(roles_.caller);
   board_.holdRequest.store(false);
   roles_.answered.clear();
   CallRoles::Drop(roles_.ringing, roles_.caller);

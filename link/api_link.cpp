@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "link/codec.h"
+#include "link/partner_name.h"
 
 namespace halvane {
 namespace {
@@ -180,6 +181,8 @@ bool ApiLink::OnCopyData(WindowHandle sender, const void* data, std::size_t size
 
   // Undecodable text is dropped, but the message still came from the client: answering 0 would tell
   // the client the connection is broken.
+  // A far end's name is cleaned as the client's UTF-8; the line is still a reply to its command.
+  ReadPartnerName(codePage_, text, board_.names);
   std::unique_ptr<char[]> local;
   if (*text != '\0' && Utf8ToLocal(codePage_, text, local)) ParseNotification(board_, local.get());
   return true;
@@ -258,6 +261,10 @@ void ApiLink::BeginLoss() {
 }
 
 void ApiLink::OnTimer() {
+  // A client that went without a word (its window destroyed, its process killed) is lost exactly as
+  // after a refused delivery; otherwise nothing would notice until Halvane next sends a command.
+  const WindowHandle apiWindow = board_.apiWindow.load();
+  if (apiWindow != 0 && !windows_.WindowExists(apiWindow)) commands_.ForgetClient(apiWindow);
   if (commands_.TakeClientLost()) BeginLoss();
   if (board_.apiWindow.load() != 0) {
     ticksWaited_ = 0;

@@ -89,7 +89,8 @@ class ApiLink final : public LinkWindowEvents {
   void OnDestroy() override;
   bool OnCopyData(WindowHandle sender, const void* data, std::size_t size) override;
   bool OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-  // Looks for the client again once the rediscovery interval has passed without one attached.
+  // Forgets a client whose window no longer exists; looks for the client again once the rediscovery
+  // interval has passed without one attached.
   void OnTimer() override;
 
   WindowHandle LinkWindow() const { return linkWindow_.load(); }

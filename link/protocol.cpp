@@ -121,6 +121,11 @@ bool CommandLink::SendCommand(const char* text) {
   return false;
 }
 
+void CommandLink::ForgetClient(WindowHandle window) {
+  if (window == 0 || !board_.apiWindow.compare_exchange_strong(window, 0)) return;
+  clientLost_.store(true);
+}
+
 void CommandLink::EndStall() {
   if (notDelivered_ != 0 && log_ != nullptr) {
     char line[sizeof kLogNotDelivered + 16];

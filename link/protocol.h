@@ -92,6 +92,9 @@ class CommandLink final : public CommandSender {
   // True once after a delivery made the link forget the client (refused, or the window is gone); the
   // link thread takes it to look for the client again.
   bool TakeClientLost() { return clientLost_.exchange(false); }
+  // Any thread: the client's window is known to be gone. Forgets it as a refused delivery does (unless
+  // a new attach recorded another meanwhile); nothing was sent, so nothing is printed.
+  void ForgetClient(WindowHandle window);
 
   // The link window, the sender of every command; set by the link thread while it owns one.
   void SetLinkWindow(WindowHandle window) { linkWindow_.store(window); }

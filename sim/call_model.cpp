@@ -94,8 +94,13 @@ Lines CallModel::Command(const std::string& tag, std::string_view text) {
       if (call == nullptr) return UnknownCall(tag, words[2], 11);
       return Reply(tag, "CALL " + call->id + " STATUS " + call->status, {});
     }
+    if (object == "CALL" && words.size() == 4) {
+      Lines lines = CallProperty(tag, words[2], Upper(words[3]));
+      if (!lines.empty()) return lines;
+    }
     return Error(tag, 7, "GET: invalid WHAT");
   }
+  if (verb == "SEARCH" && object == "ACTIVECALLS" && words.size() == 2) return SearchActiveCalls(tag);
   if (verb == "SET" && object == "CALL") {
     const auto afterCall = static_cast<std::size_t>(words[1].data() - text.data()) + words[1].size();
     return SetCall(tag, text.substr(afterCall));
@@ -181,6 +186,31 @@ Lines CallModel::Join(const std::string& tag, Call& first, std::string_view seco
     lines.push_back(Status(*c, "INPROGRESS"));
   }
   return lines;
+}
+
+Lines CallModel::CallProperty(const std::string& tag, std::string_view id, const std::string& property) {
+  if (property != "PARTNER_HANDLE" && property != "PARTNER_DISPNAME") return {};
+  const Call* call = Find(id);
+  if (call == nullptr) return Error(tag, 12, "Unknown call");
+  const bool named = property == "PARTNER_DISPNAME" && !call->displayName.empty();
+  return Reply(tag, "CALL " + call->id + " " + property + " " + (named ? call->displayName : call->peer), {});
+}
+
+Lines CallModel::SearchActiveCalls(const std::string& tag) const {
+  std::string ids;
+  for (const auto& entry : calls_) {
+    if (IsEnded(entry.second)) continue;
+    if (!ids.empty()) ids += ", ";
+    ids += entry.first;
+  }
+  return Reply(tag, "CALLS " + ids, {});
+}
+
+bool CallModel::NameCall(std::string_view id, std::string name) {
+  Call* call = Find(id);
+  if (call == nullptr) return false;
+  call->displayName = std::move(name);
+  return true;
 }
 
 Lines CallModel::Reply(const std::string& tag, const std::string& text, Lines notifications) const {

@@ -25,6 +25,7 @@ struct Call {
   bool held = false;   // held by us (LOCALHOLD/ONHOLD)
   std::uint64_t conference = 0;  // the conference it was joined to; 0 for none
   std::uint64_t duration = 0;    // seconds talked, as last reported
+  std::string displayName;       // the far end's display name (any text); empty: its handle is shown
 };
 
 // The newest protocol the client speaks (PROTOCOL n is answered with the lower of n and this).
@@ -92,6 +93,8 @@ class CallModel {
   void SetPushProperties(bool push) { options_.pushProperties = push; }
   // A call the client reports talking that never rang: reported through another program's use.
   Lines TalkingStranger(std::string* newId = nullptr);
+  // The far end of call `id` shows itself as `name` (GET CALL <id> PARTNER_DISPNAME); false when unknown.
+  bool NameCall(std::string_view id, std::string name);
   // The client restarts: every call is forgotten (their ids are then unknown); nothing is reported.
   void Restart();
   // The next join, or the next hold, is answered with an error and changes nothing.
@@ -116,6 +119,10 @@ class CallModel {
   Lines ChangeStatus(const std::string& tag, Call& call, const std::string& wanted);
   Lines Join(const std::string& tag, Call& first, std::string_view secondId);
   Lines HoldOthers(const Call& except);
+  // GET CALL <id> PARTNER_HANDLE | PARTNER_DISPNAME; empty for any other property.
+  Lines CallProperty(const std::string& tag, std::string_view id, const std::string& property);
+  // SEARCH ACTIVECALLS: "CALLS 1234, 1240", "CALLS " when none.
+  Lines SearchActiveCalls(const std::string& tag) const;
   Lines Reply(const std::string& tag, const std::string& text, Lines notifications) const;
   static Lines Error(const std::string& tag, int code, std::string_view text);
   Call* Find(std::string_view id);

@@ -644,4 +644,9 @@ void HungWindow::Run(std::chrono::milliseconds bound) {
   DestroyWindow(window);
 }
 
+bool ClientEmulator::NameCall(const std::string& id, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_.NameCall(id, name);
+}
+
 }  // namespace halvane::sim

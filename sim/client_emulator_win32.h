@@ -124,6 +124,10 @@ class ClientEmulator {
   bool ClientTransfers(const std::string& id);
   bool SignOut();
   void SetPushProperties(bool push);
+  // The far end's display name, given on GET CALL <id> PARTNER_DISPNAME. False for an unknown call.
+  bool NameCall(const std::string& id, const std::string& name);
+  // (Stop is the API window vanishing without a word; Start makes a new one that does not announce
+  // itself, to be found by the program's own look.)
 
   // --- What happened -----------------------------------------------------------------------------
   std::vector<TranscriptEntry> Transcript() const;

@@ -48,6 +48,9 @@ enum : int {
   kIdMoodText,
   kIdLoseReply,
   kIdLateReply,
+  kIdVanish,
+  kIdNewWindow,
+  kIdName = 300,
 };
 
 struct ButtonSpec {
@@ -74,6 +77,7 @@ constexpr ButtonSpec kButtons[] = {
     {kIdFarHolds, L"Far end holds", false},   {kIdFarResumes, L"Far end resumes", false},
     {kIdNumberRejects, L"Number rejects (redial)", false}, {kIdClientTransfers, L"Client transfers it", false},
     {kIdSignOut, L"Sign out", false},         {kIdMoodText, L"Mood text naming its end", false},
+    {kIdVanish, L"API window vanishes", false}, {kIdNewWindow, L"New window, silent", false},
 };
 
 constexpr UINT_PTR kRefreshTimer = 1;
@@ -120,7 +124,7 @@ class ClientSimWindow {
     wc.lpszClassName = L"HalvaneClientSim";
     if (RegisterClassW(&wc) == 0) return false;
     window_ = CreateWindowExW(0, wc.lpszClassName, L"Client emulator", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 760, 860, nullptr, nullptr, instance, this);
+                              CW_USEDEFAULT, 760, 920, nullptr, nullptr, instance, this);
     return window_ != nullptr;
   }
 
@@ -169,6 +173,8 @@ class ClientSimWindow {
   void OnCreate() {
     Child(L"STATIC", L"Other party:", SS_LEFT, -1);
     peer_ = Child(L"EDIT", L"caller", ES_AUTOHSCROLL | WS_TABSTOP, kIdPeer, WS_EX_CLIENTEDGE);
+    Child(L"STATIC", L"Caller's name:", SS_LEFT, -1);
+    name_ = Child(L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, kIdName, WS_EX_CLIENTEDGE);
     Child(L"STATIC", L"Call id:", SS_LEFT, -1);
     call_ = Child(L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, kIdCall, WS_EX_CLIENTEDGE);
     for (const ButtonSpec& b : kButtons) {
@@ -187,14 +193,13 @@ class ClientSimWindow {
     constexpr int kMargin = 8;
     constexpr int kColumn = 150;
     constexpr int kRow = 24;
-    HWND labels[2] = {GetWindow(peer_, GW_HWNDPREV), GetWindow(call_, GW_HWNDPREV)};
     int y = kMargin;
-    MoveWindow(labels[0], kMargin, y, kColumn, 16, TRUE);
-    MoveWindow(peer_, kMargin, y + 16, kColumn, 22, TRUE);
-    y += 44;
-    MoveWindow(labels[1], kMargin, y, kColumn, 16, TRUE);
-    MoveWindow(call_, kMargin, y + 16, kColumn, 22, TRUE);
-    y += 48;
+    for (HWND field : {peer_, name_, call_}) {
+      MoveWindow(GetWindow(field, GW_HWNDPREV), kMargin, y, kColumn, 16, TRUE);
+      MoveWindow(field, kMargin, y + 16, kColumn, 22, TRUE);
+      y += 44;
+    }
+    y += 4;
     for (HWND button : buttons_) {
       MoveWindow(button, kMargin, y, kColumn, kRow - 2, TRUE);
       y += kRow;
@@ -210,7 +215,7 @@ class ClientSimWindow {
     const std::string peer = Narrow(WindowText(peer_));
     bool done = true;
     switch (id) {
-      case kIdIncoming: SetWindowTextW(call_, Widen(emulator_.IncomingCall(peer)).c_str()); break;
+      case kIdIncoming: SetWindowTextW(call_, Widen(IncomingNamedCall(peer)).c_str()); break;
       case kIdDial: SetWindowTextW(call_, Widen(emulator_.OperatorDials(peer)).c_str()); break;
       case kIdAnswer: done = emulator_.OperatorAnswers(call); break;
       case kIdHold: done = emulator_.OperatorHolds(call); break;
@@ -240,10 +245,30 @@ class ClientSimWindow {
       case kIdSignOut: done = emulator_.SignOut(); break;
       // A contact's mood text: any words, a call line's among them; the client pushes it as it is.
       case kIdMoodText: done = emulator_.SendLine("USER " + peer + " MOOD_TEXT CALL " + call + " STATUS FINISHED"); break;
+      case kIdVanish:
+      case kIdNewWindow: done = VanishOrComeBack(id == kIdVanish); break;
       default: return;
     }
     if (!done) MessageBeep(MB_ICONWARNING);
     Refresh();
+  }
+
+  // An incoming call from `peer`, showing the name in the caller's-name box when one is written.
+  std::string IncomingNamedCall(const std::string& peer) {
+    const std::string id = emulator_.IncomingCall(peer);
+    const std::string name = Narrow(WindowText(name_));
+    if (!id.empty() && !name.empty()) emulator_.NameCall(id, name);
+    return id;
+  }
+
+  // The API window goes without a word (as when the client is killed), or a new one comes without
+  // announcing itself, so that only the program's own look can find it.
+  bool VanishOrComeBack(bool vanish) {
+    if (vanish) {
+      emulator_.Stop();
+      return true;
+    }
+    return emulator_.ApiWindow() == 0 && emulator_.Start();
   }
 
   bool IsChecked(int id) const {
@@ -281,6 +306,7 @@ class ClientSimWindow {
   ClientEmulator emulator_;
   HWND window_ = nullptr;
   HWND peer_ = nullptr;
+  HWND name_ = nullptr;
   HWND call_ = nullptr;
   HWND status_ = nullptr;
   HWND list_ = nullptr;

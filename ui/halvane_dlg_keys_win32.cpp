@@ -7,6 +7,11 @@
 #include "ui/halvane_dlg_win32.h"
 
 namespace halvane {
+namespace {
+
+bool IsWindowsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+}  // namespace
 
 static_assert(IDI_PHASE_REST + static_cast<int>(CallPhase::kAtRest) == IDI_PHASE_REST &&
                   IDI_PHASE_REST + static_cast<int>(CallPhase::kCallActive) == IDI_PHASE_ACTIVE &&
@@ -32,11 +37,15 @@ void CHalvaneDlg::OnOperatorKey(WPARAM hotkeyId) {
 
 void CHalvaneDlg::OnPhaseChanged(WPARAM phase) {
   if (phase > static_cast<WPARAM>(CallPhase::kJoined)) return;
+  if (static_cast<CallPhase>(phase) == CallPhase::kCallerOnHold && m_phase != CallPhase::kCallerOnHold) {
+    m_holdSinceMs = GetTickCount64();
+  }
   m_phase = static_cast<CallPhase>(phase);
   // The reminder counts while the caller is on hold; a flash ends with the hold.
   m_reminder.PhaseChanged(m_phase, GetTickCount64());
   KillTimer(m_hWnd, kFlashTimer);
-  if (m_reminder.Running()) {
+  // Ticks while the caller is on hold: the reminder, and the tooltip's hold time.
+  if (m_phase == CallPhase::kCallerOnHold) {
     SetTimer(m_hWnd, kReminderTimer, kReminderTickMs, nullptr);
   } else {
     KillTimer(m_hWnd, kReminderTimer);
@@ -44,8 +53,37 @@ void CHalvaneDlg::OnPhaseChanged(WPARAM phase) {
   const UINT picture = IDI_PHASE_REST + static_cast<UINT>(phase);
   // Kept in the record while the icon is not shown, so the next add shows the current phase.
   AssignIcon(picture);
+  ShowCallTip();
   ModifyIcon();
   SetPropA(m_hWnd, kTrayIconProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(picture)));
+}
+
+CallParties CHalvaneDlg::Parties() {
+  const std::string first = m_board.firstCallId.Load();
+  const std::string second = m_board.secondCallId.Load();
+  CallParties parties;
+  parties.caller = PartyName(m_board.names.NameOf(first), first, "The caller");
+  if (!second.empty()) parties.second = PartyName(m_board.names.NameOf(second), second, "");
+  parties.heldMs = m_phase == CallPhase::kCallerOnHold ? GetTickCount64() - m_holdSinceMs : 0;
+  parties.secondPartyTalking = m_board.transferAllowed.load();
+  if (m_phase != CallPhase::kAtRest) {
+    m_callerName = parties.caller;
+    m_secondName = parties.second;
+  }
+  return parties;
+}
+
+void CHalvaneDlg::ShowCallTip() {
+  if (m_phase == CallPhase::kAtRest) {
+    AssignTip(FormatTrayTip(m_board.userHandle.Load(), &IsWindowsLeadByte).c_str());
+    return;
+  }
+  AssignTip(CallTipText(m_phase, Parties(), &IsWindowsLeadByte).c_str());
+}
+
+void CHalvaneDlg::OnIconPointerMove(POINT /*point*/) {
+  ShowCallTip();
+  ModifyIcon();
 }
 
 void CHalvaneDlg::SetWindowIcons() {

@@ -48,6 +48,7 @@ CHalvaneDlg::~CHalvaneDlg() {
 void CHalvaneDlg::UseNotices(TrayNotices& notices, const NoticeSettings& settings) {
   m_notices = &notices;
   m_reminder = HoldReminder(static_cast<std::uint64_t>(settings.holdReminderSeconds) * 1000);
+  m_noticeReports = settings.reports;
 }
 
 bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -106,10 +107,12 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
       }
       break;
     case WM_TIMER:
-      if (wParam == OperatorKeys::kRetryTimer || wParam == kReminderTimer || wParam == kFlashTimer) {
+      if (wParam == OperatorKeys::kRetryTimer || wParam == kReminderTimer || wParam == kFlashTimer ||
+          wParam == kReturnTimer) {
         if (wParam == OperatorKeys::kRetryTimer && m_keys != nullptr) m_keys->OnRetryTimer();
         if (wParam == kReminderTimer) OnReminderTick();
         if (wParam == kFlashTimer) OnFlashTick();
+        if (wParam == kReturnTimer) OnReturnTick();
         result = TRUE;
         return true;
       }
@@ -123,6 +126,7 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
       g_keyFilterWindow = nullptr;
       KillTimer(m_hWnd, kReminderTimer);
       KillTimer(m_hWnd, kFlashTimer);
+      KillTimer(m_hWnd, kReturnTimer);
       RemovePropA(m_hWnd, kTrayIconProperty);
       break;
     default:
@@ -165,6 +169,10 @@ BOOL CHalvaneDlg::OnInitDialog() {
 
   // Written before the link thread exists, so the other threads always find it set.
   m_board.mainWindow.store(reinterpret_cast<WindowHandle>(m_hWnd));
+  // A mistake in the notices' own settings is not told as a notice: those settings are in doubt.
+  if (m_keyLog != nullptr) {
+    for (const std::string& report : m_noticeReports) ReportSetupProblem(report, *m_keyLog, NoNotices());
+  }
   if (m_keys != nullptr && m_keyLog != nullptr) {
     m_keys->Register(m_hWnd, *m_keyLog, m_notices != nullptr ? static_cast<Notices&>(*m_notices) : NoNotices());
   }
@@ -216,14 +224,23 @@ void CHalvaneDlg::OnNotices() {
       continue;
     }
     if (IsWindowVisible(m_hWnd)) continue;
-    const NoticeText text = FormatNotice(notice.first, notice.second.c_str());
+    // The engine does not know the names: the party is the one the tooltip last showed.
+    std::string detail = notice.second;
+    if (detail.empty() && notice.first == Notice::kHeldCallerHungUp) detail = m_callerName;
+    if (detail.empty() && notice.first == Notice::kDialUnanswered) detail = m_secondName;
+    const NoticeText text = FormatNotice(notice.first, detail.c_str());
     ShowBalloon(text.title.c_str(), text.text.c_str());
   }
 }
 
 void CHalvaneDlg::OnReminderTick() {
+  // The tooltip's hold time is kept current while the caller waits.
+  ShowCallTip();
+  ModifyIcon();
   if (!m_reminder.Tick(GetTickCount64(), m_board.transferAllowed.load())) return;
-  if (m_notices != nullptr) m_notices->Notify(Notice::kHoldReminder, nullptr);
+  const CallParties parties = Parties();
+  const std::string waited = parties.caller + " has been on hold " + HoldTimeText(parties.heldMs);
+  if (m_notices != nullptr) m_notices->Notify(Notice::kHoldReminder, waited.c_str());
   m_flashesLeft = kFlashChanges;
   SetTimer(m_hWnd, kFlashTimer, kFlashTickMs, nullptr);
 }
@@ -240,12 +257,55 @@ void CHalvaneDlg::OnFlashTick() {
   ModifyIcon();
 }
 
-void CHalvaneDlg::OnOK() { EndInOrder(IDOK); }
-void CHalvaneDlg::OnCancel() { EndInOrder(IDCANCEL); }
-void CHalvaneDlg::OnClose() { EndInOrder(IDCANCEL); }
+void CHalvaneDlg::OnOK() { AskThenEnd(IDOK); }
+void CHalvaneDlg::OnCancel() { AskThenEnd(IDCANCEL); }
+void CHalvaneDlg::OnClose() { AskThenEnd(IDCANCEL); }
+
+void CHalvaneDlg::AskThenEnd(INT_PTR result) {
+  if (m_phase != CallPhase::kCallerOnHold || m_bEnding) {
+    EndInOrder(result);
+    return;
+  }
+  // Ending now would leave the caller on hold in the client, forgotten.
+  if (m_bReturningToEnd || m_bAsking) return;
+  m_bAsking = true;
+  const int answer = MessageBoxA(m_hWnd, kCloseOnHoldQuestion, "Halvane", MB_YESNO | MB_ICONQUESTION);
+  m_bAsking = false;
+  if (answer != IDYES || m_bEnding) return;
+  if (m_phase != CallPhase::kCallerOnHold) {  // the hold ended while the question was up
+    EndInOrder(result);
+    return;
+  }
+  // What Return does; the window ends once the engine has the caller back, or at the bound.
+  halvane::OnReturn(m_board);
+  m_bReturningToEnd = true;
+  m_endResult = result;
+  m_returnDeadline = GetTickCount64() + kReturnBeforeEndMs;
+  SetTimer(m_hWnd, kReturnTimer, kReturnPollMs, nullptr);
+}
+
+void CHalvaneDlg::OnReturnTick() {
+  if (m_phase == CallPhase::kCallerOnHold && GetTickCount64() < m_returnDeadline) return;
+  KillTimer(m_hWnd, kReturnTimer);
+  EndInOrder(m_endResult);
+}
 
 void CHalvaneDlg::OnEndSession(bool ending) {
-  if (ending) EndInOrder(IDCANCEL);
+  if (!ending) return;
+  if (m_phase == CallPhase::kCallerOnHold && !m_bEnding) {
+    // The process may go as soon as this returns: Return, then wait for the caller to be back, within
+    // the few seconds Windows gives a program here. Only the phase messages are taken meanwhile.
+    halvane::OnReturn(m_board);
+    const ULONGLONG deadline = GetTickCount64() + kReturnAtSessionEndMs;
+    while (m_phase == CallPhase::kCallerOnHold && GetTickCount64() < deadline) {
+      MSG message;
+      while (PeekMessageA(&message, m_hWnd, kPhaseChangedMessage, kPhaseChangedMessage, PM_REMOVE)) {
+        OnPhaseChanged(message.wParam);
+      }
+      if (m_phase == CallPhase::kCallerOnHold) MsgWaitForMultipleObjects(0, nullptr, FALSE, kReturnPollMs, QS_POSTMESSAGE);
+    }
+  }
+  EndInOrder(IDCANCEL);
 }
 
 bool CHalvaneDlg::IsStrayKeyWhileHidden(WPARAM wParam, LPARAM lParam) const {

@@ -13,6 +13,7 @@
 #include "base/log_writer.h"
 #include "engine/call_phases.h"
 #include "engine/dialog_items.h"
+#include "ui/call_tip.h"
 #include "ui/notice_rules.h"
 #include "ui/operator_keys_win32.h"
 #include "ui/tray_icon_dlg_win32.h"
@@ -32,6 +33,9 @@ using SoundRestorer = std::function<void()>;
 inline constexpr char kCloseRequestMessageName[] = "Halvane.CloseRequest";
 inline constexpr LRESULT kCloseAccepted = 1;
 inline constexpr LRESULT kCloseDeclined = 2;
+
+// Asked when the window is closed while a caller is on hold.
+inline constexpr char kCloseOnHoldQuestion[] = "A caller is on hold. Take the caller back and end Halvane?";
 
 class CHalvaneDlg final : public CTrayIconDlg {
  public:
@@ -70,6 +74,12 @@ class CHalvaneDlg final : public CTrayIconDlg {
   void OnOperatorKey(WPARAM hotkeyId);
   // kPhaseChangedMessage: the tray icon shows the engine's phase.
   void OnPhaseChanged(WPARAM phase);
+  // The tooltip says where the call stands (who, and how long on hold); at rest it names the user.
+  void OnIconPointerMove(POINT point) override;
+  void ShowCallTip();
+  // The parties as the board and the names the client gave say now; remembered for the notices that
+  // come after the call's end.
+  CallParties Parties();
   // The window's large and small icons, each image in its own size.
   void SetWindowIcons();
 
@@ -97,6 +107,10 @@ class CHalvaneDlg final : public CTrayIconDlg {
   void OnEndSession(bool ending);
   // Restores the sound once, then ends the dialog.
   void EndInOrder(INT_PTR result);
+  // OK, Cancel (Esc) and close: with a caller on hold, asks first; Yes makes the Return request and
+  // ends once the caller is back (kReturnTimer, at most kReturnBeforeEndMs); No keeps Halvane running.
+  void AskThenEnd(INT_PTR result);
+  void OnReturnTick();
 
   CallBoard& m_board;
   DialogItems& m_items;
@@ -114,11 +128,25 @@ class CHalvaneDlg final : public CTrayIconDlg {
   static constexpr UINT_PTR kReminderTimer = 3;
   static constexpr UINT kReminderTickMs = 1000;
   static constexpr UINT_PTR kFlashTimer = 4;
+  static constexpr UINT_PTR kReturnTimer = 5;
+  static constexpr UINT kReturnPollMs = 50;
+  // Long enough for the engine's hang-up and resume with their replies; bounded all the same.
+  static constexpr ULONGLONG kReturnBeforeEndMs = 8000;
+  // Windows gives a program about 5 s after WM_ENDSESSION before it counts as hanging.
+  static constexpr ULONGLONG kReturnAtSessionEndMs = 4000;
+  bool m_bAsking = false;
+  bool m_bReturningToEnd = false;
+  INT_PTR m_endResult = IDCANCEL;
+  ULONGLONG m_returnDeadline = 0;
 
   CallPhase m_phase = CallPhase::kAtRest;
   TrayNotices* m_notices = nullptr;
   HoldReminder m_reminder{0};
   bool m_bHiddenOnce = false;
+  std::vector<std::string> m_noticeReports;
+  ULONGLONG m_holdSinceMs = 0;
+  std::string m_callerName;
+  std::string m_secondName;
   std::vector<std::pair<Notice, std::string>> m_noticesBeforeHide;
   unsigned m_flashesLeft = 0;
 };

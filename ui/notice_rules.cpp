@@ -12,12 +12,14 @@ std::string Cut(std::string text, std::size_t room) {
 
 NoticeText FormatNotice(Notice notice, const char* detail) {
   NoticeText text;
+  const std::string party = detail != nullptr ? detail : "";
   switch (notice) {
     case Notice::kDialUnanswered:
-      text = {"Dial not answered", "The second call ended without an answer: dial again, or press Return."};
+      text = {"Dial not answered", party.empty() ? "The second call ended without an answer: dial again, or press Return."
+                                                 : party + " did not answer: dial again, or press Return."};
       break;
     case Notice::kHeldCallerHungUp:
-      text = {"Caller hung up", "The caller on hold hung up."};
+      text = {"Caller hung up", party.empty() ? "The caller on hold hung up." : party + " hung up while on hold."};
       break;
     case Notice::kJoinRefused:
       text = {"Transfer refused", "The client refused to join the two calls; the caller is still on hold."};
@@ -26,7 +28,8 @@ NoticeText FormatNotice(Notice notice, const char* detail) {
       text = {"Client found again", "The connection to the client was lost and is back."};
       break;
     case Notice::kHoldReminder:
-      text = {"Caller waiting on hold", "The caller is still on hold: transfer, or press Return."};
+      text = {"Caller waiting on hold", party.empty() ? "The caller is still on hold: transfer, or press Return."
+                                                      : party + ": transfer, or press Return."};
       break;
     case Notice::kSetupProblem:
       text = {"Halvane set-up", detail != nullptr && detail[0] != '\0' ? detail : "A problem with Halvane.ini."};

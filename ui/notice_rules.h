@@ -21,7 +21,7 @@ struct NoticeText {
 };
 
 // The balloon for one event; `detail` (may be null) is the text of a set-up problem, without its "!!! "
-// and its line end. Both parts fit their fields.
+// and its line end, the party of a hang-up or an unanswered dial, or how long the caller has waited. Both parts fit their fields.
 NoticeText FormatNotice(Notice notice, const char* detail);
 
 // The hold reminder: due `intervalMs` after the caller went on hold, and again every `intervalMs`

@@ -79,14 +79,24 @@ bool IsReserved(const Hotkey& key) {
   if (code == kF12 || code == kTab || code == kEsc) return true;  // debuggers; switching and closing
   if (code == kDelete && (mods & (kModCtrl | kModAlt)) == (kModCtrl | kModAlt)) return true;
   if ((code == kF4 || code == kSpace) && mods == kModAlt) return true;
-  const bool letterOrDigit = (code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9');
-  return letterOrDigit && (mods == kModWin || mods == (kModWin | kModShift));
+  // Win with anything belongs to the shell, now or in its next version.
+  return (mods & kModWin) != 0;
+}
+
+// Ctrl or Alt alone (Shift aside) on a letter, a digit or F1 to F12 is some program's own shortcut
+// (copy, paste, undo, menus, closing a tab): taken system-wide it would be gone from every program.
+bool IsProgramShortcut(const Hotkey& key) {
+  const std::uint32_t code = key.virtualKey;
+  const std::uint32_t command = key.modifiers & kCommandModifiers;
+  const bool letterDigitOrF = (code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9') || (code >= kF1 && code <= kF12);
+  return letterDigitOrF && (command == kModCtrl || command == kModAlt);
 }
 
 const char* RefusalText(KeyRefusal why) {
   switch (why) {
     case KeyRefusal::kNeedsModifier: return "needs Ctrl, Alt or Win";
     case KeyRefusal::kReserved: return "is reserved for Windows or every program";
+    case KeyRefusal::kProgramShortcut: return "is a shortcut of other programs (use Ctrl+Alt with it)";
     case KeyRefusal::kNotAKey:
     case KeyRefusal::kNone: break;
   }
@@ -150,6 +160,10 @@ bool ParseHotkey(std::string_view text, Hotkey& key, KeyRefusal* why) {
   }
   if (!standsAlone && (parsed.modifiers & kCommandModifiers) == 0) {
     refusal = KeyRefusal::kNeedsModifier;
+    return false;
+  }
+  if (IsProgramShortcut(parsed)) {
+    refusal = KeyRefusal::kProgramShortcut;
     return false;
   }
   refusal = KeyRefusal::kNone;

@@ -41,6 +41,7 @@ enum class KeyRefusal {
   kNotAKey,        // not a modifier list and one key
   kNeedsModifier,  // a key that plain typing uses, without Ctrl, Alt or Win
   kReserved,       // a chord that Windows or every program relies on
+  kProgramShortcut,  // Ctrl or Alt alone (Shift aside) on a letter, digit or F1 to F12: a program's own
 };
 
 // Reads "Ctrl+Alt+H", "ctrl + shift + f9", "Win+Pause": modifiers Ctrl (Control), Alt, Shift, Win, each
@@ -48,9 +49,10 @@ enum class KeyRefusal {
 // Delete, Home, End, PageUp, PageDown, Up, Down, Left, Right, Pause). A letter, digit, named key or F1 to
 // F12 needs Ctrl, Alt or Win, so that plain typing and the programs' own function keys are never
 // taken; F13 to F24 may stand alone. Refused as reserved, whatever else: F12 in any form (kept for
-// debuggers), Tab and Esc in any form, Ctrl+Alt+Delete, Alt+F4, Alt+Space, and Win (or Win+Shift) with
-// a letter or digit (the shell's). An empty or blank text is a valid "no key". False, `key` untouched
-// and `why` set, for anything else.
+// debuggers), Tab and Esc in any form, Ctrl+Alt+Delete, Alt+F4, Alt+Space, and Win with anything (the
+// shell's). Refused as a program's shortcut: Ctrl or Alt without the other (with or without Shift) on a
+// letter, a digit or F1 to F11 (Ctrl+C, Alt+F, Ctrl+F4). An empty or blank text is a valid "no key".
+// False, `key` untouched and `why` set, for anything else.
 bool ParseHotkey(std::string_view text, Hotkey& key, KeyRefusal* why = nullptr);
 
 // The canonical text: modifiers in the order Ctrl, Alt, Shift, Win; "" for no key.

@@ -5,9 +5,8 @@
 namespace halvane {
 namespace {
 
-constexpr char kSection[] = "Hotkeys";
-// What the profile call returns for a missing entry; no key text can contain it.
-constexpr char kMissing[] = "\x01";
+// More than any hand-written settings file; a longer one is read up to here.
+constexpr std::size_t kMaxIniBytes = 64 * 1024;
 
 }  // namespace
 
@@ -21,18 +20,22 @@ std::string OperatorKeysIniPath() {
   return folder.substr(0, slash + 1) + "Halvane.ini";
 }
 
-HotkeyPlan LoadHotkeyPlan(const std::string& iniPath) {
-  HotkeyEntries entries;
-  if (!iniPath.empty()) {
-    for (std::size_t i = 0; i < kOperatorKeyCount; ++i) {
-      char value[256] = "";
-      GetPrivateProfileStringA(kSection, OperatorKeyName(static_cast<OperatorKey>(i)), kMissing, value,
-                               static_cast<DWORD>(sizeof value), iniPath.c_str());
-      value[sizeof value - 1] = '\0';
-      if (std::string(value) != kMissing) entries[i] = value;
-    }
+HalvaneIni LoadHalvaneIni(const std::string& iniPath) {
+  std::string text;
+  std::FILE* file = iniPath.empty() ? nullptr : std::fopen(iniPath.c_str(), "rb");
+  if (file != nullptr) {
+    text.resize(kMaxIniBytes);
+    text.resize(std::fread(&text[0], 1, text.size(), file));
+    std::fclose(file);
   }
-  return PlanHotkeys(entries);
+  return ReadHalvaneIni(text);
+}
+
+HotkeyPlan LoadHotkeyPlan(const std::string& iniPath) {
+  const HalvaneIni ini = LoadHalvaneIni(iniPath);
+  HotkeyPlan plan = PlanHotkeys(ini.keys);
+  plan.reports.insert(plan.reports.begin(), ini.reports.begin(), ini.reports.end());
+  return plan;
 }
 
 void ReportSetupProblem(const std::string& report, LogWriter& log, Notices& notices) {

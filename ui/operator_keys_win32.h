@@ -10,6 +10,7 @@
 
 #include "base/log_writer.h"
 #include "base/notices.h"
+#include "ui/halvane_ini.h"
 #include "ui/operator_keys.h"
 
 namespace halvane {
@@ -17,8 +18,11 @@ namespace halvane {
 // "Halvane.ini" in the program's own folder; empty when the folder cannot be told.
 std::string OperatorKeysIniPath();
 
-// Reads the [Hotkeys] section of the file once (a missing file gives the defaults). The plan's reports
-// are made when the keys are registered.
+// The file read once (at most 64 KiB); a missing or unreadable file gives the defaults.
+HalvaneIni LoadHalvaneIni(const std::string& iniPath);
+
+// The keys of the [Hotkeys] section; the plan's reports, the file's own mistakes first (all but those in
+// [Notices]), are made when the keys are registered.
 HotkeyPlan LoadHotkeyPlan(const std::string& iniPath);
 
 // One set-up problem, told the three ways: standard output, the session log, and a notice (without

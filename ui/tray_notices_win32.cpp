@@ -1,14 +1,15 @@
 #include "ui/tray_notices_win32.h"
 
+#include "ui/operator_keys_win32.h"
+
 namespace halvane {
 
 NoticeSettings LoadNoticeSettings(const std::string& iniPath) {
+  const HalvaneIni ini = LoadHalvaneIni(iniPath);
   NoticeSettings settings;
-  if (iniPath.empty()) return settings;
-  settings.show = GetPrivateProfileIntA("Notices", "Show", 1, iniPath.c_str()) != 0;
-  const int seconds = static_cast<int>(GetPrivateProfileIntA("Notices", "HoldReminder", 60, iniPath.c_str()));
-  // A negative or absurd value counts as off rather than as a reminder every few weeks.
-  settings.holdReminderSeconds = seconds > 0 && seconds <= 86400 ? static_cast<unsigned>(seconds) : 0;
+  settings.show = ini.showNotices;
+  settings.holdReminderSeconds = ini.holdReminderSeconds;
+  settings.reports = ini.noticeReports;
   return settings;
 }
 

@@ -20,10 +20,12 @@ namespace halvane {
 inline constexpr UINT kNoticeMessage = WM_APP + 0x21;
 
 // "[Notices]" in Halvane.ini: Show=0 turns every notice off; HoldReminder=<seconds>, 0 turns the
-// reminder off (60 when missing).
+// reminder off (60 when missing or unusable).
 struct NoticeSettings {
   bool show = true;
   unsigned holdReminderSeconds = 60;
+  // The section's own mistakes, for standard output and the log only.
+  std::vector<std::string> reports;
 };
 NoticeSettings LoadNoticeSettings(const std::string& iniPath);
 

@@ -456,5 +456,19 @@ TEST_F(FaultTest, ANewClientTakesOverWhenTheOldOneEnds) {
       << "a command went to the ended client";
 }
 
+// The client's window goes without a word and a new client starts without announcing itself: Halvane's
+// timer notices the window gone and its look (every 10 s) finds the new one.
+TEST_F(FaultTest, AClientWindowGoneSilentlyIsReplacedThroughTheLook) {
+  client_.Stop();
+  ClientEmulator next;
+  ASSERT_TRUE(next.Start());
+  ASSERT_TRUE(log_.Expect("!!! Skype not attached, looking for it again\n"));
+  ASSERT_TRUE(WaitUntil([&] { return next.AttachedLink() == link_; }, "the look to find the new client"));
+  ASSERT_TRUE(log_.Expect(logline::kReconnect));
+  script_.SetClient(next);
+  EXPECT_TRUE(script_.Play(Cycle::kTransfer));
+  EXPECT_TRUE(StillUp("the transfer with the client found by the look"));
+}
+
 }  // namespace
 }  // namespace halvane::e2e

@@ -445,7 +445,8 @@ TEST_F(HalvaneE2eTest, IniBesideTheProgramChangesAKeyAndTurnsOneOff) {
   ASSERT_FALSE(folder_.empty()) << "no working folder";
   const std::wstring program = folder_ + L"\\Halvane.exe";
   ASSERT_TRUE(CopyFileW(HalvaneExePath().c_str(), program.c_str(), FALSE)) << "the program could not be copied";
-  const std::string ini = "[Hotkeys]\r\nHold=Ctrl+Shift+F9\r\nTransfer=Ctrl+Alt+Q+X\r\nReturn=\r\n";
+  const std::string ini = "[Hotkeys]\r\nHold=Ctrl+Alt+Shift+F9\r\nTransfer=Ctrl+Alt+Q+X\r\nReturn=\r\n"
+                          "[Notices]\r\nShow=yes\r\n[Hotkey]\r\n";
   HANDLE file = CreateFileW((folder_ + L"\\Halvane.ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -456,15 +457,18 @@ TEST_F(HalvaneE2eTest, IniBesideTheProgramChangesAKeyAndTurnsOneOff) {
 
   const std::wstring out = folder_ + L"\\output.txt";
   ASSERT_NO_FATAL_FAILURE(StartWithOutput(out, program));
-  EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_SHIFT, VK_F9)) << "Hold's key from the file";
+  EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_ALT | MOD_SHIFT, VK_F9)) << "Hold's key from the file";
   EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'H')) << "Hold's default is left free";
   EXPECT_TRUE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'R')) << "Return has no key";
   EXPECT_FALSE(ChordIsFree(MOD_CONTROL | MOD_ALT, 'T')) << "Transfer keeps its default";
-  EXPECT_EQ(CountOf(WithoutCr(ReadWholeFile(out)), "!!! Halvane.ini: Transfer=Ctrl+Alt+Q+X is not a key; keeping Ctrl+Alt+T\n"), 1u)
-      << WithoutCr(ReadWholeFile(out));
+  for (const char* report : {"!!! Halvane.ini: Transfer=Ctrl+Alt+Q+X is not a key; keeping Ctrl+Alt+T\n",
+                             "!!! Halvane.ini: Show=yes is neither 0 nor 1; notices stay on\n",
+                             "!!! Halvane.ini: [Hotkey] is not a section Halvane knows; its entries are ignored\n"}) {
+    EXPECT_EQ(CountOf(WithoutCr(ReadWholeFile(out)), report), 1u) << WithoutCr(ReadWholeFile(out));
+  }
 
   const std::string call = AnswerACall("caller1");
-  ASSERT_TRUE(PressChord({VK_CONTROL, VK_SHIFT, VK_F9}));
+  ASSERT_TRUE(PressChord({VK_CONTROL, VK_MENU, VK_SHIFT, VK_F9}));
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
 
@@ -609,6 +613,52 @@ TEST_F(HalvaneE2eTest, HiddenWindowIgnoresTabThenSpace) {
   EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), "\n=>wait for placing 2nd call"), 0u) << halvane_.LogText();
   ASSERT_TRUE(halvane_.Press(kIdHold));
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
+}
+
+// Closing with a caller on hold asks first: No keeps Halvane; Yes hangs up the dial, takes the caller
+// back, then ends. A session's end with a caller on hold takes the caller back before Halvane goes.
+TEST_F(HalvaneE2eTest, ClosingOrTheSessionEndingWithACallerOnHoldTakesTheCallerBack) {
+  for (const bool sessionEnds : {false, true}) {
+    SCOPED_TRACE(sessionEnds ? "session end" : "close");
+    ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
+    const std::string call = AnswerACall("caller1");
+    ASSERT_TRUE(halvane_.Press(kIdHold));
+    ASSERT_TRUE(LogGrows("\n=>wait for placing 2nd call", 0));
+    const std::string dial = client_.OperatorDials("party2");
+    ASSERT_TRUE(LogGrows("\n=>wait for 2nd call response", 0));
+    HWND main = halvane_.MainWindow();
+    if (sessionEnds) {
+      DWORD_PTR ignored = 0;
+      ASSERT_TRUE(SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &ignored));
+      SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, &ignored);
+    } else {
+      for (const WPARAM answer : {IDNO, IDYES}) {
+        ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+        HWND box = nullptr;
+        const auto question = [&] {  // the message box: a dialog titled "Halvane" that the main window owns
+          for (box = nullptr; (box = FindWindowExW(nullptr, box, kDialogClass, kMainTitle)) != nullptr;) {
+            if (GetWindow(box, GW_OWNER) == main) return true;
+          }
+          return false;
+        };
+        ASSERT_TRUE(WaitUntil(question, kStepDeadline, "the question whether to take the caller back"));
+        wchar_t text[128] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, 128);
+        EXPECT_STREQ(text, L"A caller is on hold. Take the caller back and end Halvane?");
+        ASSERT_TRUE(PostMessageW(box, WM_COMMAND, answer, 0));
+        if (answer == IDNO) {
+          EXPECT_FALSE(halvane_.WaitForExit(kQuietWindow)) << "No ended Halvane";
+          EXPECT_TRUE(WaitUntil([&] { return !question(); }, "the question to go"));
+        }
+      }
+    }
+    EXPECT_TRUE(ClientReceives("#KALDU set call " + dial + " status finished"));
+    EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
+    EXPECT_TRUE(halvane_.WaitForExit(kStepDeadline)) << "Halvane did not end after taking the caller back";
+    halvane_.Terminate();
+    client_.Stop();
+    ASSERT_TRUE(client_.Start());
+  }
 }
 
 }  // namespace

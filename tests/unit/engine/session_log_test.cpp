@@ -63,9 +63,13 @@ TEST_F(SessionLogTest, HeldBackTextsGoOutAheadOfTheFirstTextAfterTheHandle) {
   board_.userHandle.Store("alice");
   log.WriteLog("\n\n=>wait for incoming call");
   log.WriteLog("\n=>100% done %s %n");
+  // A warning starts a line of its own; one after a line break needs no other.
+  log.WriteLog("\n=>refuse another call");
+  log.WriteLog("!!! Skype did not take a command in time\n");
+  log.WriteLog("!!! Disconnected\n");
   EXPECT_EQ(Contents("alice"),
             "\n\naccess Skype successfully... get current user handle... \n\n=>wait for incoming call"
-            "\n=>100% done %s %n");
+            "\n=>100% done %s %n\n=>refuse another call\n!!! Skype did not take a command in time\n!!! Disconnected\n");
 }
 
 TEST_F(SessionLogTest, HeldBackBufferTakesWholeTextsUpTo1023Characters) {

@@ -378,6 +378,23 @@ TEST(TransferEngine, RequestsMadeWhileTheSecondCallRings) {
   }
 }
 
+// Return while the second call rings or talks (the operator's, or closing Halvane with a caller on
+// hold): that call is hung up, the caller resumed, and Halvane waits for Hold again.
+TEST(TransferEngine, ReturnWhileTheSecondCallRingsOrTalksHangsItUpAndResumesTheCaller) {
+  for (const std::uint64_t pressed : {kSecondRings + 100, kSecondAnswers + 1050}) {
+    SCOPED_TRACE(pressed);
+    Scenario s;
+    ScriptSecondCallAnswered(s);
+    s.Return(pressed);
+    s.Run(17000);
+    const Commands expected = {"#KALDU7 set call 1240 status finished", "#KALDU8 set call 1234 status inprogress"};
+    EXPECT_EQ(s.CommandsFrom(pressed), expected);
+    EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing"))
+        << s.log.Text();
+    EXPECT_FALSE(s.board.transferAllowed.load());
+  }
+}
+
 TEST(TransferEngine, FinishedWhileWaitingForTransferWaitsForAnotherSecondCall) {
   Scenario s;
   ScriptSecondCallAnswered(s);

@@ -126,7 +126,8 @@ class FakeWindowSystem final : public WindowSystem {
 
   bool WindowCreated() { return windowCreated_.load(); }
 
-  bool WindowExists(WindowHandle window) override { return window != 0 && window != kGoneWindow; }
+  bool WindowExists(WindowHandle window) override { return window != 0 && window != kGoneWindow && window != vanished.load(); }
+  std::atomic<WindowHandle> vanished{0};  // a window destroyed without a word
   void HideWindow(WindowHandle window) override { Record("hide " + std::to_string(window)); }
 
   unsigned RegisterMessage(const char* name) override {
@@ -581,6 +582,7 @@ TEST_F(ApiLinkTest, LooksForTheClientEveryTenTicksWhileNotAttached) {
   constexpr std::intptr_t kDetached = -3;
   constexpr std::intptr_t kNeverAttached = -4;
   constexpr std::intptr_t kAttachFromNoWindow = -5;
+  constexpr std::intptr_t kVanished = -6;
   const std::string looking = "!!! Skype not attached, looking for it again\n";
   struct Row {
     const char* name;
@@ -593,6 +595,7 @@ TEST_F(ApiLinkTest, LooksForTheClientEveryTenTicksWhileNotAttached) {
   };
   const Row rows[] = {
       {"refused delivery", {kRefusedDelivery}, -1, 0, 1, 3, looking, true, 1},
+      {"client window vanished without a word", {kVanished}, -1, 0, 1, 3, looking, true, 1},
       {"API not available while not attached", {kDetached, kAttachNotAvailable}, kAttachNotAvailable, 0, 1, 3,
        "!!! Skype API not available\n" + looking, false, 0},
       {"the user refuses access", {kRefusedDelivery, kAttachRefused}, -1, 0, 0, 0, "!!! Connection refused\n", true,
@@ -636,6 +639,7 @@ TEST_F(ApiLinkTest, LooksForTheClientEveryTenTicksWhileNotAttached) {
       testing::internal::GetCapturedStdout();
       if (step == kDetached) board.apiWindow.store(0);
       if (step == kAttachFromNoWindow) link.OnMessage(kAttachId, 0, kAttachSuccess);
+      if (step == kVanished) rowWindows.vanished.store(kClientWindow);
       if (step >= 0) link.OnMessage(kAttachId, kClientWindow, step);
     }
     std::size_t seen[31] = {};
@@ -652,6 +656,7 @@ TEST_F(ApiLinkTest, LooksForTheClientEveryTenTicksWhileNotAttached) {
 
     // Attached (again): no more looking.
     rowWindows.onBroadcast = nullptr;
+    rowWindows.vanished.store(0);
     link.OnMessage(kAttachId, kClientWindow, kAttachSuccess);
     EXPECT_EQ(board.reconnectNeeded.load(), row.reconnect);
     EXPECT_EQ(std::count(notices.got.begin(), notices.got.end(), static_cast<int>(Notice::kClientBack)), row.backNotices);

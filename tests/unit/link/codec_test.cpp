@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fake_code_page.h"
+#include "link/partner_name.h"
 
 namespace halvane {
 namespace {
@@ -115,6 +116,23 @@ TEST(Utf8ToLocal, ConvertsThroughTheCodePage) {
   std::unique_ptr<char[]> local;
   ASSERT_TRUE(Utf8ToLocal(codePage, "CALL 5 STATUS caf\xC3\xA9", local));
   EXPECT_STREQ(local.get(), "CALL 5 STATUS caf\xE9");
+}
+
+// A far end's name: nothing in it may change the layout around it, and it is cut between characters.
+TEST(PartnerName, CleanedStoredOnceAsDisplayNameOverHandle) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"  Anna Berg ", "Anna Berg"}, {"Anna\r\nBerg\t\x1b[2J\x7F", "AnnaBerg[2J"}, {"\xE2\x80\xAEgreB\xE2\x81\xA6!\xE2\x80\xA8", "greB!"},
+      {"Zo\xC3\xAB\xC2\x85 \xFF\xC0\xAF\xC3", "Zo\xC3\xAB"}, {std::string(47, 'a') + "\xC3\xAB", std::string(47, 'a')}};
+  for (const auto& row : rows) EXPECT_EQ(CleanName(row.first), row.second) << row.first;
+  test::FakeCodePage codePage;
+  CallNames names;
+  EXPECT_TRUE(ReadPartnerName(codePage, "#KALDU7 CALL 1234 PARTNER_HANDLE anna.berg", names));
+  EXPECT_TRUE(ReadPartnerName(codePage, "CALL 1234 PARTNER_DISPNAME Zo\xC3\xAB \xE2\x80\xAE Berg\r\n", names));
+  EXPECT_TRUE(ReadPartnerName(codePage, "CALL 1234 PARTNER_HANDLE anna.berg", names)) << "read, not stored";
+  EXPECT_FALSE(ReadPartnerName(codePage, "CHAT x CALL 1240 PARTNER_DISPNAME Eve", names));
+  EXPECT_FALSE(ReadPartnerName(codePage, "CALL 1240 PARTNER_DISPNAME \xE2\x80\xAE", names));
+  EXPECT_EQ(names.NameOf("1234"), "Zo\xEB  Berg");
+  EXPECT_EQ(names.NameOf("1240"), "");
 }
 
 // The platform takes no composition flag for UTF-8 and GB18030 and fails every conversion given one.

@@ -42,6 +42,22 @@ TEST(CallModelTest, AnswersEachCommandWithItsReply) {
   }
 }
 
+// The live calls, in id order, and the far end's names, as the client gives them on request.
+TEST(CallModelTest, SearchesLiveCallsAndNamesTheirFarEnds) {
+  CallModel model;
+  EXPECT_EQ(model.HandleCommand("#KALDU3 SEARCH ACTIVECALLS"), Lines{"#KALDU3 CALLS "});
+  std::string first, second, third;
+  model.IncomingCall("anna.berg", &first);
+  model.OperatorDials("+4712345678", &second);
+  model.IncomingCall("carl", &third);
+  model.Missed(third);
+  ASSERT_TRUE(model.NameCall(first, "Anna Berg"));
+  const std::vector<CommandCase> cases = {{"SEARCH ACTIVECALLS", {"CALLS 1234, 1240"}},
+      {"#1 GET CALL 1234 PARTNER_DISPNAME", {"#1 CALL 1234 PARTNER_DISPNAME Anna Berg"}}, {"#2 get call 1234 partner_handle", {"#2 CALL 1234 PARTNER_HANDLE anna.berg"}},
+      {"#3 GET CALL 1240 PARTNER_DISPNAME", {"#3 CALL 1240 PARTNER_DISPNAME +4712345678"}}, {"#4 GET CALL 999 PARTNER_DISPNAME", {"#4 ERROR 12 Unknown call"}}};
+  for (const CommandCase& c : cases) EXPECT_EQ(model.HandleCommand(c.command), c.expected) << c.command;
+}
+
 TEST(CallModelTest, RecordsEveryCommandAsReceived) {
   CallModel model;
   model.HandleCommand("#KALDU set AGC on");

@@ -1,3 +1,4 @@
+#include "ui/call_tip.h"
 #include "ui/main_window_rules.h"
 #include "ui/notice_rules.h"
 
@@ -60,6 +61,19 @@ TEST(FormatNotice, FitsTheBalloonAndCarriesTheProblem) {
   EXPECT_EQ(FormatNotice(Notice::kSetupProblem, "Halvane.ini: Hold=F1 needs Ctrl, Alt or Win; keeping Ctrl+Alt+H").text,
             "Halvane.ini: Hold=F1 needs Ctrl, Alt or Win; keeping Ctrl+Alt+H");
   EXPECT_EQ(FormatNotice(Notice::kSetupProblem, std::string(300, 'x').c_str()).text, std::string(255, 'x'));
+}
+
+TEST(CallTipText, SaysWhereTheCallStandsWithNamesAndHoldTime) {
+  const CallParties anna{"Anna Berg", "", 65000, false}, both{"Anna Berg", "Bob Lee", 3723000, true};
+  EXPECT_EQ(CallTipText(CallPhase::kAtRest, anna), "");
+  EXPECT_EQ(CallTipText(CallPhase::kCallActive, anna), "Anna Berg on the line");
+  EXPECT_EQ(CallTipText(CallPhase::kCallerOnHold, anna), "Anna Berg on hold 1:05, dialling");
+  EXPECT_EQ(CallTipText(CallPhase::kCallerOnHold, {"call 1234", "call 1240", 9000, false}), "call 1234 on hold 0:09, dialling call 1240");
+  EXPECT_EQ(CallTipText(CallPhase::kCallerOnHold, both), "Anna Berg on hold 1:02:03, talking to Bob Lee");
+  EXPECT_EQ(CallTipText(CallPhase::kJoined, both), "Anna Berg and Bob Lee joined");
+  EXPECT_EQ(CallTipText(CallPhase::kCallActive, {std::string(60, 'x'), "", 0, false}), std::string(60, 'x') + " on");
+  EXPECT_EQ(PartyName("", "1234", "The caller") + "|" + PartyName("", "", "The caller"), "call 1234|The caller");
+  EXPECT_EQ(FormatNotice(Notice::kHeldCallerHungUp, "Anna Berg").text, "Anna Berg hung up while on hold.");
 }
 
 TEST(CopyBounded, NeverWritesPastTheBuffer) {

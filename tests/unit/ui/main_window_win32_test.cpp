@@ -217,8 +217,8 @@ void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND windo
   // Cut to the record's 63 characters, the closing parenthesis kept.
   EXPECT_EQ(std::string(record.szTip), "Halvane(" + std::string(54, 'h') + ")");
 
-  // The engine's phase, posted from its thread, changes the icon and the property that names it; the
-  // tooltip stays.
+  // The engine's phase, posted from its thread, changes the icon, the property that names it and the
+  // tooltip, which now says where the call stands.
   EXPECT_EQ(GetPropA(window, "Halvane.TrayIcon"), nullptr) << "no phase before the engine reports one";
   Win32CallPhases phases(board);
   const HICON before = record.hIcon;
@@ -227,7 +227,7 @@ void CheckIconRecordAndTooltip(CallBoard& board, CHalvaneDlg& dialog, HWND windo
   while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   EXPECT_EQ(reinterpret_cast<UINT_PTR>(GetPropA(window, "Halvane.TrayIcon")), 132U);
   EXPECT_NE(record.hIcon, before);
-  EXPECT_EQ(std::string(record.szTip), "Halvane(" + std::string(54, 'h') + ")");
+  EXPECT_EQ(std::string(record.szTip), "The caller on hold 0:00, talking to the second party");
   SendMessageA(window, WM_APP + 0x20, 4, 0);  // not a phase: ignored
   EXPECT_EQ(reinterpret_cast<UINT_PTR>(GetPropA(window, "Halvane.TrayIcon")), 132U);
 }

@@ -1,5 +1,7 @@
 #include "ui/operator_keys.h"
 
+#include "ui/halvane_ini.h"
+
 #include <gtest/gtest.h>
 
 namespace halvane {
@@ -7,7 +9,7 @@ namespace {
 
 TEST(ParseHotkey, ReadsKeyTexts) {
   constexpr KeyRefusal kOk = KeyRefusal::kNone, kBad = KeyRefusal::kNotAKey, kBare = KeyRefusal::kNeedsModifier,
-                       kSystem = KeyRefusal::kReserved;
+                       kSystem = KeyRefusal::kReserved, kShortcut = KeyRefusal::kProgramShortcut;
   const struct {
     const char* text;
     KeyRefusal why;
@@ -16,14 +18,14 @@ TEST(ParseHotkey, ReadsKeyTexts) {
     const char* canonical;
   } rows[] = {
       {"Ctrl+Alt+H", kOk, 0x0003, 0x48, "Ctrl+Alt+H"},
-      {" ctrl + shift + f9 ", kOk, 0x0006, 0x78, "Ctrl+Shift+F9"},
+      {" ctrl + alt + shift + f9 ", kOk, 0x0007, 0x78, "Ctrl+Alt+Shift+F9"},
       {"Alt+Control+7", kOk, 0x0003, 0x37, "Ctrl+Alt+7"},
-      {"Win+Pause", kOk, 0x0008, 0x13, "Win+Pause"},
+      {"Ctrl+Home", kOk, 0x0002, 0x24, "Ctrl+Home"},
+      {"Alt+F13", kOk, 0x0001, 0x7C, "Alt+F13"},
       {"Shift+PageDown+", kBad, 0, 0, ""},
       {"F24", kOk, 0x0000, 0x87, "F24"},
       {"F13", kOk, 0x0000, 0x7C, "F13"},
-      {"Ctrl+F1", kOk, 0x0002, 0x70, "Ctrl+F1"},
-      {"Ctrl+Win+L", kOk, 0x000A, 0x4C, "Ctrl+Win+L"},
+      {"Ctrl+Alt+F1", kOk, 0x0003, 0x70, "Ctrl+Alt+F1"},
       {"", kOk, 0, 0, ""},
       {"   ", kOk, 0, 0, ""},
       {"H", kBare, 0, 0, ""},  // plain typing is never taken
@@ -46,6 +48,12 @@ TEST(ParseHotkey, ReadsKeyTexts) {
       {"Win+E", kSystem, 0, 0, ""},
       {"Win+Shift+S", kSystem, 0, 0, ""},
       {"Win+3", kSystem, 0, 0, ""},
+      {"Win+Pause", kSystem, 0, 0, ""}, {"Win+Space", kSystem, 0, 0, ""}, {"Win+Up", kSystem, 0, 0, ""},  // the shell's
+      {"Ctrl+Win+D", kSystem, 0, 0, ""}, {"Ctrl+Alt+Win+H", kSystem, 0, 0, ""},
+      {"Ctrl+C", kShortcut, 0, 0, ""}, {"Ctrl+V", kShortcut, 0, 0, ""}, {"ctrl+x", kShortcut, 0, 0, ""},  // every program's
+      {"Ctrl+Z", kShortcut, 0, 0, ""}, {"Alt+F", kShortcut, 0, 0, ""}, {"Ctrl+F4", kShortcut, 0, 0, ""},
+      {"Ctrl+F1", kShortcut, 0, 0, ""}, {"Alt+F11", kShortcut, 0, 0, ""}, {"Ctrl+Shift+F9", kShortcut, 0, 0, ""},
+      {"Alt+Shift+1", kShortcut, 0, 0, ""}, {"Ctrl+0", kShortcut, 0, 0, ""},
       {"Ctrl+Ctrl+H", kBad, 0, 0, ""},  // a modifier twice
       {"Ctrl+H+J", kBad, 0, 0, ""},     // two keys
       {"Ctrl+Alt", kBad, 0, 0, ""},     // no key
@@ -80,11 +88,14 @@ TEST(PlanHotkeys, DefaultsEntriesAndClashes) {
     std::vector<std::string> reports;
   } rows[] = {
       {"no file", {}, "Ctrl+Alt+H", "Ctrl+Alt+T", "Ctrl+Alt+R", {}},
-      {"changed and off", {std::string("Ctrl+Shift+F9"), std::nullopt, std::string("")},
-       "Ctrl+Shift+F9", "Ctrl+Alt+T", "", {}},
-      {"malformed keeps its default", {std::string("Ctrl+Q+Z"), std::string("Ctrl+Win+T"), std::nullopt},
-       "Ctrl+Alt+H", "Ctrl+Win+T", "Ctrl+Alt+R",
+      {"changed and off", {std::string("Ctrl+Alt+Shift+F9"), std::nullopt, std::string("")},
+       "Ctrl+Alt+Shift+F9", "Ctrl+Alt+T", "", {}},
+      {"malformed keeps its default", {std::string("Ctrl+Q+Z"), std::string("Ctrl+Alt+F5"), std::nullopt},
+       "Ctrl+Alt+H", "Ctrl+Alt+F5", "Ctrl+Alt+R",
        {"!!! Halvane.ini: Hold=Ctrl+Q+Z is not a key; keeping Ctrl+Alt+H\n"}},
+      {"a program's shortcut keeps its default", {std::nullopt, std::nullopt, std::string("Ctrl+C")},
+       "Ctrl+Alt+H", "Ctrl+Alt+T", "Ctrl+Alt+R",
+       {"!!! Halvane.ini: Return=Ctrl+C is a shortcut of other programs (use Ctrl+Alt with it); keeping Ctrl+Alt+R\n"}},
       {"written key wins over a default", {std::nullopt, std::string("Ctrl+Alt+H"), std::nullopt},
        "", "Ctrl+Alt+H", "Ctrl+Alt+R",
        {"!!! Halvane.ini: Ctrl+Alt+H is Transfer's key; Hold has no key\n"}},
@@ -115,6 +126,47 @@ TEST(PlanHotkeys, DefaultsEntriesAndClashes) {
             "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program (error 1409: Hot key is already registered)\n");
   EXPECT_EQ(HotkeyRefusedReport(OperatorKey::kHold, DefaultHotkey(OperatorKey::kHold), 5, "Access denied"),
             "!!! Hotkey Ctrl+Alt+H (Hold) could not be registered (error 5: Access denied)\n");
+}
+
+TEST(ReadHalvaneIni, ValuesAndMistakesEachToldOnce) {
+  const std::string n = " is neither 0 nor 1; notices stay on\n", s = " is not whole seconds from 0 to 86400; keeping 60\n";
+  const struct {
+    const char* text;
+    bool show;
+    unsigned reminder;
+    const char* hold;  // nullptr: not written
+    std::vector<std::string> reports, noticeReports;  // without "!!! Halvane.ini: "
+  } rows[] = {
+      {"", true, 60, nullptr, {}, {}}, {"[Notices]\nHoldReminder=1\n", true, 1, nullptr, {}, {}},
+      {"\xEF\xBB\xBF[notices]\r\nshow = 0   ; no notices\r\nHoldReminder=90\r\n", false, 90, nullptr, {}, {}},
+      {"[Notices]\nShow=1\nHoldReminder=0\n[Hotkeys]\nHold = Ctrl+Alt+F5 ; mine\n", true, 0, "Ctrl+Alt+F5", {}, {}},
+      {"[Notices]\nHoldReminder=86400\n", true, 86400, nullptr, {}, {}},
+      {"[Notices]\nShow=yes\n", true, 60, nullptr, {}, {"Show=yes" + n}}, {"[Notices]\nShow=\n", true, 60, nullptr, {}, {"Show=" + n}},
+      {"[Notices]\nShow=true\nHoldReminder=abc\n", true, 60, nullptr, {}, {"Show=true" + n, "HoldReminder=abc" + s}},
+      {"[Hotkeys]\nHlod=Ctrl+Alt+F5\nHlod=x\n", true, 60, nullptr, {"Hlod= in [Hotkeys] is not an entry Halvane knows; ignored\n"}, {}},
+      {"[Hotkey]\nHold=Ctrl+Alt+F5\n[Hotkey]\n", true, 60, nullptr, {"[Hotkey] is not a section Halvane knows; its entries are ignored\n"}, {}},
+      {"[Hotkeys]\nHold=Ctrl+Alt+F5\n[HOTKEYS]\nHold=Ctrl+Alt+F6\n", true, 60, "Ctrl+Alt+F5", {"[HOTKEYS] appears again; only the first is read\n"}, {}},
+      {"[Hotkeys]\nHold=Ctrl+Alt+F5\nhold=Ctrl+Alt+F6\nTransfer\n", true, 60, "Ctrl+Alt+F5",
+       {"hold= appears again in [Hotkeys]; only the first is read\n", "\"Transfer\" in [Hotkeys] is not an entry; ignored\n"}, {}},
+      {"Show=0\n[Notices\nShow=0\n", true, 60, nullptr, {"Show= outside any section is not an entry Halvane knows; ignored\n",
+       "\"[Notices\" is not a section; what follows up to the next section is ignored\n"}, {}},
+  };
+  const auto told = [](std::vector<std::string> reports) {
+    for (std::string& report : reports) report.insert(0, "!!! Halvane.ini: ");
+    return reports;
+  };
+  for (const char* value : {"-5", "86401", "1m", "99999999999", "1 0"}) {
+    EXPECT_EQ(ReadHalvaneIni(std::string("[Notices]\nHoldReminder=") + value).noticeReports, told({"HoldReminder=" + std::string(value) + s}));
+  }
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    const HalvaneIni ini = ReadHalvaneIni(row.text);
+    EXPECT_EQ(ini.showNotices, row.show);
+    EXPECT_EQ(ini.holdReminderSeconds, row.reminder);
+    EXPECT_EQ(ini.keys[0].value_or("(none)"), row.hold != nullptr ? row.hold : "(none)");
+    EXPECT_EQ(ini.reports, told(row.reports));
+    EXPECT_EQ(ini.noticeReports, told(row.noticeReports));
+  }
 }
 
 }  // namespace
