@@ -58,7 +58,8 @@ bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// One ordinary transfer to the millisecond: the commands, the log, the buttons, the mixer and the phase.
+// One ordinary transfer to the millisecond: the commands, the buttons, the mixer and the phase (the log's
+// text of a whole cycle is the end-to-end transfer's, HalvaneE2eTest's CycleLog).
 TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   Scenario s;
   ScriptFullTransfer(s);
@@ -83,17 +84,6 @@ TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   EXPECT_EQ(s.engine.SecondCall(), "1240");
   EXPECT_FALSE(s.board.callActive.load());
   EXPECT_FALSE(s.board.transferAllowed.load());
-  EXPECT_EQ(s.log.Text(), std::string(kStartLog) +
-                            "\n=>incoming call rings"
-                            "\n=>answer incoming call"
-                            "\n=>wait for hold button pressing"
-                            "\n=>hold incoming call"
-                            "\n=>wait for placing 2nd call"
-                            "\n=>wait for 2nd call response"
-                            "\n=>wait for transfer button pressing"
-                            "\n=>call transfered"
-                            "\n=>finished"
-                            "\n\n=>wait for incoming call");
   const Trace buttons = {
       "0 item 1002 on",      "0 item 1003 off",     "0 item 1004 off",     "0 item 1005 off",      // CycleStart
       "5600 item 1002 on",   "5600 item 1003 off",  "5600 item 1004 off",  "5600 item 1005 off",   // WaitHold
