@@ -695,8 +695,7 @@ EngineState TransferEngine::WaitTransfer() {
     // error's number before the reply counts as come), or its answer, with nothing sent since.
     if (joinPending_ && LateErrorTo(joinTag_)) {
       joinPending_ = false;
-      Log(kLogJoinRefused);
-      notices_->Notify(Notice::kJoinRefused, nullptr);
+      TellJoinRefused();
     } else if (joinPending_ && commandsSent_ == commandsAtJoin_ && board_.ReplyReceived()) {
       return EngineState::kConference;
     }
@@ -725,8 +724,7 @@ EngineState TransferEngine::Conference() {
     }
     if (lastReplyError_) {
       // Nothing was joined: the caller stays held, the operator with the second party.
-      Log(kLogJoinRefused);
-      notices_->Notify(Notice::kJoinRefused, nullptr);
+      TellJoinRefused();
       board_.transferRequest.store(false);
       joinRefused_ = true;
       return EngineState::kWaitTransfer;
@@ -771,6 +769,11 @@ EngineState TransferEngine::Conference() {
       Send(command::kHangUp, id);
     }
   }
+}
+
+void TransferEngine::TellJoinRefused() {
+  Log(kLogJoinRefused);
+  notices_->Notify(Notice::kJoinRefused, nullptr);
 }
 
 bool TransferEngine::LateErrorTo(std::uint32_t& tag) {

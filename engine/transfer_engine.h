@@ -147,6 +147,8 @@ class TransferEngine {
   EngineState FirstCallResumed();
   // An error reply to the command numbered tag came after its wait ran out; tag is then cleared.
   bool LateErrorTo(std::uint32_t& tag);
+  // The client refused the join, in time or late: the log line and the notice.
+  void TellJoinRefused();
   // The one place that decides what each operator request does in the waiting state running now.
   // Returns that state to go on waiting, or the state that follows.
   EngineState ActOnRequests();
