@@ -14,9 +14,7 @@ namespace {
 
 using testing_engine::Scenario;
 
-const char kTranscripts[] =
-#include "replay_transcripts.inc"
-    ;
+#include "replay_transcripts.inc"  // const char kTranscripts[]: replay/transcripts.txt, built in
 
 void ExpectOutcome(const Scenario& s, const std::string& outcome, std::uint64_t lastLine) {
   const auto last = [&s](const std::string& part) { auto e = s.Only(part); return e.empty() ? "" : e.back().substr(e.back().find(part) + 1); };
