@@ -320,7 +320,7 @@ class Session {
       const std::vector<TranscriptEntry> t = client_.Transcript();
       bool haveReply = false;
       for (std::size_t i = at + 1; i < t.size(); ++i) {
-        if (t[i].kind == Kind::Sent && t[i].text.rfind(kTag, 0) == 0) {
+        if (t[i].kind == Kind::Sent && halvane::sim::WithoutTagNumber(t[i].text).rfind(kTag, 0) == 0) {
           reply = t[i];
           haveReply = true;
           break;
