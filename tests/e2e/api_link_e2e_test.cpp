@@ -18,6 +18,7 @@
 #include "link/api_link.h"
 #include "link/codepage.h"
 #include "link/protocol.h"
+#include "log_lines.h"
 #include "recording_fakes.h"
 #include "sim/client_emulator_win32.h"
 #include "wait.h"
@@ -166,7 +167,7 @@ TEST_F(ApiLinkE2eTest, ReattachesAfterReLoginAndForgetsARefusingClient) {
   ASSERT_TRUE(WaitUntil([&] { return board_.reconnectNeeded.load(); }, "the reconnect-needed flag"));
   ASSERT_TRUE(WaitUntil([&] { return board_.apiWindow.load() == emulator_.ApiWindow(); },
                         "the link to attach again after the re-login"));
-  EXPECT_NE(log_.Text().find("\nSkype re-start/re-login\n"), std::string::npos) << log_.Text();
+  EXPECT_NE(log_.Text().find(logline::kReLogin), std::string::npos) << log_.Text();
   ASSERT_TRUE(SendAndWait("#KALDU get currentuserhandle"));
 
   emulator_.SetRefuseDeliveries(true);

@@ -1,8 +1,7 @@
 #pragma once
-// What the fault and soak tests need around the operator's driver of the real Halvane.exe: a scratch
-// working folder listed before and after, a file beside it for the program's output, the session log
-// followed as it grows, a client script for every kind of call cycle, and the few measures of the
-// process's resources that tell a leak.
+// What the fault and soak tests need around the operator's driver of the real Halvane.exe (CallScript,
+// operator_win32.h): a scratch working folder listed before and after, a file beside it for the
+// program's output, and the few measures of the process's resources that tell a leak.
 
 #include <windows.h>
 
@@ -49,91 +48,6 @@ std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree);
 
 // What Halvane wrote to its standard output and error, started with the folder's output file.
 std::string OutputOf(const ScratchFolder& folder);
-
-// Follows the session log: each expected text must come after the previous one.
-class LogCursor {
- public:
-  explicit LogCursor(const HalvaneProcess& halvane) : halvane_(halvane) {}
-  // Waits until `text` appears past the cursor and moves the cursor past it.
-  ::testing::AssertionResult Expect(const std::string& text,
-                                    std::chrono::milliseconds deadline = std::chrono::seconds(15));
-  // True when `text` appears past the cursor now (the cursor stays).
-  bool Seen(const std::string& text) const;
-
- private:
-  std::string Text() const { return WithoutCr(halvane_.LogText()); }
-
-  const HalvaneProcess& halvane_;
-  std::size_t at_ = 0;
-};
-
-// Session log lines the scripts follow.
-namespace logline {
-inline constexpr char kWaitIncoming[] = "\n\n=>wait for incoming call";
-inline constexpr char kRings[] = "\n=>incoming call rings";
-inline constexpr char kAnswer[] = "\n=>answer incoming call";
-inline constexpr char kWaitHold[] = "\n=>wait for hold button pressing";
-inline constexpr char kHold[] = "\n=>hold incoming call";
-inline constexpr char kWaitSecondCall[] = "\n=>wait for placing 2nd call";
-inline constexpr char kResume[] = "\n=>1st call resume";
-inline constexpr char kFirstHangUp[] = "\n=>1st call hangup";
-inline constexpr char kReturn[] = "\n=>Return to caller";
-inline constexpr char kWaitSecondResponse[] = "\n=>wait for 2nd call response";
-inline constexpr char kWaitTransfer[] = "\n=>wait for transfer button pressing";
-inline constexpr char kTransferred[] = "\n=>call transfered";
-inline constexpr char kFinished[] = "\n=>finished";
-inline constexpr char kNoReply[] = "\n=>no reply from Skype, going on";
-inline constexpr char kReLogin[] = "\nSkype re-start/re-login\n";
-inline constexpr char kReconnect[] = "re-connect Skype\n";
-inline constexpr char kAccess[] = "\n\naccess Skype successfully... ";
-inline constexpr char kJoinRefused[] = "\n=>join refused by Skype";
-}  // namespace logline
-
-enum class Cycle {
-  kTransfer,         // caller held, second party answers, the two are joined, the caller hangs up later
-  kBlindTransfer,    // the same through the Blind Transfer button
-  kReturn,           // caller held, the operator returns to the caller, the caller hangs up
-  kRefusedReturn,    // the second party refuses, then the operator returns to the caller
-  kMissed,           // the call rings out unanswered
-  kRefusedJoin,      // the client refuses the join; the second party hangs up, the operator returns
-  kCallerLeavesDial, // the held caller hangs up while the dial rings: Halvane ends the dial
-};
-const char* CycleName(Cycle cycle);
-
-// Plays the client and the operator through call cycles against a Halvane that waits for a call. Each
-// step returns which step failed and what was waited for. The operator's presses, the dial and the far
-// end's answer come a reaction time (AwaitReaction) after the log line they follow, as in
-// PlayAttendedTransfer.
-class CallScript {
- public:
-  CallScript(HalvaneProcess& halvane, sim::ClientEmulator& client, LogCursor& log)
-      : halvane_(halvane), client_(&client), log_(log) {}
-  void SetClient(sim::ClientEmulator& client) { client_ = &client; }
-
-  // One whole cycle, from the ring to the log's next wait for a call; the client must have no call left.
-  ::testing::AssertionResult Play(Cycle cycle, bool useTrayMenu = false);
-
-  // The steps, each from the state the one before leaves.
-  ::testing::AssertionResult RingAndAnswer();          // -> waits for Hold
-  ::testing::AssertionResult Hold(bool useTrayMenu);   // -> waits for the second call
-  ::testing::AssertionResult DialSecond();             // -> waits for its response
-  ::testing::AssertionResult SecondAnswers();          // -> waits for Transfer
-  ::testing::AssertionResult SecondRefuses();          // -> waits for the second call again
-  ::testing::AssertionResult Transfer(bool blind);     // -> joined
-  ::testing::AssertionResult CallerLeavesConference(); // -> finished, waits for a call
-  ::testing::AssertionResult ReturnToCaller();         // -> waits for Hold
-  ::testing::AssertionResult CallerHangsUp();          // from waiting for Hold -> waits for a call
-  ::testing::AssertionResult NoCallsLeft() const;
-
-  const std::string& FirstCall() const { return first_; }
-
- private:
-  HalvaneProcess& halvane_;
-  sim::ClientEmulator* client_;
-  LogCursor& log_;
-  std::string first_;
-  std::string second_;
-};
 
 // Handle count, GUI objects and private memory of a process. Wine 8 counts neither handles nor GUI
 // objects (0) and leaves PrivateUsage at 0; its PagefileUsage is the process's anonymous memory (resident

@@ -31,38 +31,16 @@ namespace {
   return ::testing::AssertionFailure() << "the transfer stopped at \"" << result.failedStep << "\": " << result.detail;
 }
 
-// The commands one attended transfer sends, in order.
-std::vector<std::string> CycleCommands(const std::string& first, const std::string& second) {
-  return {
-      "#KALDU set AGC on",
-      "#KALDU set call " + first + " status onhold",
-      "#KALDU open contacts",
-      "#KALDU set call " + first + " join_conference " + second,
-      "#KALDU set AGC off",
-      "#KALDU set call " + second + " status finished",
-      "#KALDU set AGC on",
-      "#KALDU minimize",
-  };
-}
-
 // What the session log shows after each audio preset on this machine. Wine's recording mixer has no
 // microphone line, so selecting it fails; without any mixer the recording mixer cannot be opened.
-std::string PresetDiagnostic() { return mixerGetNumDevs() == 0 ? "SetInMixerDevice failed\n" : "\nSelect Mic failed\n"; }
+std::string PresetDiagnostic() { return mixerGetNumDevs() == 0 ? logline::kInMixerFailed : logline::kSelectMicFailed; }
 
 // The session log's lines for one attended transfer, from the wait for the call to the next wait.
 std::string CycleLog(bool refusedCall) {
   const std::string preset = PresetDiagnostic();
-  return "\n=>incoming call rings"
-         "\n=>answer incoming call" +
-         preset +
-         "\n=>wait for hold button pressing"
-         "\n=>hold incoming call"
-         "\n=>wait for placing 2nd call"
-         "\n=>wait for 2nd call response"
-         "\n=>wait for transfer button pressing"
-         "\n=>call transfered" +
-         preset + (refusedCall ? "\n=>refuse another call" : "") + "\n=>finished" + preset +
-         "\n\n=>wait for incoming call";
+  return std::string(logline::kRings) + logline::kAnswer + preset + logline::kWaitHold + logline::kHold +
+         logline::kWaitSecondCall + logline::kWaitSecondResponse + logline::kWaitTransfer + logline::kTransferred +
+         preset + (refusedCall ? logline::kRefuseAnother : "") + logline::kFinished + preset + logline::kWaitIncoming;
 }
 
 std::string WithCrLf(const std::string& text) {
@@ -109,13 +87,10 @@ class HalvaneE2eTest : public OperatorTest {
 
   // A call rings and the operator answers it in the client; Halvane then waits for Hold.
   std::string AnswerACall(const std::string& caller) {
-    EXPECT_TRUE(LogGrows("\n\n=>wait for incoming call", 0));
-    const std::string id = client_.IncomingCall(caller);
-    EXPECT_FALSE(id.empty()) << "the client did not make the incoming call";
-    EXPECT_TRUE(LogGrows("\n=>incoming call rings", 0));
-    EXPECT_TRUE(client_.OperatorAnswers(id));
-    EXPECT_TRUE(LogGrows("\n=>wait for hold button pressing", 0));
-    return id;
+    script_.Options().caller = caller;
+    EXPECT_TRUE(script_.WaitingForCall());
+    EXPECT_TRUE(script_.RingAndAnswer());
+    return script_.FirstCall();
   }
 
   ::testing::AssertionResult IconsShown(int count) {
@@ -237,7 +212,7 @@ TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConfe
   EXPECT_TRUE(IconsShown(1)) << "after \"TaskbarCreated\"";
 
   TransferOptions options;
-  options.popupMenu = true;
+  options.via = Via::kPopupMenu;
   RECT shown{};
   options.duringConference = [&]() -> std::string {
     if (!halvane_.TrayNotify(WM_LBUTTONDOWN) || !WaitUntil([&] { return halvane_.Visible(); }, kStepDeadline, "the window to show")) {
@@ -253,7 +228,7 @@ TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConfe
   const std::vector<std::string> cycle = CycleCommands(result.firstCall, result.secondCall);
   EXPECT_EQ(CommandsFrom(client_, result.firstCommand), std::vector<std::string>(cycle.begin(), cycle.begin() + 5));
   const std::string preset = PresetDiagnostic();
-  const std::string end = WithCrLf("\n=>call transfered" + preset + preset);
+  const std::string end = WithCrLf(logline::kTransferred + preset + preset);
   const std::string log = halvane_.LogText();
   EXPECT_EQ(log.substr(log.size() > end.size() ? log.size() - end.size() : 0), end)
       << "the answer preset after the transfer preset, at the end";
@@ -330,7 +305,7 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
   EXPECT_EQ(CommandsFrom(client_, buttons.firstCommand), CycleCommands(buttons.firstCall, buttons.secondCall));
 
   TransferOptions menu;
-  menu.trayMenu = true;
+  menu.via = Via::kTrayMenu;
   menu.caller = "caller3";
   menu.secondParty = "party4";
   const TransferResult tray = play(menu);
@@ -339,7 +314,7 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
 
   // No button and no menu: Ctrl+Alt+H and Ctrl+Alt+T typed system-wide while the window is hidden.
   TransferOptions keys;
-  keys.keys = true;
+  keys.via = Via::kKeys;
   keys.caller = "caller8";
   keys.secondParty = "party9";
   ASSERT_FALSE(halvane_.Visible());
@@ -387,8 +362,7 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
       << "the client's tagged reply to the hang-up";
 
   // The session log holds exactly the run's progress, as a text file (CR LF line ends).
-  const std::string expectedLog = "\n\naccess Skype successfully... protocol 5... get current user handle... "
-                                  "\n\n=>wait for incoming call" +
+  const std::string expectedLog = logline::kStarted +
                                   CycleLog(false) + CycleLog(false) + CycleLog(false) + CycleLog(true);
   EXPECT_EQ(halvane_.LogText(), WithCrLf(expectedLog));
 }
@@ -423,12 +397,10 @@ TEST_F(HalvaneE2eTest, KeyHeldByAnotherProgramIsReportedOnceAndTheOtherKeysWork)
   EXPECT_TRUE(WaitUntil([] { return !ChordIsFree(MOD_CONTROL | MOD_ALT, 'R'); }, std::chrono::milliseconds(2000),
                         "Halvane to take Ctrl+Alt+R by trying again"));
 
-  const std::string call = AnswerACall("caller1");
-  ASSERT_TRUE(PressChord({VK_CONTROL, VK_MENU, 'H'}));
-  ASSERT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
-  ASSERT_TRUE(LogGrows("\n=>wait for placing 2nd call", 0));
-  ASSERT_TRUE(PressChord({VK_CONTROL, VK_MENU, 'R'}));
-  ASSERT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
+  AnswerACall("caller1");
+  script_.Options().via = Via::kKeys;
+  ASSERT_TRUE(script_.Hold());
+  ASSERT_TRUE(script_.ReturnToCaller());
 
   // With the platform's error; the text after it is the system's.
   const std::string report = "!!! Hotkey Ctrl+Alt+T (Transfer) is held by another program (error 1409: ";
@@ -485,12 +457,12 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
   std::string busy;
   TransferOptions dialAgain;
   dialAgain.beforeDial = [&]() -> std::string {
-    const std::size_t waits = CountOf(log(), "\n=>wait for placing 2nd call");
-    const std::size_t responses = CountOf(log(), "\n=>wait for 2nd call response");
+    const std::size_t waits = CountOf(log(), logline::kWaitSecondCall);
+    const std::size_t responses = CountOf(log(), logline::kWaitSecondResponse);
     busy = client_.OperatorDials("busyparty");
-    if (!logGrows("\n=>wait for 2nd call response", responses)) return "Halvane did not take the dial of " + busy;
+    if (!logGrows(logline::kWaitSecondResponse, responses)) return "Halvane did not take the dial of " + busy;
     if (!client_.FarEndBusy(busy)) return "the client could not report " + busy + " busy";
-    if (!logGrows("\n=>wait for placing 2nd call", waits)) return "Halvane did not wait for a new dial after BUSY";
+    if (!logGrows(logline::kWaitSecondCall, waits)) return "Halvane did not wait for a new dial after BUSY";
     return std::string();
   };
   const TransferResult first = PlayAttendedTransfer(halvane_, client_, dialAgain);
@@ -516,7 +488,7 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
   const TransferResult second = PlayAttendedTransfer(halvane_, client_, gaveUp);
   ASSERT_TRUE(Completed(second));
   EXPECT_EQ(CommandsFrom(client_, second.firstCommand), CycleCommands(second.firstCall, second.secondCall));
-  EXPECT_EQ(CountOf(log(), "\n=>call transfered"), 2u) << log();
+  EXPECT_EQ(CountOf(log(), logline::kTransferred), 2u) << log();
 }
 
 // The client as it speaks (dials, DURATION, "OK"); a mood text naming the held caller's end leaves the dial.
@@ -541,8 +513,7 @@ TEST_F(HalvaneE2eTest, RealClientSequencesAndAMoodTextNamingTheHeldCallersEnd) {
 TEST_F(HalvaneE2eTest, SecondStartEndsTheOlderCopyAndReportsBoth) {
   ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
   const DWORD olderPid = halvane_.Pid();
-  const std::string waiting =
-      "\n\naccess Skype successfully... protocol 5... get current user handle... \n\n=>wait for incoming call";
+  const std::string waiting = logline::kStarted;
   ASSERT_TRUE(WaitUntil([&] { return halvane_.LogText() == WithCrLf(waiting); }, "the older copy to wait for a call"));
 
   HalvaneProcess newer;
@@ -610,7 +581,7 @@ TEST_F(HalvaneE2eTest, HiddenWindowIgnoresTabThenSpace) {
   EXPECT_FALSE(WaitUntil([&] { return client_.UnnumberedCommands().size() > before; }, std::chrono::milliseconds(2000),
                          "a command from Tab then Space"))
       << "the client received \"" << client_.UnnumberedCommands().back() << "\"";
-  EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), "\n=>wait for placing 2nd call"), 0u) << halvane_.LogText();
+  EXPECT_EQ(CountOf(WithoutCr(halvane_.LogText()), logline::kWaitSecondCall), 0u) << halvane_.LogText();
   ASSERT_TRUE(halvane_.Press(kIdHold));
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
@@ -622,10 +593,9 @@ TEST_F(HalvaneE2eTest, ClosingOrTheSessionEndingWithACallerOnHoldTakesTheCallerB
     SCOPED_TRACE(sessionEnds ? "session end" : "close");
     ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
     const std::string call = AnswerACall("caller1");
-    ASSERT_TRUE(halvane_.Press(kIdHold));
-    ASSERT_TRUE(LogGrows("\n=>wait for placing 2nd call", 0));
-    const std::string dial = client_.OperatorDials("party2");
-    ASSERT_TRUE(LogGrows("\n=>wait for 2nd call response", 0));
+    ASSERT_TRUE(script_.Hold());
+    ASSERT_TRUE(script_.DialSecond());
+    const std::string dial = script_.SecondCall();
     HWND main = halvane_.MainWindow();
     if (sessionEnds) {
       DWORD_PTR ignored = 0;

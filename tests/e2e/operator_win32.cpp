@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <initializer_list>
 #include <iterator>
-#include <sstream>
 #include <vector>
 
 #include "base/call_board.h"
@@ -221,184 +222,361 @@ void HalvaneProcess::Detach() {
   main_ = nullptr;
 }
 
-// --- One attended transfer --------------------------------------------------------------------------
+// --- LogCursor ---------------------------------------------------------------------------------------
+
+::testing::AssertionResult LogCursor::Expect(const std::string& text, std::chrono::milliseconds deadline) {
+  std::size_t found = std::string::npos;
+  ::testing::AssertionResult waited = WaitUntil(
+      [&] {
+        found = Text().find(text, at_);
+        return found != std::string::npos;
+      },
+      deadline, "the session log line \"" + text + "\"");
+  if (!waited) {
+    const std::string log = Text();
+    return waited << "\nthe log past the last line found:\n" << (at_ < log.size() ? log.substr(at_) : "");
+  }
+  at_ = found + text.size();
+  return waited;
+}
+
+bool LogCursor::Seen(const std::string& text) const { return Text().find(text, at_) != std::string::npos; }
+
+// --- CallScript ------------------------------------------------------------------------------------
+
+const char* CycleName(Cycle cycle) {
+  switch (cycle) {
+    case Cycle::kTransfer: return "transfer";
+    case Cycle::kBlindTransfer: return "blind transfer";
+    case Cycle::kReturn: return "return to caller";
+    case Cycle::kRefusedReturn: return "second party refuses, return";
+    case Cycle::kMissed: return "missed call";
+    case Cycle::kRefusedJoin: return "join refused, return";
+    case Cycle::kCallerLeavesDial: return "held caller hangs up during the dial";
+  }
+  return "?";
+}
 
 namespace {
 
-class TransferPlay {
- public:
-  TransferPlay(HalvaneProcess& halvane, sim::ClientEmulator& client, const TransferOptions& options,
-               TransferResult& result)
-      : halvane_(halvane), client_(client), options_(options), result_(result) {}
+using ::testing::AssertionFailure;
+using ::testing::AssertionResult;
+using ::testing::AssertionSuccess;
 
-  bool Run() {
-    Step("Halvane waits for an incoming call");
-    if (!Until([&] { return client_.AttachedLink() != 0 && EndsWith(Log(), "\n\n=>wait for incoming call"); },
-               "attached, and the session log ending in \"=>wait for incoming call\"")) {
-      return false;
-    }
-    result_.firstCommand = client_.UnnumberedCommands().size();
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
-    Step("the incoming call from " + options_.caller + " rings");
-    std::size_t seen = LogCount("\n=>incoming call rings");
-    result_.firstCall = client_.IncomingCall(options_.caller);
-    if (result_.firstCall.empty()) return Fail("the client did not make the incoming call");
-    if (!LogGrows("\n=>incoming call rings", seen)) return false;
-
-    Step("the operator answers call " + result_.firstCall + " in the client");
-    seen = LogCount("\n=>wait for hold button pressing");
-    if (!client_.OperatorAnswers(result_.firstCall)) return Fail("the client refused the answer");
-    if (!LogGrows("\n=>wait for hold button pressing", seen)) return false;
-
-    Step(std::string("the operator presses Hold") + Via());
-    seen = LogCount("\n=>wait for placing 2nd call");
-    const std::size_t contacts = CommandCount(client_, Command("open contacts"));
-    if (!Operator(kIdHold, kIdMenuHold)) return false;
-    if (!CommandSeen(Command("set call " + result_.firstCall + " status onhold"))) return false;
-    if (!Until([&] { return CommandCount(client_, Command("open contacts")) > contacts; }, "the client's contacts to open")) {
-      return false;
-    }
-    if (!LogGrows("\n=>wait for placing 2nd call", seen)) return false;
-
-    if (options_.beforeDial && !Hook("before the dial", options_.beforeDial)) return false;
-
-    Step("the operator dials " + options_.secondParty + " in the client");
-    seen = LogCount("\n=>wait for 2nd call response");
-    React();
-    result_.secondCall = client_.OperatorDials(options_.secondParty);
-    if (result_.secondCall.empty()) return Fail("the client did not place the second call");
-    if (!LogGrows("\n=>wait for 2nd call response", seen)) return false;
-
-    if (options_.whileSecondRings && !Hook("while the second call rings", options_.whileSecondRings)) return false;
-
-    Step(options_.secondParty + " answers call " + result_.secondCall);
-    seen = LogCount("\n=>wait for transfer button pressing");
-    React();
-    if (!client_.FarEndAnswers(result_.secondCall)) return Fail("the client refused the far end's answer");
-    if (!LogGrows("\n=>wait for transfer button pressing", seen)) return false;
-
-    Step(std::string("the operator presses Transfer") + Via());
-    if (!Operator(kIdTransfer, kIdMenuTransfer)) return false;
-    if (!CommandSeen(Command("set call " + result_.firstCall + " join_conference " + result_.secondCall))) {
-      return false;
-    }
-    if (!CommandSeen(Command("set AGC off"))) return false;
-    // The whole pattern: the engine switches the three items one after another.
-    if (!Until(
-            [&] {
-              return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn) &&
-                     !halvane_.ItemEnabled(kIdBlindTransfer);
-            },
-            "the conference's buttons (Transfer, Return and Blind Transfer disabled)")) {
-      return false;
-    }
-
-    if (options_.duringConference && !Hook("during the conference", options_.duringConference)) return false;
-
-    Step(options_.caller + " hangs up; Halvane ends the conference");
-    if (!client_.FarEndHangsUp(result_.firstCall)) return Fail("the client could not end the first call");
-    if (!CommandSeen(Command("set call " + result_.secondCall + " status finished"))) return false;
-    if (!CommandSeen(Command("minimize"))) return false;
-    if (!Until([&] { return EndsWith(Log(), "\n\n=>wait for incoming call") && halvane_.ItemEnabled(kIdHold); },
-               "Halvane to wait for the next call with Hold enabled")) {
-      return false;
-    }
-    result_.completed = true;
-    return true;
-  }
-
- private:
-  static bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-  }
-
-  static std::string Command(const std::string& words) { return kTag + words; }
-
-  std::string Via() const { return options_.keys ? " with its key" : options_.trayMenu ? " in the tray menu" : ""; }
-
-  bool Hook(const std::string& step, const std::function<std::string()>& hook) {
-    Step(step);
-    const std::string failure = hook();
-    return failure.empty() || Fail(failure);
-  }
-
-  void Step(const std::string& name) {
-    step_ = name;
-    if (options_.onStep) options_.onStep(name);
-  }
-
-  bool Fail(const std::string& detail) {
-    result_.failedStep = step_;
-    result_.detail = detail;
-    return false;
-  }
-
-  template <typename Predicate>
-  bool Until(Predicate&& predicate, const std::string& what) {
-    if (WaitUntil(predicate, options_.stepDeadline, what)) return true;
-    std::ostringstream detail;
-    detail << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what
-           << "; buttons " << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended")
-           << "; last commands:";
-    const std::vector<std::string> commands = client_.UnnumberedCommands();
-    for (std::size_t i = commands.size() > 4 ? commands.size() - 4 : 0; i < commands.size(); ++i) {
-      detail << " [" << commands[i] << "]";
-    }
-    const std::string log = Log();
-    detail << "; log ends: \"" << (log.size() > 120 ? log.substr(log.size() - 120) : log) << "\"";
-    return Fail(detail.str());
-  }
-
-  std::string Log() const { return WithoutCr(halvane_.LogText(options_.userHandle)); }
-  std::size_t LogCount(const std::string& line) const { return CountOf(Log(), line); }
-
-  bool LogGrows(const std::string& line, std::size_t before) {
-    return Until([&] { return LogCount(line) > before; }, "the session log line \"" + line + "\"");
-  }
-
-  // A command sent since the transfer began.
-  bool CommandSeen(const std::string& command) {
-    return Until(
-        [&] {
-          const std::vector<std::string> commands = client_.UnnumberedCommands();
-          for (std::size_t i = result_.firstCommand; i < commands.size(); ++i) {
-            if (commands[i] == command) return true;
-          }
-          return false;
-        },
-        "the client to receive \"" + command + "\"");
-  }
-
-  bool Operator(int button, int menuCommand) {
-    React();
-    if (options_.popupMenu) {
-      // The popup's items in order: Hold, Return, Transfer.
-      const std::string failure = halvane_.UsePopupMenu(menuCommand == kIdMenuHold ? 1 : 3);
-      return failure.empty() || Fail(failure);
-    }
-    if (options_.keys) {
-      const WORD letter = button == kIdHold ? 'H' : 'T';
-      return PressChord({VK_CONTROL, VK_MENU, letter}) || Fail("the key chord could not be typed");
-    }
-    const bool delivered = options_.trayMenu ? halvane_.MenuCommand(menuCommand) : halvane_.Press(button);
-    return delivered || Fail("the main window did not take the command");
-  }
-
-  static void React() { AwaitReaction(); }
-
-  HalvaneProcess& halvane_;
-  sim::ClientEmulator& client_;
-  const TransferOptions& options_;
-  TransferResult& result_;
-  std::string step_;
-};
+std::int64_t PerformanceCounter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
 
 }  // namespace
+
+// Fails the step with what `expr` reports.
+#define HALVANE_STEP(expr)                   \
+  do {                                       \
+    AssertionResult step_result = (expr);    \
+    if (!step_result) return step_result;    \
+  } while (false)
+
+void CallScript::Step(const std::string& name) {
+  step_ = name;
+  if (options_.onStep) options_.onStep(name);
+}
+
+void CallScript::Before(Move move) {
+  if (options_.beforeMove) {
+    options_.beforeMove(move);
+  } else if (move != Move::kAnswer && move != Move::kHangUp) {
+    AwaitReaction();
+  }
+  moveMark_ = client_->Transcript().size();
+  moveTicks_ = PerformanceCounter();
+}
+
+template <typename Predicate>
+AssertionResult CallScript::Until(Predicate&& predicate, const std::string& what) {
+  if (WaitUntil(predicate, options_.stepDeadline, what)) return AssertionSuccess();
+  AssertionResult failed = AssertionFailure();
+  failed << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what << "; buttons "
+         << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended") << "; last commands:";
+  const std::vector<std::string> commands = client_->UnnumberedCommands();
+  for (std::size_t i = commands.size() > 4 ? commands.size() - 4 : 0; i < commands.size(); ++i) {
+    failed << " [" << commands[i] << "]";
+  }
+  const std::string log = log_.Text();
+  return failed << "; log ends: \"" << (log.size() > 120 ? log.substr(log.size() - 120) : log) << "\"";
+}
+
+AssertionResult CallScript::CommandSince(const std::string& words, std::size_t mark) {
+  const std::string command = kTag + words;
+  return Until(
+      [&] {
+        const std::vector<std::string> commands = client_->UnnumberedCommands();
+        return std::find(commands.begin() + static_cast<std::ptrdiff_t>(std::min(mark, commands.size())),
+                         commands.end(), command) != commands.end();
+      },
+      "the client to receive \"" + command + "\"");
+}
+
+AssertionResult CallScript::Logs(std::initializer_list<const char*> lines) {
+  for (const char* line : lines) {
+    AssertionResult seen = log_.Expect(line, options_.stepDeadline);
+    if (!seen) return seen << "\n(Halvane " << (halvane_.Running() ? "running" : "ended") << ")";
+  }
+  return AssertionSuccess();
+}
+
+AssertionResult CallScript::Hook(const std::string& step, const std::function<std::string()>& hook) {
+  Step(step);
+  const std::string failure = hook();
+  // Whatever the hook made Halvane write is the hook's: the next step reads on from here.
+  log_.SkipToEnd();
+  if (failure.empty()) return AssertionSuccess();
+  return AssertionFailure() << failure;
+}
+
+AssertionResult CallScript::Operate(int button) {
+  const bool hold = button == kIdHold;
+  const bool transfer = button == kIdTransfer;
+  std::string failure;
+  switch (button == kIdBlindTransfer ? Via::kButtons : options_.via) {
+    case Via::kButtons:
+      if (!halvane_.Press(button)) failure = "the main window did not take the press";
+      break;
+    case Via::kTrayMenu:
+      if (!halvane_.MenuCommand(hold ? kIdMenuHold : transfer ? kIdMenuTransfer : kIdMenuReturn)) {
+        failure = "the main window did not take the tray menu's command";
+      }
+      break;
+    case Via::kPopupMenu:  // the popup's items in order: Hold, Return, Transfer
+      failure = halvane_.UsePopupMenu(hold ? 1 : transfer ? 3 : 2);
+      break;
+    case Via::kKeys:
+      if (!PressChord({VK_CONTROL, VK_MENU, static_cast<WORD>(hold ? 'H' : transfer ? 'T' : 'R')})) {
+        failure = "the key chord could not be typed";
+      }
+      break;
+  }
+  if (failure.empty()) return AssertionSuccess();
+  return AssertionFailure() << failure;
+}
+
+std::string CallScript::Presses(const std::string& item) const {
+  const char* via[] = {"", " in the tray menu", " in the popup menu", " with its key"};
+  return "the operator presses " + item + via[static_cast<int>(options_.via)];
+}
+
+AssertionResult CallScript::WaitingForCall() {
+  Step("Halvane waits for an incoming call");
+  HALVANE_STEP(Until([&] { return client_->AttachedLink() != 0 && EndsWith(log_.Text(), logline::kWaitIncoming); },
+                     "attached, and the session log ending in \"=>wait for incoming call\""));
+  log_.SkipToEnd();
+  return AssertionSuccess();
+}
+
+AssertionResult CallScript::RingAndAnswer() {
+  Step("the incoming call from " + options_.caller + " rings");
+  first_ = client_->IncomingCall(options_.caller);
+  if (first_.empty()) return AssertionFailure() << "the client did not make the incoming call";
+  HALVANE_STEP(Logs({logline::kRings}));
+  Step("the operator answers call " + first_ + " in the client");
+  Before(Move::kAnswer);
+  if (!client_->OperatorAnswers(first_)) return AssertionFailure() << "the client refused the answer";
+  return Logs({logline::kAnswer, logline::kWaitHold});
+}
+
+AssertionResult CallScript::Hold() {
+  Step(Presses("Hold"));
+  Before(Move::kHold);
+  const std::size_t mark = Commands();
+  HALVANE_STEP(Operate(kIdHold));
+  HALVANE_STEP(CommandSince("set call " + first_ + " status onhold", mark));
+  HALVANE_STEP(CommandSince("open contacts", mark));
+  return Logs({logline::kHold, logline::kWaitSecondCall});
+}
+
+AssertionResult CallScript::DialSecond() {
+  Step("the operator dials " + options_.secondParty + " in the client");
+  Before(Move::kDial);
+  second_ = client_->OperatorDials(options_.secondParty);
+  if (second_.empty()) return AssertionFailure() << "the client did not place the second call";
+  return Logs({logline::kWaitSecondResponse});
+}
+
+AssertionResult CallScript::SecondAnswers() {
+  Step(options_.secondParty + " answers call " + second_);
+  Before(Move::kFarEndAnswers);
+  if (!client_->FarEndAnswers(second_)) return AssertionFailure() << "the client refused the far end's answer";
+  return Logs({logline::kWaitTransfer});
+}
+
+AssertionResult CallScript::SecondRefuses() {
+  Step(options_.secondParty + " refuses call " + second_);
+  Before(Move::kFarEndRefuses);
+  if (!client_->FarEndRefuses(second_)) return AssertionFailure() << "the client could not refuse " << second_;
+  return Logs({logline::kWaitSecondCall});
+}
+
+AssertionResult CallScript::Joined(std::size_t commandMark) {
+  HALVANE_STEP(CommandSince("set call " + first_ + " join_conference " + second_, commandMark));
+  HALVANE_STEP(CommandSince("set AGC off", commandMark));
+  // The whole pattern: the engine switches the three items one after another.
+  HALVANE_STEP(Until(
+      [&] {
+        return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn) &&
+               !halvane_.ItemEnabled(kIdBlindTransfer);
+      },
+      "the conference's buttons (Transfer, Return and Blind Transfer disabled)"));
+  HALVANE_STEP(Logs({logline::kTransferred}));
+  // The two parties are talking once the client has resumed the held caller.
+  return Until([&] { return client_->CallStatus(first_) == "INPROGRESS"; }, "the held caller resumed in the conference");
+}
+
+AssertionResult CallScript::Transfer(bool blind) {
+  Step(blind ? "the operator presses Blind Transfer" : Presses("Transfer"));
+  Before(Move::kTransfer);
+  const std::size_t mark = Commands();
+  HALVANE_STEP(Operate(blind ? kIdBlindTransfer : kIdTransfer));
+  return Joined(mark);
+}
+
+AssertionResult CallScript::BlindBeforeAnswer() {
+  Step("the operator presses Blind Transfer while " + second_ + " rings");
+  Before(Move::kTransfer);
+  const std::size_t mark = Commands();
+  HALVANE_STEP(Operate(kIdBlindTransfer));
+  Step(options_.secondParty + " answers call " + second_);
+  Before(Move::kFarEndAnswers);
+  if (!client_->FarEndAnswers(second_)) return AssertionFailure() << "the client refused the far end's answer";
+  return Joined(mark);
+}
+
+AssertionResult CallScript::ConferenceEnds(bool callerLeaves) {
+  const std::string& leaving = callerLeaves ? first_ : second_;
+  const std::string& staying = callerLeaves ? second_ : first_;
+  Step((callerLeaves ? options_.caller : options_.secondParty) + " hangs up; Halvane ends the conference");
+  Before(Move::kHangUp);
+  const std::size_t mark = Commands();
+  if (!client_->FarEndHangsUp(leaving)) return AssertionFailure() << "the client could not end call " << leaving;
+  HALVANE_STEP(CommandSince("set call " + staying + " status finished", mark));
+  HALVANE_STEP(CommandSince("minimize", mark));
+  HALVANE_STEP(Logs({logline::kFinished, logline::kWaitIncoming}));
+  return Until([&] { return halvane_.ItemEnabled(kIdHold); }, "Hold enabled for the next call");
+}
+
+AssertionResult CallScript::ReturnToCaller() {
+  Step(Presses("Return"));
+  Before(Move::kReturn);
+  const std::size_t mark = Commands();
+  HALVANE_STEP(Operate(kIdReturn));
+  HALVANE_STEP(CommandSince("set call " + first_ + " status inprogress", mark));
+  return Logs({logline::kReturn, logline::kResume, logline::kWaitHold});
+}
+
+AssertionResult CallScript::CallerHangsUp() {
+  Step(options_.caller + " hangs up");
+  Before(Move::kHangUp);
+  if (!client_->FarEndHangsUp(first_)) return AssertionFailure() << "the client could not end call " << first_;
+  return Logs({logline::kWaitIncoming});
+}
+
+AssertionResult CallScript::NoCallsLeft() const {
+  // Halvane's last hang-up is answered after the log line that ends its cycle.
+  const bool done = WaitUntil([&] { return client_->LiveCalls().empty(); }, "every call at the client ended");
+  if (done) return AssertionSuccess();
+  std::string live;
+  for (const std::string& id : client_->LiveCalls()) live += " " + id + " " + client_->CallStatus(id);
+  return AssertionFailure() << "calls left at the client:" << live;
+}
+
+AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
+  const Via via = options_.via;
+  options_.via = useTrayMenu ? Via::kTrayMenu : via;
+  const auto run = [&]() -> AssertionResult {
+    if (cycle == Cycle::kMissed) {
+      Step("the incoming call from " + options_.caller + " rings out");
+      first_ = client_->IncomingCall(options_.caller);
+      HALVANE_STEP(Logs({logline::kRings}));
+      if (!client_->Missed(first_)) return AssertionFailure() << "the client could not miss call " << first_;
+      return Logs({logline::kWaitIncoming});
+    }
+    HALVANE_STEP(RingAndAnswer());
+    HALVANE_STEP(Hold());
+    switch (cycle) {
+      case Cycle::kTransfer:
+      case Cycle::kBlindTransfer:
+        HALVANE_STEP(DialSecond());
+        HALVANE_STEP(SecondAnswers());
+        HALVANE_STEP(Transfer(cycle == Cycle::kBlindTransfer));
+        return ConferenceEnds();
+      case Cycle::kRefusedReturn:
+        HALVANE_STEP(DialSecond());
+        HALVANE_STEP(SecondRefuses());
+        HALVANE_STEP(ReturnToCaller());
+        return CallerHangsUp();
+      case Cycle::kReturn:
+        HALVANE_STEP(ReturnToCaller());
+        return CallerHangsUp();
+      case Cycle::kRefusedJoin:
+        HALVANE_STEP(DialSecond());
+        HALVANE_STEP(SecondAnswers());
+        client_->RefuseNextJoin();
+        Step("the operator presses Transfer; the client refuses the join");
+        Before(Move::kTransfer);
+        HALVANE_STEP(Operate(kIdTransfer));
+        HALVANE_STEP(Logs({logline::kJoinRefused}));
+        Step(options_.secondParty + " hangs up");
+        if (!client_->FarEndHangsUp(second_)) return AssertionFailure() << "the client could not end call " << second_;
+        HALVANE_STEP(Logs({logline::kWaitSecondCall}));
+        HALVANE_STEP(ReturnToCaller());
+        return CallerHangsUp();
+      case Cycle::kCallerLeavesDial:
+        HALVANE_STEP(DialSecond());
+        return CallerHangsUp();
+      case Cycle::kMissed:
+        break;
+    }
+    return AssertionSuccess();
+  };
+  const AssertionResult played = run();
+  options_.via = via;
+  if (!played) return AssertionFailure() << CycleName(cycle) << ", at \"" << step_ << "\": " << played.message();
+  return NoCallsLeft();
+}
+
+#undef HALVANE_STEP
 
 TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator& client,
                                     const TransferOptions& options) {
   TransferResult result;
-  TransferPlay(halvane, client, options, result).Run();
+  LogCursor log(halvane);
+  CallScript play(halvane, client, log, options);
+  const auto hook = [&](const char* step, const std::function<std::string()>& then) {
+    return then ? play.Hook(step, then) : AssertionSuccess();
+  };
+  AssertionResult played = play.WaitingForCall();
+  result.firstCommand = client.UnnumberedCommands().size();
+  for (const auto& next : std::initializer_list<std::function<AssertionResult()>>{
+           [&] { return play.RingAndAnswer(); }, [&] { return play.Hold(); },
+           [&] { return hook("before the dial", options.beforeDial); }, [&] { return play.DialSecond(); },
+           [&] { return hook("while the second call rings", options.whileSecondRings); },
+           [&] { return play.SecondAnswers(); }, [&] { return play.Transfer(false); },
+           [&] { return hook("during the conference", options.duringConference); },
+           [&] { return play.ConferenceEnds(); }}) {
+    if (!played) break;
+    played = next();
+  }
+  result.completed = static_cast<bool>(played);
+  if (!played) {
+    result.failedStep = play.StepName();
+    result.detail = played.message();
+  }
+  result.firstCall = play.FirstCall();
+  result.secondCall = play.SecondCall();
   return result;
 }
 
@@ -432,6 +610,12 @@ bool HasEntry(const sim::ClientEmulator& client, sim::TranscriptEntry::Kind kind
     if (e.kind == kind && (e.text == text || sim::WithoutTagNumber(e.text) == text)) return true;
   }
   return false;
+}
+
+std::vector<std::string> CycleCommands(const std::string& first, const std::string& second) {
+  return {"#KALDU set AGC on", "#KALDU set call " + first + " status onhold", "#KALDU open contacts",
+          "#KALDU set call " + first + " join_conference " + second, "#KALDU set AGC off",
+          "#KALDU set call " + second + " status finished", "#KALDU set AGC on", "#KALDU minimize"};
 }
 
 }  // namespace halvane::e2e

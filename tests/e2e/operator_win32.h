@@ -1,7 +1,7 @@
 #pragma once
 // Drives the real Halvane.exe as its operator would: starts it in a working folder of its own, presses
 // its buttons, picks its tray menu's commands, sends the icon's callback as the shell would, reads
-// the buttons' states and the session log, and closes it. Plus one whole attended transfer played
+// the buttons' states and the session log, and closes it. Plus the one scripted driver of call cycles
 // against the client emulator, step by step, each step with a deadline.
 // The demo and measuring programs use it too (they link GoogleTest only for the waits' results).
 
@@ -11,11 +11,14 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "log_lines.h"
 #include "process_win32.h"
 #include "sim/client_emulator_win32.h"
 #include "wait.h"
@@ -139,6 +142,121 @@ class HalvaneProcess {
 std::vector<std::string> CommandsFrom(const sim::ClientEmulator& client, std::size_t first);
 std::size_t CommandCount(const sim::ClientEmulator& client, const std::string& command);
 bool HasEntry(const sim::ClientEmulator& client, sim::TranscriptEntry::Kind kind, const std::string& text);
+// The commands one attended transfer sends, in order, from the answer to the conference's end.
+std::vector<std::string> CycleCommands(const std::string& first, const std::string& second);
+
+// --- The one scripted driver ------------------------------------------------------------------------
+
+// Follows the session log: each expected text must come after the previous one.
+class LogCursor {
+ public:
+  explicit LogCursor(const HalvaneProcess& halvane, std::string handle = "operator1")
+      : halvane_(halvane), handle_(std::move(handle)) {}
+  // Waits until `text` appears past the cursor and moves the cursor past it.
+  ::testing::AssertionResult Expect(const std::string& text, std::chrono::milliseconds deadline = kStepDeadline);
+  // True when `text` appears past the cursor now (the cursor stays).
+  bool Seen(const std::string& text) const;
+  // Moves the cursor to the log's end: what was written so far is taken as read.
+  void SkipToEnd() { at_ = Text().size(); }
+  std::string Text() const { return WithoutCr(halvane_.LogText(handle_)); }
+
+ private:
+  const HalvaneProcess& halvane_;
+  std::string handle_;
+  std::size_t at_ = 0;
+};
+
+enum class Cycle {
+  kTransfer,         // caller held, second party answers, the two are joined, the caller hangs up later
+  kBlindTransfer,    // the same through the Blind Transfer button
+  kReturn,           // caller held, the operator returns to the caller, the caller hangs up
+  kRefusedReturn,    // the second party refuses, then the operator returns to the caller
+  kMissed,           // the call rings out unanswered
+  kRefusedJoin,      // the client refuses the join; the second party hangs up, the operator returns
+  kCallerLeavesDial, // the held caller hangs up while the dial rings: Halvane ends the dial
+};
+const char* CycleName(Cycle cycle);
+
+// How the operator gives Hold, Return and Transfer: the buttons, the tray menu's commands, the real
+// popup menu, or the default system-wide keys (Ctrl+Alt+H, R, T).
+enum class Via { kButtons, kTrayMenu, kPopupMenu, kKeys };
+
+// The moves the script makes after a log line; the pause before each may be chosen.
+enum class Move { kAnswer, kHold, kDial, kFarEndAnswers, kFarEndRefuses, kTransfer, kReturn, kHangUp };
+
+struct ScriptOptions {
+  Via via = Via::kButtons;
+  std::string caller = "caller1";
+  std::string secondParty = "party2";
+  std::chrono::milliseconds stepDeadline = kStepDeadline;
+  // Before each move; unset, the operator's reaction (AwaitReaction) before every move of the operator
+  // and the far end after Halvane's log line, none before the answer and a hang-up.
+  std::function<void(Move)> beforeMove;
+  // Told each step as it begins (the demo prints them).
+  std::function<void(const std::string&)> onStep;
+};
+
+// Plays the client and the operator through call cycles against a Halvane that waits for a call: the
+// e2e, fault and soak tests, the demo and the measuring program all drive Halvane through it. Each step
+// waits (bounded) for the session log's lines, the commands the client receives and the buttons' states
+// that the step must bring, and says which step failed, what it waited for and what it saw instead.
+class CallScript {
+ public:
+  CallScript(HalvaneProcess& halvane, sim::ClientEmulator& client, LogCursor& log,
+             ScriptOptions options = ScriptOptions())
+      : halvane_(halvane), client_(&client), log_(log), options_(std::move(options)) {}
+  void SetClient(sim::ClientEmulator& client) { client_ = &client; }
+  ScriptOptions& Options() { return options_; }
+
+  // One whole cycle, from the ring to the log's next wait for a call; the client must have no call left.
+  ::testing::AssertionResult Play(Cycle cycle, bool useTrayMenu = false);
+
+  // The steps, each from the state the one before leaves.
+  ::testing::AssertionResult WaitingForCall();          // attached and waiting; the cursor at the log's end
+  ::testing::AssertionResult RingAndAnswer();           // -> waits for Hold
+  ::testing::AssertionResult Hold();                    // -> waits for the second call
+  ::testing::AssertionResult DialSecond();              // -> waits for its response
+  ::testing::AssertionResult SecondAnswers();           // -> waits for Transfer
+  ::testing::AssertionResult SecondRefuses();           // -> waits for the second call again
+  ::testing::AssertionResult Transfer(bool blind);      // -> joined
+  ::testing::AssertionResult BlindBeforeAnswer();       // from the dial: Blind Transfer, then the answer -> joined
+  ::testing::AssertionResult ConferenceEnds(bool callerLeaves = true);  // -> finished, waits for a call
+  ::testing::AssertionResult ReturnToCaller();          // -> waits for Hold
+  ::testing::AssertionResult CallerHangsUp();           // from waiting for Hold -> waits for a call
+  ::testing::AssertionResult NoCallsLeft() const;
+  // A step of the caller's own; its failure text, if any, is the step's failure as it stands.
+  ::testing::AssertionResult Hook(const std::string& step, const std::function<std::string()>& hook);
+
+  const std::string& FirstCall() const { return first_; }
+  const std::string& SecondCall() const { return second_; }
+  const std::string& StepName() const { return step_; }
+  // Where the client's transcript stood, and the performance counter, just before the last move.
+  std::size_t MoveMark() const { return moveMark_; }
+  std::int64_t MoveTicks() const { return moveTicks_; }
+
+ private:
+  void Step(const std::string& name);
+  void Before(Move move);
+  // The operator's Hold, Return or Transfer (Blind Transfer on its button only) the options' way.
+  ::testing::AssertionResult Operate(int button);
+  std::string Presses(const std::string& item) const;  // the step's name, the way included
+  ::testing::AssertionResult Joined(std::size_t commandMark);
+  template <typename Predicate>
+  ::testing::AssertionResult Until(Predicate&& predicate, const std::string& what);
+  ::testing::AssertionResult CommandSince(const std::string& words, std::size_t mark);
+  ::testing::AssertionResult Logs(std::initializer_list<const char*> lines);
+  std::size_t Commands() const { return client_->UnnumberedCommands().size(); }
+
+  HalvaneProcess& halvane_;
+  sim::ClientEmulator* client_;
+  LogCursor& log_;
+  ScriptOptions options_;
+  std::string step_;
+  std::string first_;
+  std::string second_;
+  std::size_t moveMark_ = 0;
+  std::int64_t moveTicks_ = 0;
+};
 
 // The fixture of the tests that drive one Halvane against the emulator. Both end with the test, Halvane
 // closed in order where possible so that no icon is left behind for the next test.
@@ -156,23 +274,14 @@ class OperatorTest : public ::testing::Test {
 
   sim::ClientEmulator client_;
   HalvaneProcess halvane_;
+  LogCursor log_{halvane_};
+  CallScript script_{halvane_, client_, log_};
 };
 
 // --- One attended transfer ------------------------------------------------------------------------
 
-struct TransferOptions {
-  // Use the tray menu's commands instead of the buttons.
-  bool trayMenu = false;
-  // Choose Hold and Transfer from the real popup menu instead of the buttons.
-  bool popupMenu = false;
-  // Use the default system-wide keys (Ctrl+Alt+H, Ctrl+Alt+T) instead of the buttons.
-  bool keys = false;
-  std::string caller = "caller1";
-  std::string secondParty = "party2";
-  std::string userHandle = "operator1";
-  std::chrono::milliseconds stepDeadline = kStepDeadline;
-  // Told each step as it begins (the demo prints them).
-  std::function<void(const std::string&)> onStep;
+// The script's options (the way the operator operates, the names, onStep) and three steps of the test's own.
+struct TransferOptions : ScriptOptions {
   // Called once the conference runs, before the first call ends (a test may add events there). A
   // failure it reports ends the transfer as failed at the step "during the conference".
   std::function<std::string()> duringConference;
@@ -192,11 +301,10 @@ struct TransferResult {
   std::size_t firstCommand = 0;
 };
 
-// Plays one attended transfer: the incoming call rings, the operator answers it in the client,
-// presses Hold (the client sees the hold), dials the second party in the client, the far end answers,
-// the operator presses Transfer (the client sees the join), then the caller hangs up and Halvane ends
-// the conference (it hangs up the second call and minimises the client). Halvane must be waiting for
-// a call, with a log folder: its session log tells when it is ready for the operator's next move.
+// Plays one attended transfer through CallScript: the incoming call rings, the operator answers it in
+// the client, presses Hold, dials the second party in the client, the far end answers, the operator
+// presses Transfer, then the caller hangs up and Halvane ends the conference. Halvane must be waiting
+// for a call, with a log folder: its session log tells when it is ready for the operator's next move.
 TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator& client,
                                     const TransferOptions& options = TransferOptions());
 

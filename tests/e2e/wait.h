@@ -50,4 +50,7 @@ template <typename Predicate>
   return WaitUntil(std::forward<Predicate>(predicate), kDefaultDeadline, what);
 }
 
+// A pause of `length` (a person's reaction, a settling time) with this thread's messages handled meanwhile.
+inline void Pause(std::chrono::milliseconds length) { (void)WaitUntil([] { return false; }, length, "a pause"); }
+
 }  // namespace halvane::e2e
