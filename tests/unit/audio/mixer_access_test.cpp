@@ -31,21 +31,60 @@ void SetPlayback(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<Fak
 bool OpenRecording(MixerAccess& access) { return access.SetInMixerDevice(mixer::kObjectWaveIn, mixer::kWaveMapper, 0); }
 bool OpenPlayback(MixerAccess& access) { return access.SetOutMixerDevice(mixer::kObjectWaveOut, mixer::kWaveMapper, 0); }
 
-TEST(MixerAccessTest, TypeRulesComeBeforeNameRules) {
-  FakeMixer fake;
-  SetRecording(fake,
-               {Line(10, mixer::kSrcMicrophone, "Aux", {Volume(101), Mute(102)}),
-                Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
-               {Mux(300, {20, 10})});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-
-  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
-  EXPECT_EQ(access.slot(Slot::inMicVolume).lineId, 10u);  // volume rows keep the source's line
-  EXPECT_EQ(access.slot(Slot::inMicMute).lineId, kDestLine);  // mute rows the destination's
-  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
-  EXPECT_EQ(access.slot(Slot::inAuxItem).itemIndex, 0u);
-  EXPECT_EQ(access.slot(Slot::inAuxItem).singleSelect, 1u);
+// Which control lands in which slot as a recording mixer opens: type rules before name rules (volume
+// rows keep the source's line, mute rows the destination's), the first microphone's volume but the last
+// one's item, a line 0 standing in for a missing microphone, a second list filling only slots still
+// empty, and a failed capture not offered to later rows.
+TEST(MixerAccessTest, RecordingSlotsAsTheRulesFillThem) {
+  using Field = std::uint32_t ControlSlot::*;
+  const Field id = &ControlSlot::controlId, item = &ControlSlot::itemIndex, valid = &ControlSlot::valid;
+  const Field line = &ControlSlot::lineId, single = &ControlSlot::singleSelect;
+  struct Want {
+    Slot slot;
+    Field field;
+    std::uint32_t value;
+  };
+  struct Case {
+    const char* what;
+    std::vector<FakeLine> sources;
+    std::vector<FakeControl> destination;
+    std::vector<Want> want;
+  };
+  FakeControl broken = Mute(101);
+  broken.failRead = true;
+  const Case cases[] = {
+      {"type before name",
+       {Line(10, mixer::kSrcMicrophone, "Aux", {Volume(101), Mute(102)}), Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
+       {Mux(300, {20, 10})},
+       {{Slot::inMicVolume, id, 101}, {Slot::inMicVolume, line, 10}, {Slot::inMicMute, line, kDestLine},
+        {Slot::inMicItem, item, 1}, {Slot::inAuxItem, item, 0}, {Slot::inAuxItem, single, 1}}},
+      {"two microphones",
+       {Line(10, mixer::kSrcMicrophone, "Mic 1", {Volume(101)}), Line(11, mixer::kSrcMicrophone, "Mic 2", {Volume(111)})},
+       {Mux(300, {10, 11})},
+       {{Slot::inMicVolume, id, 101}, {Slot::inMicItem, item, 1}}},
+      {"line 0 stands in", {Line(0, mixer::kSrcLine, "Stereo Mix", {Volume(101)})}, {Mux(300, {5, 0})},
+       {{Slot::inMicVolume, id, 101}, {Slot::inStereoMixVolume, valid, 0}, {Slot::inMicItem, item, 1},
+        {Slot::inStereoMixItem, valid, 0}}},
+      {"line 0 item beside a known microphone", {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})},
+       {Mux(300, {0, 10})},
+       {{Slot::inLineZeroItem, item, 0}, {Slot::inLineZeroItem, valid, 1}, {Slot::inMicItem, item, 1},
+        {Slot::inStereoMixItem, valid, 0}, {Slot::inAuxItem, valid, 0}}},
+      {"a second list",
+       {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)}), Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
+       {Mux(300, {10}), MixerList(301, {20, 10})},
+       {{Slot::inMicItem, id, 300}, {Slot::inMicItem, single, 1}, {Slot::inAuxItem, id, 301}, {Slot::inAuxItem, single, 0}}},
+      // Microphone on line 0: the mute matches the microphone row first, and its failure ends the offer.
+      {"a failed capture", {Line(0, mixer::kSrcMicrophone, "Mic", {broken, Volume(102)})}, {},
+       {{Slot::inMicMute, valid, 0}, {Slot::inLineZeroMute, valid, 0}, {Slot::inMicVolume, id, 102}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeMixer fake;
+    SetRecording(fake, c.sources, c.destination);
+    MixerAccess access(fake);
+    ASSERT_TRUE(OpenRecording(access));
+    for (const Want& w : c.want) EXPECT_EQ(access.slot(w.slot).*w.field, w.value) << "slot " << static_cast<int>(w.slot);
+  }
 }
 
 // One recording source, line 7, with a volume control, and a list naming that line: which role it got
@@ -85,67 +124,6 @@ TEST(MixerAccessTest, RecordingSourcesAreClassifiedByTypeThenExactShortName) {
     const bool linesRead = std::find(fake.controlReads.begin(), fake.controlReads.end(), 7u) != fake.controlReads.end();
     EXPECT_EQ(linesRead, c.role != kNone);
   }
-}
-
-TEST(MixerAccessTest, TwoMicrophonesGiveTheFirstVolumeAndTheLastItem) {
-  FakeMixer fake;
-  SetRecording(fake,
-               {Line(10, mixer::kSrcMicrophone, "Mic 1", {Volume(101)}),
-                Line(11, mixer::kSrcMicrophone, "Mic 2", {Volume(111)})},
-               {Mux(300, {10, 11})});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
-  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
-}
-
-TEST(MixerAccessTest, WithoutMicrophoneALineZeroStandsIn) {
-  FakeMixer fake;
-  SetRecording(fake, {Line(0, mixer::kSrcLine, "Stereo Mix", {Volume(101)})}, {Mux(300, {5, 0})});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 101u);
-  EXPECT_EQ(access.slot(Slot::inStereoMixVolume).valid, 0u);
-  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
-  EXPECT_EQ(access.slot(Slot::inStereoMixItem).valid, 0u);
-}
-
-TEST(MixerAccessTest, FirstZeroLineItemGoesToLineZeroSlotWhenMicrophoneIsKnown) {
-  FakeMixer fake;
-  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {Mux(300, {0, 10})});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_EQ(access.slot(Slot::inLineZeroItem).itemIndex, 0u);
-  EXPECT_EQ(access.slot(Slot::inLineZeroItem).valid, 1u);
-  EXPECT_EQ(access.slot(Slot::inMicItem).itemIndex, 1u);
-  EXPECT_EQ(access.slot(Slot::inStereoMixItem).valid, 0u);
-  EXPECT_EQ(access.slot(Slot::inAuxItem).valid, 0u);
-}
-
-TEST(MixerAccessTest, ASecondListFillsOnlySlotsStillEmpty) {
-  FakeMixer fake;
-  SetRecording(fake,
-               {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)}), Line(20, mixer::kSrcLine, "Aux", {Volume(201)})},
-               {Mux(300, {10}), MixerList(301, {20, 10})});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_EQ(access.slot(Slot::inMicItem).controlId, 300u);
-  EXPECT_EQ(access.slot(Slot::inMicItem).singleSelect, 1u);
-  EXPECT_EQ(access.slot(Slot::inAuxItem).controlId, 301u);
-  EXPECT_EQ(access.slot(Slot::inAuxItem).singleSelect, 0u);
-}
-
-TEST(MixerAccessTest, AFailedCaptureIsNotOfferedToLaterRows) {
-  FakeMixer fake;
-  FakeControl broken = Mute(101);
-  broken.failRead = true;
-  // Microphone on line 0: the mute matches the microphone row first, and its failure ends the offer.
-  SetRecording(fake, {Line(0, mixer::kSrcMicrophone, "Mic", {broken, Volume(102)})}, {});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_EQ(access.slot(Slot::inMicMute).valid, 0u);
-  EXPECT_EQ(access.slot(Slot::inLineZeroMute).valid, 0u);
-  EXPECT_EQ(access.slot(Slot::inMicVolume).controlId, 102u);
 }
 
 TEST(MixerAccessTest, DestinationSearchStopsAtTheFirstFailedQuery) {
