@@ -195,7 +195,7 @@ TEST_F(EmulatorE2eTest, CarriesTheModelsLinesInOrder) {
       {"hold", send("#KALDU set call 1234 status onhold"),
        {"CALL 1234 STATUS LOCALHOLD", "#KALDU CALL 1234 STATUS LOCALHOLD"}},
       {"unknown call", send("#KALDU set call 1240 status onhold"),
-       {"#KALDU ERROR 22 Cannot hold this call at the moment"}},
+       {"#KALDU ERROR 20 Unknown call"}},
       {"far end hangs up", [](ClientEmulator& e, TestLink&) { return e.FarEndHangsUp("1234"); },
        {"CALL 1234 STATUS FINISHED"}},
   };
