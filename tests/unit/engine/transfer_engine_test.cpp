@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -214,6 +215,76 @@ TEST(TransferEngine, SecondCallNotAnswered) {
     EXPECT_FALSE(s.board.transferAllowed.load());
     EXPECT_TRUE(s.board.callActive.load());
     EXPECT_EQ(s.engine.SecondCall(), "");
+  }
+}
+
+// The far end's name once: the handle when the client has no display name; an error (the call gone)
+// asks nothing more and changes nothing else.
+TEST(TransferEngine, NameAskedOnceWithTheHandleWhenNoDisplayName) {
+  for (const std::string reply : {"CALL 1234 PARTNER_DISPNAME ", "ERROR 12 Unknown call"}) {
+    SCOPED_TRACE(reply);
+    Scenario s;
+    ScriptAnsweredAndHeld(s);
+    s.client.override = [reply](const std::string& c) {
+      if (c.find(" partner_handle") != std::string::npos) return TagOf(c) + "CALL 1234 PARTNER_HANDLE anna.berg";
+      return c.find(" partner_dispname") != std::string::npos ? TagOf(c) + reply : "";
+    };
+    s.Run(9000);
+    const bool empty = reply[0] == 'C';
+    EXPECT_EQ(s.CommandsFrom(5600), empty ? (Commands{"#KALDU6 get call 1234 partner_dispname", "#KALDU7 get call 1234 partner_handle",
+                                                      "#KALDU8 set call 1234 status onhold", "#KALDU9 open contacts"})
+                                          : (Commands{"#KALDU6 get call 1234 partner_dispname",
+                                                      "#KALDU7 set call 1234 status onhold", "#KALDU8 open contacts"}));
+    EXPECT_EQ(s.board.names.NameOf("1234"), empty ? "anna.berg" : "");
+  }
+}
+
+// Started, or the client found again, while calls are up: the client's live calls and their status,
+// read as any status line. A ringing call rings; a talking or held one is the caller, answered; a held
+// caller and a talking call are the caller and the second party. A call Halvane already knew to be
+// no call of its own stays so.
+TEST(TransferEngine, CallsUpAtConnectAreTakenOn) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> live;
+    std::uint64_t reconnectAt;  // 0: at start-up
+    const char* first;
+    const char* second;  // taken as the second party (its name asked)
+    const char* acted;  // what Hold (or Return, for a held caller) sent; "" for nothing
+  };
+  const Case cases[] = {
+      {"ringing, then answered", {{"12", "RINGING"}}, 0, "12", "", "set call 12 status onhold"},
+      {"talking", {{"12", "INPROGRESS"}}, 0, "12", "", "set call 12 status onhold"},
+      {"held", {{"12", "LOCALHOLD"}}, 0, "12", "", "set call 12 status inprogress"},
+      {"held and talking", {{"12", "LOCALHOLD"}, {"13", "INPROGRESS"}}, 0, "12", "13", "set call 13 status finished"},
+      {"talking, found again", {{"12", "INPROGRESS"}}, 1500, "12", "", "set call 12 status onhold"},
+      {"a stranger's, known before", {{"99", "INPROGRESS"}}, 1500, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scenario s;
+    std::string ids;
+    for (const auto& call : c.live) ids += (ids.empty() ? "" : ", ") + call.first;
+    const std::map<std::string, std::string> live = c.live;
+    s.client.override = [&s, &c, ids, live](const std::string& cmd) -> std::string {
+      if (cmd.find(" search activecalls") != std::string::npos) return TagOf(cmd) + "CALLS " + (s.clock.now() >= c.reconnectAt ? ids : "");
+      const std::size_t at = cmd.find(" get call ");
+      if (at == std::string::npos || !EndsWith(cmd, " status")) return "";
+      const std::string id = cmd.substr(at + 10, cmd.find(' ', at + 10) - at - 10);
+      return TagOf(cmd) + "CALL " + id + " STATUS " + live.at(id);
+    };
+    if (c.reconnectAt != 0) s.At(c.reconnectAt, [&s] { s.board.reconnectNeeded.store(true); });
+    if (c.reconnectAt != 0 && c.first[0] == '\0') s.Status(500, "99", "INPROGRESS");
+    if (c.live.begin()->second == "RINGING") s.Status(3000, "12", "INPROGRESS");
+    EndsWith(c.acted, "inprogress") || c.second[0] != '\0' ? s.Return(6000) : s.Hold(6000);
+    s.Run(9000);
+    EXPECT_EQ(s.engine.FirstCall(), c.first);
+    EXPECT_EQ(s.Only(std::string("get call ") + c.second + " partner_dispname").size(), c.second[0] != '\0' ? 1U : 0U);
+    const Commands sent = s.CommandsFrom(1);
+    const auto acted = std::count_if(sent.begin(), sent.end(), [&](const std::string& cmd) { return EndsWith(cmd, std::string(" ") + c.acted); });
+    EXPECT_EQ(acted, c.acted[0] == '\0' ? 0 : 1);
+    EXPECT_TRUE(c.acted[0] != '\0' || s.Only(" set call ").empty());
+    for (const auto& call : c.live) EXPECT_EQ(s.Only(" get call " + call.first + " status").size(), 1U) << "asked once";
   }
 }
 
