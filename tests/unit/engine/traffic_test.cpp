@@ -133,9 +133,9 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
         Fail("a caller " + answered_ + " that never rang here");
       }
     }
-    if (words.find(" partner_dispname") != std::string::npos) {  // (n) The caller's and second party's names, once.
-      const std::string id = words.substr(9, words.find(' ', 9) - 9);
-      if (!named_.insert(id).second || (id != engine_.FirstCall() && id != engine_.SecondCall())) Fail("a name asked twice, or of no party: " + command);
+    const std::string named = words.find(" partner_dispname") == std::string::npos ? "" : words.substr(9, words.find(' ', 9) - 9);
+    if (!named.empty() && (!named_.insert(named).second || (named != engine_.FirstCall() && named != engine_.SecondCall()))) {
+      Fail("a name asked twice, or of no party: " + command);  // (n) The caller's and second party's names, once.
     }
     if (!attached) return false;
     sim::Lines lines = model_.HandleCommand(command);

@@ -238,8 +238,7 @@ void PumpWindow(HWND window) {
 }
 
 // A notice from another thread becomes one quiet balloon while the window is hidden, none while it is
-// shown; with Show=0 nothing is kept. A close request while a call rings, or during a call, is declined
-// and shows the window.
+// shown; with Show=0 nothing is kept. A close request while a call rings or is up is declined and shows the window.
 void CheckNoticesAndCloseRequest(CallBoard& board, TrayNotices& notices, CHalvaneDlg& dialog, HWND window) {
   ASSERT_TRUE(dialog.IsIconShown());
   std::thread([&notices] { notices.Notify(Notice::kDialUnanswered, nullptr); }).join();
