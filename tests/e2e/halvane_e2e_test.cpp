@@ -683,6 +683,7 @@ TEST_F(HalvaneE2eTest, ClosingOrTheSessionEndingWithACallerOnHoldTakesTheCallerB
     EXPECT_TRUE(ClientReceives("#KALDU set call " + dial + " status finished"));
     EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
     EXPECT_TRUE(halvane_.WaitForExit(kStepDeadline)) << "Halvane did not end after taking the caller back";
+    client_.FarEndHangsUp(call);  // the next start would take the call still up for its caller
     halvane_.Terminate();
     client_.Stop();
     ASSERT_TRUE(client_.Start());
