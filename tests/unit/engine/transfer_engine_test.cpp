@@ -370,10 +370,13 @@ TEST(TransferEngine, ClientRestartDuringConferenceEndsItAndRestoresTheSound) {
 // The held caller hangs up while the second call rings: the engine ends the dial and the cycle.
 TEST(TransferEngine, HeldCallerHangingUpWhileSecondCallRingsEndsTheRingingCall) {
   Scenario s;
+  RecordingNotices notices;
+  s.engine.SetNotices(notices);
   ScriptAnsweredAndHeld(s);
   s.Status(kSecondRoutes, "1240", "RINGING");
   s.Status(10500, "1234", "FINISHED");
   s.Run(12000);
+  EXPECT_EQ(notices.got, std::vector<int>{1});  // the held caller hung up
   const Commands expected = {"#KALDU9 get call 1240 partner_dispname", "#KALDU10 set call 1240 status finished",
                              "#KALDU11 set AGC on", "#KALDU12 minimize"};
   EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
