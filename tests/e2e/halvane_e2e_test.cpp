@@ -617,9 +617,8 @@ TEST_F(HalvaneE2eTest, HiddenWindowIgnoresTabThenSpace) {
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
 
-// Started while a call rings, then while one talks: Halvane asks the client for its live calls and
-// their status; the ringing call, once answered, is the caller, and the talking one is at once. Hold
-// holds each.
+// Started while a call rings, then while one talks: the ringing call, once answered, is the caller, and
+// the talking one is at once; Hold holds each.
 TEST_F(HalvaneE2eTest, StartedWhileACallRingsOrTalksFollowsItAndHoldWorks) {
   for (const bool talking : {false, true}) {
     SCOPED_TRACE(talking ? "talking" : "ringing");

@@ -234,10 +234,9 @@ TEST(TransferEngine, NameAskedOnceWithTheHandleWhenNoDisplayName) {
   }
 }
 
-// Started, or the client found again, while calls are up: the client's live calls and their status,
-// read as any status line, each asked once. A ringing call rings; a talking or held one is the caller,
-// answered; a held caller and a talking call are the caller and the second party (its name asked). A
-// call Halvane already knew to be no call of its own stays so. Hold (Return for a held caller) acts.
+// Started, or the client found again, while calls are up (each asked about once): a ringing call rings; a
+// talking or held one is the caller; a held caller and a talking call are the caller and the second party.
+// A call Halvane already knew to be no call of its own stays so. Hold (Return for a held caller) acts.
 TEST(TransferEngine, CallsUpAtConnectAreTakenOn) {
   struct Case {  // the calls up; when Halvane connects (0: at start-up); the caller, the second party, what Hold or Return sent
     const char *name; std::map<std::string, std::string> live; std::uint64_t reconnectAt; const char *first, *second, *acted;
