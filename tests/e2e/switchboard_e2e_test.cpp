@@ -70,8 +70,10 @@ TEST_F(SwitchboardE2eTest, TwoCallersRingTheLaterIsAnsweredAndTransferred) {
   ASSERT_TRUE(LogGrows("\n=>finished", 0));
   ASSERT_TRUE(ClientReceives("#KALDU minimize"));
   EXPECT_EQ(CommandsFrom(client_, start),
-            (std::vector<std::string>{"#KALDU set AGC on", "#KALDU set call " + later + " status onhold",
-                                      "#KALDU open contacts", "#KALDU set call " + later + " join_conference " + second,
+            (std::vector<std::string>{"#KALDU set AGC on", "#KALDU get call " + later + " partner_dispname",
+                                      "#KALDU set call " + later + " status onhold", "#KALDU open contacts",
+                                      "#KALDU get call " + second + " partner_dispname",
+                                      "#KALDU set call " + later + " join_conference " + second,
                                       "#KALDU set AGC off", "#KALDU set call " + second + " status finished",
                                       "#KALDU set AGC on", "#KALDU minimize"}));
 }
@@ -104,7 +106,8 @@ TEST_F(SwitchboardE2eTest, ClientRestartDuringAConferenceThenTheNextCallerIsFoll
   ASSERT_TRUE(LogGrows("\n=>incoming call rings", 1));
   ASSERT_TRUE(client_.OperatorAnswers(next));
   ASSERT_TRUE(LogGrows("\n=>wait for hold button pressing", 1));
-  EXPECT_EQ(CommandsFrom(client_, nextStart), std::vector<std::string>{"#KALDU set AGC on"});
+  EXPECT_EQ(CommandsFrom(client_, nextStart),
+            (std::vector<std::string>{"#KALDU set AGC on", "#KALDU get call " + next + " partner_dispname"}));
 }
 
 }  // namespace
