@@ -33,6 +33,8 @@ enum ItemId : int {
 
 using HandleText = SharedText<256>;
 using CallIdText = SharedText<CallTable::kIdCapacity>;
+// Room for as many call ids as the table holds, each with its ", ".
+using CallListText = SharedText<CallTable::kMostCalls * (CallTable::kIdCapacity + 2)>;
 
 struct CallBoard {
   std::atomic<WindowHandle> apiWindow{0};   // the client's API window; 0 while not attached
@@ -48,6 +50,7 @@ struct CallBoard {
   bool ReplyReceived() const { return repliedTag.load() == awaitedTag.load(); }
   CallTable calls;                          // every call the client reports, with what the engine has not seen
   HandleText userHandle;                    // the client's signed-in user; never emptied once set
+  CallListText activeCalls;                 // the client's live calls as its search named them ("12, 13")
   Flag reconnectNeeded{false};              // the client restarted or its user signed in again
   std::atomic<WindowHandle> mainWindow{0};  // written once before the link thread starts
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 #include "engine/presets.h"
@@ -17,6 +18,9 @@ constexpr char kFinished[] = "FINISHED";
 
 // How often a call whose status a reconnection could not learn is asked about again, a second apart.
 constexpr int kMostAskedAgain = 5;
+
+// Calls whose name was asked for, remembered so that none is asked twice.
+constexpr std::size_t kMostNamed = 16;
 
 bool IsFinal(const std::string& status) { return IsCallEnd(status); }
 
@@ -147,7 +151,48 @@ bool TransferEngine::ConnectToClient() {
   Log(line);
   Log(kLogGetHandle);
   Send(command::kGetCurrentUserHandle);
+  liveAtConnect_ = AskForLiveCalls();
   return true;
+}
+
+std::vector<std::string> TransferEngine::AskForLiveCalls() {
+  foundAtConnect_.clear();
+  board_.activeCalls.Clear();
+  std::vector<std::string> ids;
+  if (!Send(command::kSearchActiveCalls) || !lastReplyCame_ || lastReplyError_) return ids;
+  std::string list = board_.activeCalls.Load();
+  // A list cut at the board's width ends in a piece of an id, which names no call.
+  if (list.size() == CallListText::kCapacity) list.erase(list.rfind(',') == std::string::npos ? 0 : list.rfind(','));
+  std::replace(list.begin(), list.end(), ',', ' ');
+  std::istringstream words(list);
+  for (std::string id; words >> id;) {
+    if (id.size() <= CallTable::kIdCapacity) CallRoles::Add(ids, id);
+  }
+  // Calls up before Halvane heard of them (started, or restarted, mid-call).
+  for (const std::string& id : ids) {
+    if (board_.calls.StatusOf(id).empty() && !roles_.RangHere(id)) CallRoles::Add(foundAtConnect_, id);
+  }
+  AskAbout(ids);
+  return ids;
+}
+
+void TransferEngine::LiveCallFound(const std::string& id) {
+  CallRoles::Drop(foundAtConnect_, id);
+  // A ringing call rings as any other does; one talking or held is the operator's.
+  if (!StatusIs(kInProgress) && !StatusIs("LOCALHOLD") && !StatusIs("ONHOLD")) return;
+  roles_.NoteRang(id);  // it may become a party, as a call that rang here may
+  if (!cycleLive_ && roles_.answered.empty()) roles_.answered = id;
+}
+
+void TransferEngine::AskName(const std::string& id) {
+  if (id.empty() || CallRoles::In(named_, id) || EndKnown(id)) return;
+  named_.push_back(id);
+  if (named_.size() > kMostNamed) named_.erase(named_.begin());
+  // The answer is read by the link; the engine only learns whether one came. An error (the call is
+  // gone) or no answer leaves the call named by its id.
+  if (Send(command::kGetPartnerName, id) && lastReplyCame_ && !lastReplyError_ && board_.names.NameOf(id).empty()) {
+    Send(command::kGetPartnerHandle, id);
+  }
 }
 
 bool TransferEngine::SendAndWait(const char* command) {
@@ -211,6 +256,7 @@ bool TransferEngine::NextLine() {
   // still incoming calls when the engine next waits for one, and one answered meanwhile is taken on.
   wasRinging_ = CallRoles::In(roles_.ringing, id);
   if (IsFinal(current_.status)) roles_.Ended(id);
+  if (CallRoles::In(foundAtConnect_, id)) LiveCallFound(id);
   if (WhoseLine() != Whose::kOther) return true;
   // A dial this cycle (from here or in the client) is a party to be, never a caller ringing in.
   const bool newDial = IsDialStart(current_.status) && !roles_.RangHere(id);
@@ -265,11 +311,15 @@ void TransferEngine::Reconnect() {
   reconnecting_ = true;
   board_.reconnectNeeded.store(false);
   Log(kLogReconnect);
+  askAgain_.clear();
+  askedAgain_ = 0;
   if (ConnectToClient()) {
     PullNews();
-    askAgain_.clear();
-    askedAgain_ = 0;
-    AskAbout(Followed());
+    // Those the connect asked about already are not asked twice.
+    std::vector<std::string> ids = Followed();
+    ids.erase(std::remove_if(ids.begin(), ids.end(), [this](const std::string& id) { return CallRoles::In(liveAtConnect_, id); }),
+              ids.end());
+    AskAbout(ids);
   }
   reconnecting_ = false;
 }
@@ -326,6 +376,7 @@ void TransferEngine::SetSecondCall(const std::string& id) {
   CallRoles::Drop(roles_.ringing, id);
   CallRoles::Drop(roles_.parked, id);
   if (roles_.answered == id) roles_.answered.clear();
+  AskName(id);
 }
 
 void TransferEngine::ApplyIdleButtons() {
@@ -480,6 +531,7 @@ EngineState TransferEngine::Answer() {
   if (!Pause(1000)) return EngineState::kStopped;
   Send(command::kAgcOn);
   ApplyAnswerPreset(routing_, clock_);
+  AskName(roles_.caller);
   return EngineState::kAnswerCheck;
 }
 

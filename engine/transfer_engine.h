@@ -126,6 +126,15 @@ class TransferEngine {
   // any other error, or no reply, leaves it unknown and it is asked about again at the next look.
   void Reconnect();
   void AskAbout(const std::vector<std::string>& ids);
+  // At every connect: the client's live calls, then each one's status. Those the engine did not know
+  // are taken as a fresh start takes them (LiveCallFound); returns every id the client named.
+  std::vector<std::string> AskForLiveCalls();
+  // A call first heard of at a connect, talking or held, is the caller when no cycle runs (its
+  // status line is then read as an answer).
+  void LiveCallFound(const std::string& id);
+  // The far end's name of a call that becomes the caller or the second party, once per call: its
+  // display name, or its handle when the client answered with no display name.
+  void AskName(const std::string& id);
   // The calls the engine follows now: every call with a role, and every other call the client
   // reported that may still be live.
   std::vector<std::string> Followed() const;
@@ -197,6 +206,11 @@ class TransferEngine {
   std::uint64_t commandsSent_ = 0;
   // Calls whose status a reconnection could not learn, and how often they were asked about since.
   std::vector<std::string> askAgain_;
+  // Calls first heard of at the last connect, their status lines not read yet; the live calls the
+  // client named then; calls whose name was asked for (the latest kMostNamed).
+  std::vector<std::string> foundAtConnect_;
+  std::vector<std::string> liveAtConnect_;
+  std::vector<std::string> named_;
   int askedAgain_ = 0;
   std::uint64_t askedAt_ = 0;
   bool reconnecting_ = false;

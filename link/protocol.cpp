@@ -17,6 +17,7 @@ constexpr std::string_view kStatusKeyword("STATUS ");
 constexpr std::string_view kHandleKeyword("CURRENTUSERHANDLE ");
 constexpr std::string_view kProtocolKeyword("PROTOCOL ");
 constexpr std::string_view kErrorKeyword("ERROR ");
+constexpr std::string_view kCallsKeyword("CALLS");
 
 char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -150,6 +151,10 @@ void ParseNotification(CallBoard& board, const char* text) {
   const bool error = StartsWith(body, kErrorKeyword);
   if (error && number != 0) board.errorTag.store(number);
   if (number != 0 && number == board.awaitedTag.load()) {
+    // Only the awaited answer: a late one to an earlier search would name calls long gone.
+    if (StartsWith(body, kCallsKeyword) && (body.size() == kCallsKeyword.size() || body[kCallsKeyword.size()] == ' ')) {
+      board.activeCalls.Store(body.substr(body.size() == kCallsKeyword.size() ? body.size() : kCallsKeyword.size() + 1));
+    }
     // "ERROR <n> <text>": the number tells an unknown call from a call the client cannot act on now.
     board.replyErrorNumber.store(error ? static_cast<int>(LeadingNumber(body.substr(kErrorKeyword.size()))) : 0);
     board.replyError.store(error);

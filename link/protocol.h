@@ -35,6 +35,9 @@ inline constexpr char kJoin[] = "%s set call %s join_conference %s";
 inline constexpr char kNoReleased[] = "%s btn_released no";
 inline constexpr char kMinimize[] = "%s minimize";
 inline constexpr char kGetCallStatus[] = "%s get call %s status";
+inline constexpr char kSearchActiveCalls[] = "%s search activecalls";
+inline constexpr char kGetPartnerName[] = "%s get call %s partner_dispname";
+inline constexpr char kGetPartnerHandle[] = "%s get call %s partner_handle";
 }  // namespace command
 
 // Room for any command of the table above with two call ids at their full width.
@@ -119,7 +122,8 @@ class CommandLink final : public CommandSender {
 // its words read, whatever else a line holds (contacts' mood texts, names and chat topics are written by
 // other people): a status line is "CALL <id> STATUS <status>" at the start of a notification or right
 // after a reply's tag, and sets the current call id and status and goes to the call table; a reply
-// "CURRENTUSERHANDLE <handle>" sets the user handle, "PROTOCOL <n>" the client's protocol. The reply to
+// "CURRENTUSERHANDLE <handle>" sets the user handle, "PROTOCOL <n>" the client's protocol; the awaited reply
+// "CALLS <id>, <id>" sets the live calls. The reply to
 // the awaited command marks it received (and whether it was an error); every error reply leaves its
 // number. Nothing outside the line or a field is read or written.
 void ParseNotification(CallBoard& board, const char* line);

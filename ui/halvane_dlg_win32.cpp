@@ -108,11 +108,12 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
       break;
     case WM_TIMER:
       if (wParam == OperatorKeys::kRetryTimer || wParam == kReminderTimer || wParam == kFlashTimer ||
-          wParam == kReturnTimer) {
+          wParam == kReturnTimer || wParam == kAttachTimer) {
         if (wParam == OperatorKeys::kRetryTimer && m_keys != nullptr) m_keys->OnRetryTimer();
         if (wParam == kReminderTimer) OnReminderTick();
         if (wParam == kFlashTimer) OnFlashTick();
         if (wParam == kReturnTimer) OnReturnTick();
+        if (wParam == kAttachTimer) OnAttachTick();
         result = TRUE;
         return true;
       }
@@ -127,6 +128,7 @@ bool CHalvaneDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
       KillTimer(m_hWnd, kReminderTimer);
       KillTimer(m_hWnd, kFlashTimer);
       KillTimer(m_hWnd, kReturnTimer);
+      KillTimer(m_hWnd, kAttachTimer);
       RemovePropA(m_hWnd, kTrayIconProperty);
       break;
     default:
@@ -155,6 +157,7 @@ BOOL CHalvaneDlg::OnInitDialog() {
   AssignTip("Halvane");
   AssignMenu(IDR_TRAY_MENU, 0);
   AddIconOrRetry();
+  SetTimer(m_hWnd, kAttachTimer, kAttachTickMs, nullptr);
 
   FillInstructions();
 
@@ -194,8 +197,18 @@ LRESULT CALLBACK CHalvaneDlg::HiddenKeyFilter(int code, WPARAM wParam, LPARAM lP
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+namespace {
+// A call ringing counts as a call: the operator is about to take it in this copy.
+bool AnyCallRings(const CallTable& calls) {
+  for (const std::string& id : calls.Ids()) {
+    if (calls.StatusOf(id) == "RINGING") return true;
+  }
+  return false;
+}
+}  // namespace
+
 LRESULT CHalvaneDlg::OnCloseRequest() {
-  if (m_phase == CallPhase::kAtRest) {
+  if (m_phase == CallPhase::kAtRest && !AnyCallRings(m_board.calls)) {
     // Ended from the dialog's own loop, so the newer copy's wait is not spent in this handler.
     PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
     return kCloseAccepted;
@@ -231,6 +244,16 @@ void CHalvaneDlg::OnNotices() {
     const NoticeText text = FormatNotice(notice.first, detail.c_str());
     ShowBalloon(text.title.c_str(), text.text.c_str());
   }
+}
+
+void CHalvaneDlg::OnAttachTick() {
+  const bool attached = m_board.apiWindow.load() != 0;
+  if (attached == m_attached) return;
+  m_attached = attached;
+  const UINT picture = attached ? IDI_PHASE_REST + static_cast<UINT>(m_phase) : IDR_MAINFRAME;
+  AssignIcon(picture);
+  ModifyIcon();
+  SetPropA(m_hWnd, kTrayIconProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(picture)));
 }
 
 void CHalvaneDlg::OnReminderTick() {

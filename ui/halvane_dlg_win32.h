@@ -89,6 +89,9 @@ class CHalvaneDlg final : public CTrayIconDlg {
   // WM_TIMER of the hold reminder (once a second while the caller is on hold) and of the icon's flash.
   void OnReminderTick();
   void OnFlashTick();
+  // WM_TIMER of the attach watch: while the client is not attached the icon is the plain one, as
+  // before the first attach; attached again, it shows where the call stands.
+  void OnAttachTick();
   // The close request of a newer copy: the answer to send back.
   LRESULT OnCloseRequest();
   // Shows the window from the icon, as a left press on the icon does.
@@ -130,6 +133,9 @@ class CHalvaneDlg final : public CTrayIconDlg {
   static constexpr UINT_PTR kFlashTimer = 4;
   static constexpr UINT_PTR kReturnTimer = 5;
   static constexpr UINT kReturnPollMs = 50;
+  static constexpr UINT_PTR kAttachTimer = 6;
+  static constexpr UINT kAttachTickMs = 1000;
+  bool m_attached = false;
   // Long enough for the engine's hang-up and resume with their replies; bounded all the same.
   static constexpr ULONGLONG kReturnBeforeEndMs = 8000;
   // Windows gives a program about 5 s after WM_ENDSESSION before it counts as hanging.

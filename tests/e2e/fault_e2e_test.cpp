@@ -460,7 +460,9 @@ TEST_F(FaultTest, AClientWindowGoneSilentlyIsReplacedThroughTheLook) {
   ClientEmulator next;
   ASSERT_TRUE(next.Start());
   ASSERT_TRUE(log_.Expect(logline::kLookingAgain));
+  EXPECT_TRUE(WaitUntil([&] { return halvane_.TrayIconPicture() == 128; }, "the plain icon while not attached"));
   ASSERT_TRUE(WaitUntil([&] { return next.AttachedLink() == link_; }, "the look to find the new client"));
+  EXPECT_TRUE(WaitUntil([&] { return halvane_.TrayIconPicture() == 130; }, "the icon at rest once attached again"));
   ASSERT_TRUE(log_.Expect(logline::kReconnect));
   script_.SetClient(next);
   EXPECT_TRUE(script_.Play(Cycle::kTransfer));

@@ -152,6 +152,73 @@ DWORD HandlesInSystemTable(DWORD processId) {
   return 0;
 }
 
+// The process's live GDI objects counted in its GDI handle table, which Wine keeps inside the process
+// (the PEB's GdiSharedHandleTable) although GetGuiResources reads 0 there. An entry is 24 bytes on
+// either word size; its type byte, at offset 14, is 0 when the entry is free; its owner at offset 8 is
+// the process or 0. Entries are taken in order, so the reading stops at the first block never used:
+// reading the whole table would bring its untouched pages into the process's memory. 0 when the table
+// cannot be read.
+DWORD GdiObjectsInHandleTable(HANDLE process, DWORD processId) {
+  struct BasicInformation {
+    PVOID exitStatus, peb, affinity, priority;
+    ULONG_PTR id, parentId;
+  };
+  using Query = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  BasicInformation basic{};
+  if (query == nullptr || query(process, 0, &basic, sizeof basic, nullptr) < 0) return 0;
+  constexpr std::size_t kTableInPeb = sizeof(void*) == 8 ? 0xF8 : 0x94;
+  constexpr std::size_t kEntries = 0x10000;
+  constexpr std::size_t kEntrySize = 24;
+  constexpr std::size_t kBlock = 128;  // entries read at a time
+  unsigned char* table = nullptr;
+  if (ReadProcessMemory(process, static_cast<unsigned char*>(basic.peb) + kTableInPeb, &table, sizeof table,
+                        nullptr) == 0 ||
+      table == nullptr) {
+    return 0;
+  }
+  DWORD live = 0;
+  std::vector<unsigned char> block(kBlock * kEntrySize);
+  for (std::size_t first = 0; first < kEntries; first += kBlock) {
+    if (ReadProcessMemory(process, table + first * kEntrySize, block.data(), block.size(), nullptr) == 0) return 0;
+    if (std::all_of(block.begin(), block.end(), [](unsigned char byte) { return byte == 0; }) && first > 0) break;
+    for (std::size_t at = 0; at < block.size(); at += kEntrySize) {
+      USHORT owner = 0;
+      std::memcpy(&owner, &block[at + 8], sizeof owner);
+      live += block[at + 14] != 0 && (owner == 0 || owner == static_cast<USHORT>(processId)) ? 1 : 0;
+    }
+  }
+  return live;
+}
+
+// The process's windows, top-level, message-only and their children: the USER objects that Wine lets
+// another process count.
+DWORD WindowsOf(DWORD processId) {
+  struct Count {
+    DWORD processId;
+    DWORD windows;
+    static BOOL CALLBACK One(HWND window, LPARAM param) {
+      auto* count = reinterpret_cast<Count*>(param);
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      if (owner == count->processId) ++count->windows;
+      return TRUE;
+    }
+    static BOOL CALLBACK WithChildren(HWND window, LPARAM param) {
+      One(window, param);
+      EnumChildWindows(window, One, param);
+      return TRUE;
+    }
+  } count{processId, 0};
+  EnumWindows(Count::WithChildren, reinterpret_cast<LPARAM>(&count));
+  for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+       window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+    Count::WithChildren(window, reinterpret_cast<LPARAM>(&count));
+  }
+  return count.windows;
+}
+
 }  // namespace
 
 ResourceSample SampleResources(DWORD processId) {
@@ -166,6 +233,11 @@ ResourceSample SampleResources(DWORD processId) {
       GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
   sample.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
   sample.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+  if (sample.gdiObjects == 0) sample.gdiObjects = GdiObjectsInHandleTable(process, processId);
+  if (sample.userObjects == 0) {
+    sample.userObjects = WindowsOf(processId);
+    sample.windowsOnly = true;
+  }
   sample.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
   sample.workingSet = memory.WorkingSetSize;
   sample.ok = handles && counted;

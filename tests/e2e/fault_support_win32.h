@@ -49,15 +49,17 @@ std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree);
 // What Halvane wrote to its standard output and error, started with the folder's output file.
 std::string OutputOf(const ScratchFolder& folder);
 
-// Handle count, GUI objects and private memory of a process. Wine 8 counts neither handles nor GUI
-// objects (0) and leaves PrivateUsage at 0; its PagefileUsage is the process's anonymous memory (resident
-// and swapped), and on Windows PagefileUsage is the private commit: privateBytes takes it when
-// PrivateUsage is 0.
+// Handle count, GUI objects and private memory of a process. Wine 8's own counters read 0 for handles
+// and GUI objects: there the handles come from the system's handle table, the GDI objects from the
+// process's GDI handle table and the USER objects are its windows. Wine leaves PrivateUsage at 0; its
+// PagefileUsage is the process's anonymous memory (resident and swapped), and on Windows PagefileUsage
+// is the private commit: privateBytes takes it when PrivateUsage is 0.
 struct ResourceSample {
   bool ok = false;
   DWORD handles = 0;
   DWORD gdiObjects = 0;
   DWORD userObjects = 0;
+  bool windowsOnly = false;  // userObjects counts windows only (menus and icons unseen)
   std::size_t privateBytes = 0;
   std::size_t workingSet = 0;
 };

@@ -226,7 +226,7 @@ TEST_F(HalvaneE2eTest, PopupMenuStrayKeysShellRestartPlacementAndEscDuringAConfe
   EXPECT_EQ(result.failedStep, "during the conference");
   EXPECT_EQ(result.detail, "ended");
   const std::vector<std::string> cycle = CycleCommands(result.firstCall, result.secondCall);
-  EXPECT_EQ(CommandsFrom(client_, result.firstCommand), std::vector<std::string>(cycle.begin(), cycle.begin() + 5));
+  EXPECT_EQ(CommandsFrom(client_, result.firstCommand), std::vector<std::string>(cycle.begin(), cycle.begin() + 7));
   const std::string preset = PresetDiagnostic();
   const std::string end = WithCrLf(logline::kTransferred + preset + preset);
   const std::string log = halvane_.LogText();
@@ -352,7 +352,7 @@ TEST_F(HalvaneE2eTest, TransfersWithButtonsTrayMenuKeysAndARefusedThirdCall) {
   refused = play(busy);
   ASSERT_TRUE(refused.completed);
   std::vector<std::string> expected = CycleCommands(refused.firstCall, refused.secondCall);
-  expected.insert(expected.begin() + 5, "#KALDU set call " + third + " status finished");
+  expected.insert(expected.begin() + 7, "#KALDU set call " + third + " status finished");
   EXPECT_EQ(CommandsFrom(client_, refused.firstCommand), expected);
   const std::vector<std::string> lines = client_.SentLines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "CALL " + third + " STATUS FINISHED"), lines.end())
@@ -468,7 +468,7 @@ TEST_F(HalvaneE2eTest, BusySecondPartyThenADialAgainAndAThirdCallerGivingUp) {
   const TransferResult first = PlayAttendedTransfer(halvane_, client_, dialAgain);
   ASSERT_TRUE(Completed(first));
   std::vector<std::string> expected = CycleCommands(first.firstCall, first.secondCall);
-  expected.insert(expected.begin() + 3, "#KALDU btn_released no");
+  expected.insert(expected.begin() + 4, {"#KALDU get call " + busy + " partner_dispname", "#KALDU btn_released no"});
   EXPECT_EQ(CommandsFrom(client_, first.firstCommand), expected);
 
   std::string third;
@@ -586,6 +586,31 @@ TEST_F(HalvaneE2eTest, HiddenWindowIgnoresTabThenSpace) {
   EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
 }
 
+// Started while a call rings, then while one talks: the ringing call, once answered, is the caller, and
+// the talking one is at once; Hold holds each.
+TEST_F(HalvaneE2eTest, StartedWhileACallRingsOrTalksFollowsItAndHoldWorks) {
+  for (const bool talking : {false, true}) {
+    SCOPED_TRACE(talking ? "talking" : "ringing");
+    const std::string call = client_.IncomingCall("caller1");
+    ASSERT_FALSE(call.empty()) << "the client did not make the incoming call";
+    ASSERT_TRUE(!talking || client_.OperatorAnswers(call));
+    ASSERT_NO_FATAL_FAILURE(StartHalvane(true));
+    EXPECT_TRUE(ClientReceives("#KALDU get call " + call + " status"));
+    ASSERT_TRUE(talking || LogGrows(logline::kRings, 0));
+    ASSERT_TRUE(talking || client_.OperatorAnswers(call));
+    ASSERT_TRUE(LogGrows(logline::kWaitHold, 0));
+    ASSERT_TRUE(halvane_.Press(kIdHold));
+    EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status onhold"));
+    ASSERT_TRUE(LogGrows(logline::kWaitSecondCall, 0));
+    ASSERT_TRUE(client_.FarEndHangsUp(call));
+    ASSERT_TRUE(LogGrows(logline::kWaitIncoming, 1));
+    ASSERT_TRUE(halvane_.Close());
+    halvane_.Terminate();
+    client_.Stop();
+    ASSERT_TRUE(client_.Start());
+  }
+}
+
 // Closing with a caller on hold asks first: No keeps Halvane; Yes hangs up the dial, takes the caller
 // back, then ends. A session's end with a caller on hold takes the caller back before Halvane goes.
 TEST_F(HalvaneE2eTest, ClosingOrTheSessionEndingWithACallerOnHoldTakesTheCallerBack) {
@@ -625,6 +650,7 @@ TEST_F(HalvaneE2eTest, ClosingOrTheSessionEndingWithACallerOnHoldTakesTheCallerB
     EXPECT_TRUE(ClientReceives("#KALDU set call " + dial + " status finished"));
     EXPECT_TRUE(ClientReceives("#KALDU set call " + call + " status inprogress"));
     EXPECT_TRUE(halvane_.WaitForExit(kStepDeadline)) << "Halvane did not end after taking the caller back";
+    client_.FarEndHangsUp(call);  // the next start would take the call still up for its caller
     halvane_.Terminate();
     client_.Stop();
     ASSERT_TRUE(client_.Start());

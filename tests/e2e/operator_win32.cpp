@@ -613,9 +613,11 @@ bool HasEntry(const sim::ClientEmulator& client, sim::TranscriptEntry::Kind kind
 }
 
 std::vector<std::string> CycleCommands(const std::string& first, const std::string& second) {
-  return {"#KALDU set AGC on", "#KALDU set call " + first + " status onhold", "#KALDU open contacts",
-          "#KALDU set call " + first + " join_conference " + second, "#KALDU set AGC off",
-          "#KALDU set call " + second + " status finished", "#KALDU set AGC on", "#KALDU minimize"};
+  return {"#KALDU set AGC on", "#KALDU get call " + first + " partner_dispname",
+          "#KALDU set call " + first + " status onhold", "#KALDU open contacts",
+          "#KALDU get call " + second + " partner_dispname", "#KALDU set call " + first + " join_conference " + second,
+          "#KALDU set AGC off", "#KALDU set call " + second + " status finished", "#KALDU set AGC on",
+          "#KALDU minimize"};
 }
 
 }  // namespace halvane::e2e

@@ -81,7 +81,8 @@ TEST_F(SwitchboardE2eTest, ClientRestartDuringAConferenceThenTheNextCallerIsFoll
   const std::size_t nextStart = client_.UnnumberedCommands().size();
   script_.Options().caller = "caller3";
   ASSERT_TRUE(script_.RingAndAnswer());
-  EXPECT_EQ(CommandsFrom(client_, nextStart), std::vector<std::string>{"#KALDU set AGC on"});
+  EXPECT_EQ(CommandsFrom(client_, nextStart),
+            (std::vector<std::string>{"#KALDU set AGC on", "#KALDU get call " + script_.FirstCall() + " partner_dispname"}));
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include "engine/operator_requests.h"
 #include "engine/transfer_engine.h"
 #include "link/command_sender.h"
+#include "link/fake_code_page.h"
+#include "link/partner_name.h"
 #include "link/protocol.h"
 #include "recording_fakes.h"
 
@@ -91,6 +93,8 @@ class ScriptClient final : public CommandSender {
     std::string line = override ? override(command) : std::string();
     if (line == "none") return true;
     if (line.empty()) line = ReplyTo(command);
+    test::FakeCodePage codePage;
+    ReadPartnerName(codePage, line.c_str(), board_.names);  // as the link reads a far end's name
     ParseNotification(board_, line.c_str());
     return true;
   }
@@ -109,6 +113,7 @@ class ScriptClient final : public CommandSender {
       return tag + "CALL " + id + " CONF_ID 5";
     }
     if (words == "get currentuserhandle") return tag + "CURRENTUSERHANDLE operator1";
+    if (words.size() > 17 && words.compare(words.size() - 17, 17, " partner_dispname") == 0) return tag + Upper(words.substr(4)) + " Party";
     return tag + Upper(words);
   }
 

@@ -133,6 +133,10 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
         Fail("a caller " + answered_ + " that never rang here");
       }
     }
+    const std::string named = words.find(" partner_dispname") == std::string::npos ? "" : words.substr(9, words.find(' ', 9) - 9);
+    if (!named.empty() && (!named_.insert(named).second || (named != engine_.FirstCall() && named != engine_.SecondCall()))) {
+      Fail("a name asked twice, or of no party: " + command);  // (n) The caller's and second party's names, once.
+    }
     if (!attached) return false;
     sim::Lines lines = model_.HandleCommand(command);
     if (command.find("join_conference") != std::string::npos && !lines.empty()) {
@@ -445,7 +449,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
   TransferEngine engine_{board_, *this, clock_, *this, *this, *this};
   std::map<int, bool> items_;
   std::int32_t level_ = 32768;
-  std::set<std::string> reported_, inProgress_, seconds_, strangers_, heldStrangers_, rangHere_, dialledInCycle_;
+  std::set<std::string> reported_, inProgress_, seconds_, strangers_, heldStrangers_, rangHere_, dialledInCycle_, named_;
   std::map<int, std::uint64_t> pressed_;
   bool returnPressed_ = false, errorNext_ = false, repliesLost_ = false;
   std::uint64_t partyHeldSince_ = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -66,20 +67,23 @@ TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   Scenario s;
   ScriptFullTransfer(s);
   // The minimise is not waited for: with no reply the new cycle still starts at once.
-  s.client.override = [](const std::string& command) { return command == "#KALDU11 minimize" ? "OK" : ""; };
+  s.client.override = [](const std::string& command) { return command == "#KALDU14 minimize" ? "OK" : ""; };
   s.Run(23000);
   const std::vector<Sent> expected = {
       {0, "#KALDU1 protocol 5"},
       {0, "#KALDU2 get currentuserhandle"},
-      {0, "#KALDU3 open contacts"},
-      {5500, "#KALDU4 set AGC on"},
-      {7100, "#KALDU5 set call 1234 status onhold"},
-      {8100, "#KALDU6 open contacts"},
-      {15100, "#KALDU7 set call 1234 join_conference 1240"},
-      {15100, "#KALDU8 set AGC off"},
-      {21200, "#KALDU9 set call 1234 status finished"},
-      {21200, "#KALDU10 set AGC on"},
-      {21300, "#KALDU11 minimize"},
+      {0, "#KALDU3 search activecalls"},
+      {0, "#KALDU4 open contacts"},
+      {5500, "#KALDU5 set AGC on"},
+      {5600, "#KALDU6 get call 1234 partner_dispname"},  // each party's name once
+      {7100, "#KALDU7 set call 1234 status onhold"},
+      {8100, "#KALDU8 open contacts"},
+      {9000, "#KALDU9 get call 1240 partner_dispname"},
+      {15100, "#KALDU10 set call 1234 join_conference 1240"},
+      {15100, "#KALDU11 set AGC off"},
+      {21200, "#KALDU12 set call 1234 status finished"},
+      {21200, "#KALDU13 set AGC on"},
+      {21300, "#KALDU14 minimize"},
   };
   EXPECT_EQ(s.client.sent, expected);
   EXPECT_EQ(s.board.userHandle.Load(), "operator1");
@@ -122,8 +126,8 @@ TEST(TransferEngine, IncomingCallEndingWhileRingingStartsOver) {
                               "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
                               "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing");
     EXPECT_EQ(s.engine.FirstCall(), "1250");
-    EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 3, s.client.sent.end()),
-              (std::vector<Sent>{{8500, "#KALDU4 set AGC on"}}));
+    EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 4, s.client.sent.end()),
+              (std::vector<Sent>{{8500, "#KALDU5 set AGC on"}, {8600, "#KALDU6 get call 1250 partner_dispname"}}));
   }
 }
 
@@ -139,15 +143,16 @@ TEST(TransferEngine, EarlyHangUps) {
   };
   const Case cases[] = {
       {"right after the answer", 5000, false,
-       {"#KALDU4 set AGC on", "#KALDU5 set AGC on", "#KALDU6 minimize"},
+       {"#KALDU5 set AGC on", "#KALDU6 set AGC on", "#KALDU7 minimize"},  // no name asked of an ended call
        "\n=>answer incoming call\n=>finished\n\n=>wait for incoming call",
        {"0 phase at rest", "5700 phase at rest"}},
       {"while waiting for Hold", 7000, false,
-       {"#KALDU4 set AGC on"},
+       {"#KALDU5 set AGC on", "#KALDU6 get call 1234 partner_dispname"},
        "\n=>answer incoming call\n=>wait for hold button pressing\n\n=>wait for incoming call",
        {"0 phase at rest", "5600 phase call active", "7000 phase at rest"}},
       {"held, before a second call", 9000, true,
-       {"#KALDU4 set AGC on", "#KALDU5 set call 1234 status onhold", "#KALDU6 open contacts"},
+       {"#KALDU5 set AGC on", "#KALDU6 get call 1234 partner_dispname", "#KALDU7 set call 1234 status onhold",
+        "#KALDU8 open contacts"},
        "\n=>hold incoming call\n=>wait for placing 2nd call\n=>1st call hangup\n\n=>wait for incoming call",
        {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold", "9000 phase at rest"}},
   };
@@ -174,11 +179,11 @@ TEST(TransferEngine, ReturnResumesTheHeldCallerAndWaitsForHoldAgain) {
   s.Hold(10050);
   s.Run(12500);
   const std::vector<Sent> expected = {
-      {8100, "#KALDU7 set call 1234 status inprogress"},
-      {11100, "#KALDU8 set call 1234 status onhold"},  // Hold seen at 10100
-      {12100, "#KALDU9 open contacts"},
+      {8100, "#KALDU9 set call 1234 status inprogress"},
+      {11100, "#KALDU10 set call 1234 status onhold"},  // Hold seen at 10100
+      {12100, "#KALDU11 open contacts"},
   };
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 6, s.client.sent.end()), expected);
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 8, s.client.sent.end()), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>wait for placing 2nd call\n=>Return to caller\n=>1st call resume"
                                    "\n=>wait for hold button pressing\n=>hold incoming call"
                                    "\n=>wait for placing 2nd call"))
@@ -203,12 +208,68 @@ TEST(TransferEngine, SecondCallNotAnswered) {
     s.Status(9700, "1240", "VM_PLAYING_GREETING");
     s.Status(10500, "1240", word);
     s.Run(12000);
-    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU7 btn_released no"});
+    EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1),
+              (Commands{"#KALDU9 get call 1240 partner_dispname", "#KALDU10 btn_released no"}));
     EXPECT_EQ(s.client.sent.back().time, 11000U);
     EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>wait for 2nd call response\n=>wait for placing 2nd call")) << s.log.Text();
     EXPECT_FALSE(s.board.transferAllowed.load());
     EXPECT_TRUE(s.board.callActive.load());
     EXPECT_EQ(s.engine.SecondCall(), "");
+  }
+}
+
+// The far end's name once: the handle when the client has no display name; after an error (the call
+// gone) nothing more is asked.
+TEST(TransferEngine, NameAskedOnceWithTheHandleWhenNoDisplayName) {
+  for (const std::string reply : {"CALL 1234 PARTNER_DISPNAME ", "ERROR 12 Unknown call"}) {
+    Scenario s;
+    ScriptAnsweredAndHeld(s);
+    s.client.override = [reply](const std::string& c) {
+      if (c.find(" partner_") == std::string::npos) return std::string();
+      return TagOf(c) + (EndsWith(c, "handle") ? "CALL 1234 PARTNER_HANDLE anna.berg" : reply);
+    };
+    s.Run(9000);
+    EXPECT_EQ(s.Only(" partner_").size(), reply[0] == 'C' ? 2U : 1U) << reply;
+    EXPECT_EQ(s.board.names.NameOf("1234"), reply[0] == 'C' ? "anna.berg" : "") << reply;
+  }
+}
+
+// Started, or the client found again, while calls are up (each asked about once): a ringing call rings; a
+// talking or held one is the caller; a held caller and a talking call are the caller and the second party.
+// A call Halvane already knew to be no call of its own stays so. Hold (Return for a held caller) acts.
+TEST(TransferEngine, CallsUpAtConnectAreTakenOn) {
+  struct Case {  // the calls up; when Halvane connects (0: at start-up); the caller, the second party, what Hold or Return sent
+    const char *name; std::map<std::string, std::string> live; std::uint64_t reconnectAt; const char *first, *second, *acted;
+  };
+  const Case cases[] = {
+      {"ringing, then answered", {{"12", "RINGING"}}, 0, "12", "", "set call 12 status onhold"},
+      {"talking", {{"12", "INPROGRESS"}}, 0, "12", "", "set call 12 status onhold"},
+      {"held", {{"12", "LOCALHOLD"}}, 0, "12", "", "set call 12 status inprogress"},
+      {"held and talking", {{"12", "LOCALHOLD"}, {"13", "INPROGRESS"}}, 0, "12", "13", "set call 13 status finished"},
+      {"talking, found again", {{"12", "INPROGRESS"}}, 1500, "12", "", "set call 12 status onhold"},
+      {"a stranger's, known before", {{"99", "INPROGRESS"}}, 1500, "", "", " set call "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scenario s;
+    std::string ids;
+    for (const auto& call : c.live) ids += (ids.empty() ? "" : ", ") + call.first;
+    s.client.override = [&s, &c, ids](const std::string& cmd) -> std::string {
+      if (EndsWith(cmd, " search activecalls")) return TagOf(cmd) + "CALLS " + (s.clock.now() >= c.reconnectAt ? ids : "");
+      const std::size_t at = cmd.find(" get call ") + 10;
+      if (at < 10 || !EndsWith(cmd, " status")) return "";
+      const std::string id = cmd.substr(at, cmd.rfind(' ') - at);
+      return c.live.count(id) != 0 ? TagOf(cmd) + "CALL " + id + " STATUS " + c.live.at(id) : "";
+    };
+    if (c.reconnectAt != 0) s.At(c.reconnectAt, [&s] { s.board.reconnectNeeded.store(true); });
+    if (c.first[0] == '\0') s.Status(500, "99", "INPROGRESS");
+    if (c.live.begin()->second == "RINGING") s.Status(3000, "12", "INPROGRESS");
+    EndsWith(c.acted, "inprogress") || c.second[0] != '\0' ? s.Return(6000) : s.Hold(6000);
+    s.Run(9000);
+    EXPECT_EQ(s.engine.FirstCall(), c.first);
+    EXPECT_EQ(s.Only(std::string("get call ") + c.second + " partner_dispname").size(), c.second[0] != '\0' ? 1U : 0U);
+    EXPECT_EQ(s.Only(c.acted).size(), c.first[0] != '\0' ? 1U : 0U);
+    for (const auto& call : c.live) EXPECT_EQ(s.Only(" get call " + call.first + " status").size(), 1U) << "asked once";
   }
 }
 
@@ -224,8 +285,8 @@ TEST(TransferEngine, WhicheverRingingCallIsAnsweredIsTheCaller) {
   s.Status(4600, "1234", "MISSED");
   s.Hold(kHoldPressed);
   s.Run(9000);
-  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU4 set AGC on", "#KALDU5 set call 1240 status onhold",
-                                         "#KALDU6 open contacts"}));
+  EXPECT_EQ(s.CommandsFrom(1), (Commands{"#KALDU5 set AGC on", "#KALDU6 get call 1240 partner_dispname",
+                                         "#KALDU7 set call 1240 status onhold", "#KALDU8 open contacts"}));
   EXPECT_EQ(s.engine.FirstCall(), "1240");
   EXPECT_EQ(s.log.Text().find("answer incoming call"), s.log.Text().rfind("answer incoming call"));
   EXPECT_FALSE(s.board.transferAllowed.load());  // the caller held, 99 still talking
@@ -246,7 +307,7 @@ TEST(TransferEngine, RefusedJoinLeavesTheCallerHeldAndReturnWorks) {
   s.Return(18050);
   s.Run(20000);
   EXPECT_EQ(s.CommandsFrom(kTransferPressed),
-            (Commands{"#KALDU7 set call 1234 join_conference 1240", "#KALDU8 set call 1234 status inprogress"}));
+            (Commands{"#KALDU10 set call 1234 join_conference 1240", "#KALDU11 set call 1234 status inprogress"}));
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>call transfered\n=>join refused by Skype\n=>wait for placing 2nd call"
                                    "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing"));
   EXPECT_TRUE(s.Only("MIC 0").empty());
@@ -262,7 +323,7 @@ TEST(TransferEngine, AJoinThatCouldNotBeSentMutesNothing) {
   s.Transfer(kTransferPressed);
   s.At(15000, [&s] { s.board.apiWindow.store(0); });
   s.Run(17000);
-  EXPECT_EQ(s.Only(" unsent "), Trace{"15100 unsent #KALDU7 set call 1234 join_conference 1240"});
+  EXPECT_EQ(s.Only(" unsent "), Trace{"15100 unsent #KALDU10 set call 1234 join_conference 1240"});
   EXPECT_TRUE(s.Only("MIC 0").empty());
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>call transfered\n=>wait for transfer button pressing")) << s.log.Text();
 }
@@ -275,7 +336,7 @@ TEST(TransferEngine, RefusedHoldWaitsForHoldAgain) {
     return c.find("onhold") != std::string::npos ? TagOf(c) + "ERROR 22 Cannot hold this call at the moment" : "";
   };
   s.Run(9000);
-  EXPECT_EQ(s.CommandsFrom(6000), Commands{"#KALDU5 set call 1234 status onhold"});
+  EXPECT_EQ(s.CommandsFrom(6000), Commands{"#KALDU7 set call 1234 status onhold"});
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>hold incoming call\n=>wait for hold button pressing"));
   EXPECT_TRUE(s.Only("caller on hold").empty());
   EXPECT_EQ(s.Only("7100 item 1002"), Trace{"7100 item 1002 on"});
@@ -296,8 +357,9 @@ TEST(TransferEngine, ClientRestartDuringConferenceEndsItAndRestoresTheSound) {
   };
   s.Run(20000);
   EXPECT_EQ(s.CommandsFrom(17000),
-            (Commands{"#KALDU9 protocol 5", "#KALDU10 get currentuserhandle", "#KALDU11 get call 1234 status",
-                      "#KALDU12 get call 1240 status", "#KALDU13 set AGC on", "#KALDU14 minimize"}));
+            (Commands{"#KALDU12 protocol 5", "#KALDU13 get currentuserhandle", "#KALDU14 search activecalls",
+                      "#KALDU15 get call 1234 status", "#KALDU16 get call 1240 status", "#KALDU17 set AGC on",
+                      "#KALDU18 minimize"}));
   EXPECT_EQ(s.board.userHandle.Load(), "operator2");
   EXPECT_EQ(s.Only("audio record").back(), "18300 audio record MIC 32768");
   EXPECT_TRUE(EndsWith(s.log.Text(), "re-connect Skype\n\n\naccess Skype successfully... protocol 3... get current "
@@ -307,11 +369,15 @@ TEST(TransferEngine, ClientRestartDuringConferenceEndsItAndRestoresTheSound) {
 // The held caller hangs up while the second call rings: the engine ends the dial and the cycle.
 TEST(TransferEngine, HeldCallerHangingUpWhileSecondCallRingsEndsTheRingingCall) {
   Scenario s;
+  RecordingNotices notices;
+  s.engine.SetNotices(notices);
   ScriptAnsweredAndHeld(s);
   s.Status(kSecondRoutes, "1240", "RINGING");
   s.Status(10500, "1234", "FINISHED");
   s.Run(12000);
-  const Commands expected = {"#KALDU7 set call 1240 status finished", "#KALDU8 set AGC on", "#KALDU9 minimize"};
+  EXPECT_EQ(notices.got, std::vector<int>{1});  // the held caller hung up
+  const Commands expected = {"#KALDU9 get call 1240 partner_dispname", "#KALDU10 set call 1240 status finished",
+                             "#KALDU11 set AGC on", "#KALDU12 minimize"};
   EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>finished\n\n=>wait for incoming call"));
 }
@@ -341,7 +407,7 @@ TEST(TransferEngine, RequestsMadeWhileTheSecondCallRings) {
     ScriptSecondCallAnswered(s);
     c.script(s);
     s.Run(16000);
-    const Commands join = {"#KALDU7 set call 1234 join_conference 1240", "#KALDU8 set AGC off"};
+    const Commands join = {"#KALDU10 set call 1234 join_conference 1240", "#KALDU11 set AGC off"};
     if (c.joins) {
       EXPECT_EQ(s.CommandsFrom(kSecondAnswers), join);
       ASSERT_FALSE(s.CommandsFrom(kSecondAnswers).empty());
@@ -349,7 +415,7 @@ TEST(TransferEngine, RequestsMadeWhileTheSecondCallRings) {
       EXPECT_LE(joinedAt - kSecondAnswers, 100U);
       EXPECT_FALSE(s.board.blindTransferRequest.load());
     } else {
-      EXPECT_TRUE(s.CommandsFrom(kSecondAnswers).empty());
+      EXPECT_EQ(s.CommandsFrom(kSecondAnswers).size(), std::string(c.name).find("new dial") != std::string::npos ? 1U : 0U);  // its name
       EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>wait for transfer button pressing"));
     }
   }
@@ -364,7 +430,7 @@ TEST(TransferEngine, ReturnWhileTheSecondCallRingsOrTalksHangsItUpAndResumesTheC
     ScriptSecondCallAnswered(s);
     s.Return(pressed);
     s.Run(17000);
-    const Commands expected = {"#KALDU7 set call 1240 status finished", "#KALDU8 set call 1234 status inprogress"};
+    const Commands expected = {"#KALDU10 set call 1240 status finished", "#KALDU11 set call 1234 status inprogress"};
     EXPECT_EQ(s.CommandsFrom(pressed), expected);
     EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing"))
         << s.log.Text();
@@ -403,16 +469,16 @@ TEST(TransferEngine, FurtherCallDuringConferenceIsRefusedAndItsEndIgnored) {
   s.Status(23500, "1234", "FINISHED");
   s.Run(26000);
   const std::vector<Sent> expected = {
-      {15100, "#KALDU7 set call 1234 join_conference 1240"},
-      {15100, "#KALDU8 set AGC off"},
-      {17200, "#KALDU9 set call 77 status finished"},
-      {18200, "#KALDU10 set call 77 status finished"},
-      {19200, "#KALDU11 set call 77 status finished"},
-      {24200, "#KALDU12 set call 1240 status finished"},
-      {24200, "#KALDU13 set AGC on"},
-      {24300, "#KALDU14 minimize"},
+      {15100, "#KALDU10 set call 1234 join_conference 1240"},
+      {15100, "#KALDU11 set AGC off"},
+      {17200, "#KALDU12 set call 77 status finished"},
+      {18200, "#KALDU13 set call 77 status finished"},
+      {19200, "#KALDU14 set call 77 status finished"},
+      {24200, "#KALDU15 set call 1240 status finished"},
+      {24200, "#KALDU16 set AGC on"},
+      {24300, "#KALDU17 minimize"},
   };
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 6, s.client.sent.end()), expected);
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 9, s.client.sent.end()), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(), "\n=>call transfered\n=>refuse another call\n=>refuse another call"
                                    "\n=>refuse another call\n=>finished\n\n=>wait for incoming call"))
       << s.log.Text();
@@ -430,8 +496,8 @@ TEST(TransferEngine, ConferenceEndsFromEitherSide) {
     s.Transfer(kTransferPressed);
     s.Status(17000, c.ended, "FINISHED");
     s.Run(19000);
-    const Commands expected = {std::string("#KALDU9 set call ") + c.endedByUs + " status finished",
-                               "#KALDU10 set AGC on", "#KALDU11 minimize"};
+    const Commands expected = {std::string("#KALDU12 set call ") + c.endedByUs + " status finished",
+                               "#KALDU13 set AGC on", "#KALDU14 minimize"};
     EXPECT_EQ(s.CommandsFrom(17200), expected);
     EXPECT_FALSE(s.board.holdRequest.load());
   }
@@ -448,9 +514,11 @@ TEST(TransferEngine, ReloginWhileWaitingForAnIncomingCallConnectsAgain) {
   const std::vector<Sent> expected = {
       {0, "#KALDU1 protocol 5"},
       {0, "#KALDU2 get currentuserhandle"},
-      {0, "#KALDU3 open contacts"},
-      {4300, "#KALDU4 protocol 5"},  // ConnectToClient polls the attach every 100 ms
-      {4300, "#KALDU5 get currentuserhandle"},
+      {0, "#KALDU3 search activecalls"},
+      {0, "#KALDU4 open contacts"},
+      {4300, "#KALDU5 protocol 5"},  // ConnectToClient polls the attach every 100 ms
+      {4300, "#KALDU6 get currentuserhandle"},
+      {4300, "#KALDU7 search activecalls"},
   };
   EXPECT_EQ(s.client.sent, expected);
   EXPECT_EQ(s.log.Text(), std::string(kStartLog) + "re-connect Skype\n" + kStartLog);
@@ -543,17 +611,18 @@ TEST(TransferEngine, ClientThatStopsAnsweringDoesNotStopTheEngine) {
   Scenario s;
   ScriptAnsweredAndHeld(s);
   s.At(5000, [&] { s.client.reply = ScriptClient::Reply::kNever; });
-  s.Run(18000);
+  s.Run(23000);
   // Each command waits out its bound, then the engine goes on as after a reply: the Hold pressed during
-  // the first wait is seen when WaitHold starts at 10600.
+  // the first wait is seen when WaitHold starts at 15600.
   const std::vector<Sent> expected = {
-      {5500, "#KALDU4 set AGC on"},
-      {11600, "#KALDU5 set call 1234 status onhold"},
-      {17600, "#KALDU6 open contacts"},
+      {5500, "#KALDU5 set AGC on"},
+      {10600, "#KALDU6 get call 1234 partner_dispname"},  // no answer: no handle asked
+      {16600, "#KALDU7 set call 1234 status onhold"},
+      {22600, "#KALDU8 open contacts"},
   };
-  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 3, s.client.sent.end()), expected);
+  EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 4, s.client.sent.end()), expected);
   EXPECT_TRUE(EndsWith(s.log.Text(),
-                       "\n=>answer incoming call\n=>no reply from Skype, going on"
+                       "\n=>answer incoming call\n=>no reply from Skype, going on\n=>no reply from Skype, going on"
                        "\n=>wait for hold button pressing\n=>hold incoming call\n=>no reply from Skype, going on"))
       << s.log.Text();
 }
@@ -568,7 +637,8 @@ TEST(TransferEngine, CallerResumedInTheClientWhileTheSecondCallRingsWaitsForHold
   s.Transfer(11500);
   s.Status(13000, "1234", "FINISHED");  // the dial, parked meanwhile, is still up: Halvane ends it
   s.Run(14000);
-  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1), Commands{"#KALDU7 set call 1240 status finished"});
+  EXPECT_EQ(s.CommandsFrom(kWaitingForSecondCall + 1),
+            (Commands{"#KALDU9 get call 1240 partner_dispname", "#KALDU10 set call 1240 status finished"}));
   EXPECT_TRUE(EndsWith(s.log.Text(), "2nd call response\n=>1st call resume\n=>wait for hold button pressing"
                                      "\n\n=>wait for incoming call"))
       << s.log.Text();

@@ -238,7 +238,7 @@ void PumpWindow(HWND window) {
 }
 
 // A notice from another thread becomes one quiet balloon while the window is hidden, none while it is
-// shown; with Show=0 nothing is kept. A close request during a call is declined and shows the window.
+// shown; with Show=0 nothing is kept. A close request while a call rings or is up is declined and shows the window.
 void CheckNoticesAndCloseRequest(CallBoard& board, TrayNotices& notices, CHalvaneDlg& dialog, HWND window) {
   ASSERT_TRUE(dialog.IsIconShown());
   std::thread([&notices] { notices.Notify(Notice::kDialUnanswered, nullptr); }).join();
@@ -255,9 +255,12 @@ void CheckNoticesAndCloseRequest(CallBoard& board, TrayNotices& notices, CHalvan
   off.Notify(Notice::kHeldCallerHungUp, nullptr);
   EXPECT_TRUE(off.Take().empty()) << "Show=0";
 
+  const UINT closeRequest = RegisterWindowMessageA("Halvane.CloseRequest");
+  board.calls.Report("7", "RINGING");
+  EXPECT_EQ(SendMessageA(window, closeRequest, 0, 0), 2) << "declined while a call rings";
+  board.calls.Report("7", "MISSED");
   Win32CallPhases(board).PhaseChanged(CallPhase::kCallActive);
   PumpWindow(window);
-  const UINT closeRequest = RegisterWindowMessageA("Halvane.CloseRequest");
   EXPECT_EQ(SendMessageA(window, closeRequest, 0, 0), 2) << "declined during a call";
   EXPECT_TRUE(IsWindowVisible(window));
   notices.Notify(Notice::kHeldCallerHungUp, nullptr);
