@@ -376,8 +376,8 @@ TEST_F(FaultTest, AClientHungAtStartIsAttachedSoonAfterItRecovers) {
   ASSERT_TRUE(hang.Start(late.ApiWindow())) << "the client could not be made to hang";
   HalvaneProcess fresh;
   ASSERT_TRUE(fresh.Start(folder_.Path(), true, folder_.OutputFile())) << fresh.Error();
-  EXPECT_FALSE(WaitUntil([&] { return late.AttachedLink() != 0; }, seconds(15), "an attach while hung"));
-  EXPECT_EQ(CountKind(late, Kind::Discovery), 0u) << "the hung client handled a discovery";
+  // Released once Halvane is up (its main window answers), its start's look gone past the hung window.
+  ASSERT_TRUE(Answers(fresh, 0));
   hang.Release();
   const auto released = std::chrono::steady_clock::now();
   ASSERT_TRUE(WaitUntil([&] { return late.AttachedLink() != 0; }, seconds(12),

@@ -253,6 +253,8 @@ const char* CycleName(Cycle cycle) {
     case Cycle::kMissed: return "missed call";
     case Cycle::kRefusedJoin: return "join refused, return";
     case Cycle::kCallerLeavesDial: return "held caller hangs up during the dial";
+    case Cycle::kReturnWhileRings: return "return while the dial rings";
+    case Cycle::kDialWithoutHold: return "dial without Hold, transfer";
   }
   return "?";
 }
@@ -505,6 +507,12 @@ AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
       return Logs({logline::kWaitIncoming});
     }
     HALVANE_STEP(RingAndAnswer());
+    if (cycle == Cycle::kDialWithoutHold) {
+      HALVANE_STEP(DialSecond());
+      HALVANE_STEP(SecondAnswers());
+      HALVANE_STEP(Transfer(false));
+      return ConferenceEnds();
+    }
     HALVANE_STEP(Hold());
     switch (cycle) {
       case Cycle::kTransfer:
@@ -537,7 +545,15 @@ AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
       case Cycle::kCallerLeavesDial:
         HALVANE_STEP(DialSecond());
         return CallerHangsUp();
+      case Cycle::kReturnWhileRings: {
+        HALVANE_STEP(DialSecond());
+        const std::size_t mark = Commands();
+        HALVANE_STEP(ReturnToCaller());
+        HALVANE_STEP(CommandSince("set call " + second_ + " status finished", mark));
+        return CallerHangsUp();
+      }
       case Cycle::kMissed:
+      case Cycle::kDialWithoutHold:
         break;
     }
     return AssertionSuccess();

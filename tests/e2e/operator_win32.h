@@ -174,6 +174,8 @@ enum class Cycle {
   kMissed,           // the call rings out unanswered
   kRefusedJoin,      // the client refuses the join; the second party hangs up, the operator returns
   kCallerLeavesDial, // the held caller hangs up while the dial rings: Halvane ends the dial
+  kReturnWhileRings, // the operator returns to the caller while the dial rings: Halvane ends the dial
+  kDialWithoutHold,  // the operator dials in the client without Hold (the client holds the caller), joins
 };
 const char* CycleName(Cycle cycle);
 
