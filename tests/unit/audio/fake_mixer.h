@@ -15,8 +15,7 @@ namespace halvane::test {
 struct FakeControl {
   std::uint32_t id = 0;
   std::uint32_t type = 0;
-  std::uint32_t flags = 0;
-  std::uint32_t items = 0;              // cMultipleItems
+  std::uint32_t items = 0;              // cMultipleItems; a list when not 0
   std::vector<std::uint32_t> itemLines;  // lists: the line each item stands for
   std::vector<std::uint32_t> values;     // current values; empty reads as zeros
   bool failRead = false;
@@ -27,7 +26,6 @@ struct FakeLine {
   std::uint32_t type = 0;
   std::string shortName;
   std::vector<FakeControl> controls;
-  bool failQuery = false;
   bool failControls = false;
 };
 
@@ -43,11 +41,11 @@ struct FakeDevice {
   bool failOpen = false;
 };
 
-inline FakeControl Volume(std::uint32_t id) { return FakeControl{id, mixer::kTypeVolume, 0, 0, {}, {}, false}; }
-inline FakeControl Mute(std::uint32_t id) { return FakeControl{id, mixer::kTypeMute, 0, 0, {}, {}, false}; }
+inline FakeControl Volume(std::uint32_t id) { return FakeControl{id, mixer::kTypeVolume, 0, {}, {}, false}; }
+inline FakeControl Mute(std::uint32_t id) { return FakeControl{id, mixer::kTypeMute, 0, {}, {}, false}; }
 inline FakeControl List(std::uint32_t id, std::uint32_t type, std::vector<std::uint32_t> lines) {
   const auto n = static_cast<std::uint32_t>(lines.size());
-  return FakeControl{id, type, mixer::kControlMultiple, n, std::move(lines), {}, false};
+  return FakeControl{id, type, n, std::move(lines), {}, false};
 }
 inline FakeControl Mux(std::uint32_t id, std::vector<std::uint32_t> lines) {
   return List(id, mixer::kTypeMux, std::move(lines));
@@ -56,7 +54,7 @@ inline FakeControl MixerList(std::uint32_t id, std::vector<std::uint32_t> lines)
   return List(id, mixer::kTypeMixer, std::move(lines));
 }
 inline FakeLine Line(std::uint32_t lineId, std::uint32_t type, std::string name, std::vector<FakeControl> controls) {
-  return FakeLine{lineId, type, std::move(name), std::move(controls), false, false};
+  return FakeLine{lineId, type, std::move(name), std::move(controls), false};
 }
 
 class FakeMixer final : public MixerPort {
@@ -113,7 +111,7 @@ class FakeMixer final : public MixerPort {
   }
   bool GetSourceLine(MixerHandle handle, std::uint32_t destination, std::uint32_t source, MixerLine* line) override {
     const FakeDestination* d = Destination(handle, destination);
-    if (d == nullptr || source >= d->sources.size() || d->sources[source].failQuery) return false;
+    if (d == nullptr || source >= d->sources.size()) return false;
     Fill(d->sources[source], line);
     line->destination = destination;
     line->source = source;
@@ -129,7 +127,7 @@ class FakeMixer final : public MixerPort {
     if (line == nullptr || line->failControls || count != line->controls.size() || count == 0) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
       const FakeControl& c = line->controls[i];
-      controls[i] = MixerControl{c.id, c.type, c.flags, c.items, 0, 65535, 65536};
+      controls[i] = MixerControl{c.id, c.type, c.items != 0 ? mixer::kControlMultiple : 0, c.items, 0, 65535, 65536};
     }
     return true;
   }
