@@ -14,18 +14,11 @@ namespace {
 constexpr std::uint32_t kDestLine = 1;
 
 // A recording mixer with one wave-in destination holding the given sources and destination controls.
-void SetRecording(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> destinationControls) {
-  FakeDestination d;
-  d.line = Line(kDestLine, mixer::kDstWaveIn, "Capture", std::move(destinationControls));
-  d.sources = std::move(sources);
-  fake.recording.destinations = {d};
+void SetRecording(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> controls) {
+  fake.recording.destinations = {{Line(kDestLine, mixer::kDstWaveIn, "Capture", std::move(controls)), std::move(sources)}};
 }
-
-void SetPlayback(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> destinationControls) {
-  FakeDestination d;
-  d.line = Line(kDestLine, mixer::kDstSpeakers, "Speakers", std::move(destinationControls));
-  d.sources = std::move(sources);
-  fake.playback.destinations = {d};
+void SetPlayback(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> controls) {
+  fake.playback.destinations = {{Line(kDestLine, mixer::kDstSpeakers, "Out", std::move(controls)), std::move(sources)}};
 }
 
 bool OpenRecording(MixerAccess& access) { return access.SetInMixerDevice(mixer::kObjectWaveIn, mixer::kWaveMapper, 0); }

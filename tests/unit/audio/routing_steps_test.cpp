@@ -56,14 +56,10 @@ TEST(RoutingStepsTest, PresetsWriteInOrderAndCloseEveryMixer) {
     int opens;
     int playbackStepsDone;  // of a speaker mute and a microphone playback mute afterwards
   };
-  const auto noPlayback = [](FakeMixer& f) {
-    FullCard(f);
-    f.playback.failOpen = true;
-  };
+  const auto noPlayback = [](FakeMixer& f) { FullCard(f); f.playback.failOpen = true; };
   const auto barePlayback = [](FakeMixer& f) {
     FullCard(f);
-    f.playback.destinations[0].line.controls.clear();
-    f.playback.destinations[0].sources.clear();
+    f.playback.destinations[0] = {Line(2, mixer::kDstSpeakers, "Speakers", {}), {}};
   };
   const char* const twice = "SetOutMixerDevice failed\nSetOutMixerDevice failed\n";
   const Case cases[] = {
@@ -104,22 +100,10 @@ TEST(RoutingStepsTest, RecordSourceOutcomes) {
   };
   auto full = [](FakeMixer& f) { FullCard(f); };
   auto noMixer = [](FakeMixer& f) { f.probeFails = true; };
-  auto noWaveIn = [](FakeMixer& f) {
-    FullCard(f);
-    f.recording.destinations[0].line.type = mixer::kDstSpeakers;
-  };
-  auto noList = [](FakeMixer& f) {
-    FullCard(f);
-    f.recording.destinations[0].line.controls.pop_back();
-  };
-  auto noMicVolume = [](FakeMixer& f) {
-    FullCard(f);
-    f.recording.destinations[0].sources[0].controls = {Mute(112)};
-  };
-  auto rejecting = [](FakeMixer& f) {
-    FullCard(f);
-    f.rejectWrites = true;
-  };
+  auto noWaveIn = [](FakeMixer& f) { FullCard(f); f.recording.destinations[0].line.type = mixer::kDstSpeakers; };
+  auto noList = [](FakeMixer& f) { FullCard(f); f.recording.destinations[0].line.controls.pop_back(); };
+  auto noMicVolume = [](FakeMixer& f) { FullCard(f); f.recording.destinations[0].sources[0].controls = {Mute(112)}; };
+  auto rejecting = [](FakeMixer& f) { FullCard(f); f.rejectWrites = true; };
   const Case cases[] = {
       {"mixed-case mic", "mIc", 32768, full, 1, "", {"in 111 = 32768", "in 92[3] = 1 0 0"}},
       {"negative level leaves the volume", "MIC", -1, full, 1, "", {"in 92[3] = 1 0 0"}},

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "fake_code_page.h"
 #include "link/partner_name.h"
@@ -19,46 +20,31 @@ std::unique_ptr<char[]> Exact(const std::string& bytes) {
   return block;
 }
 
-struct DecodeRow {
-  const char* name;
-  std::string bytes;
-  std::u16string units;
-};
-
-TEST(Utf8ToUtf16, DecodesWellFormedUtf8) {
-  const DecodeRow rows[] = {
-      {"ascii", "A", u"A"},
-      {"two bytes", "\xC3\xA9", u"\u00E9"},
-      {"three bytes", "\xE2\x82\xAC", u"\u20AC"},
-      {"four bytes at the end", "CALL 5 STATUS \xF0\x9F\x98\x80",
-       u"CALL 5 STATUS " + std::u16string{char16_t{0xD83D}, char16_t{0xDE00}}},
-      {"highest code point", "\xF4\x8F\xBF\xBF", std::u16string{char16_t{0xDBFF}, char16_t{0xDFFF}}},
-      {"last before the surrogates", "\xED\x9F\xBF", std::u16string(1, char16_t{0xD7FF})},
-      {"empty", "", u""},
+// Well-formed UTF-8 decodes, a four-byte character to its surrogate pair (at a line's end too). What is
+// not UTF-8 is refused whole, never decoded in part: a sequence the terminating zero cuts short (nothing
+// past the zero is read), and forms that would let other bytes read as letters.
+TEST(Utf8ToUtf16, DecodesOnlyWellFormedUtf8) {
+  const std::pair<std::string, std::u16string> decoded[] = {
+      {"A", u"A"}, {"\xC3\xA9", u"\u00E9"}, {"\xE2\x82\xAC", u"\u20AC"}, {"", u""},
+      {"\xED\x9F\xBF", u"\xD7FF"}, {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"},  // last before the surrogates, highest
+      {"CALL 5 STATUS \xF0\x9F\x98\x80", u"CALL 5 STATUS \xD83D\xDE00"},
   };
-  for (const DecodeRow& row : rows) {
+  for (const auto& [bytes, want] : decoded) {
     std::u16string units = u"stale";
-    const auto input = Exact(row.bytes);
-    EXPECT_TRUE(Utf8ToUtf16(input.get(), units)) << row.name;
-    EXPECT_EQ(units, row.units) << row.name;
+    EXPECT_TRUE(Utf8ToUtf16(Exact(bytes).get(), units)) << ::testing::PrintToString(bytes);
+    EXPECT_EQ(units, want) << ::testing::PrintToString(bytes);
   }
-}
-
-// What is not UTF-8 is refused whole, never decoded in part: a sequence the terminating zero cuts short
-// (nothing past the zero is read), and forms that would let other bytes read as letters.
-TEST(Utf8ToUtf16, RefusesWhatIsNotUtf8) {
-  const char* const rows[] = {
+  const char* const refused[] = {
       "\xC3", "CALL 1 STATUS RINGING\xC3", "A\xE2\x82", "A\xE2", "\xF0\x9F", "\x80",  // cut short
       "\xC1\x83\xC1\x81LL 23 STATUS RINGING",                                     // over-long "CA"
       "\xC0\x80\x41", "\xE0\x81\x81", "\xF0\x80\x81\x81",                          // over-long forms
       "\xED\xA0\xBD", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",                     // surrogate, > U+10FFFF
       "\x80\x41", "\xC3\x29", "\xE2\x82\x41",                                       // stray or missing continuation
   };
-  for (const char* bytes : rows) {
+  for (const char* bytes : refused) {
     std::u16string units = u"stale";
-    const auto input = Exact(bytes);
-    EXPECT_FALSE(Utf8ToUtf16(input.get(), units)) << ::testing::PrintToString(std::string(bytes));
-    EXPECT_TRUE(units.empty()) << bytes;
+    EXPECT_FALSE(Utf8ToUtf16(Exact(bytes).get(), units)) << ::testing::PrintToString(std::string(bytes));
+    EXPECT_TRUE(units.empty()) << ::testing::PrintToString(std::string(bytes));
   }
 }
 

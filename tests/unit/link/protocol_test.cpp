@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_code_page.h"
@@ -23,24 +24,12 @@ void Parse(CallBoard& board, const std::string& line) {
   ParseNotification(board, block.get());
 }
 
-struct BoardView {
-  bool replyReceived;
-  std::string callId;
-  std::string status;
-  std::string handle;
-};
+// Whether the awaited reply came, the latest call line's id and status, the user handle.
+using BoardView = std::tuple<bool, std::string, std::string, std::string>;
 
 BoardView View(test::WatchedBoard& board) {
   const CallStatusLine latest = board.Latest();
   return {board.ReplyReceived(), latest.id, latest.status, board.userHandle.Load()};
-}
-
-void ExpectBoard(test::WatchedBoard& board, const BoardView& want, const std::string& line) {
-  const BoardView got = View(board);
-  EXPECT_EQ(got.replyReceived, want.replyReceived) << line;
-  EXPECT_EQ(got.callId, want.callId) << line;
-  EXPECT_EQ(got.status, want.status) << line;
-  EXPECT_EQ(got.handle, want.handle) << line;
 }
 
 // Each row starts from the board the row above left, awaiting the reply to command 7, so the flag shows
@@ -88,7 +77,7 @@ TEST(ParseNotification, WalksTheClientsLinesRowByRow) {
     board.awaitedTag.store(7);
     board.repliedTag.store(0);
     Parse(board, row.line);
-    ExpectBoard(board, row.after, row.line);
+    EXPECT_EQ(View(board), row.after) << row.line;
   }
   // Every call's latest status is in the call table, but a call whose end was taken has left it.
   EXPECT_EQ(board.calls.StatusOf("1234") + board.calls.StatusOf("77") + board.calls.StatusOf("1240"),
@@ -124,7 +113,7 @@ TEST(ParseNotification, DropsMalformedStatusLines) {
     board.userHandle.Store("operator1");
     board.awaitedTag.store(7);
     Parse(board, row.line);
-    ExpectBoard(board, {row.tagged, "1234", "RINGING", "operator1"}, row.name);
+    EXPECT_EQ(View(board), BoardView(row.tagged, "1234", "RINGING", "operator1")) << row.name;
   }
 }
 
