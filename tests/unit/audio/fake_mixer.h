@@ -170,7 +170,6 @@ class FakeMixer final : public MixerPort {
     FakeDevice* device = ById(static_cast<std::uint32_t>(handle - 100));
     return device == nullptr || index >= device->destinations.size() ? nullptr : &device->destinations[index];
   }
-  // Every line of the device behind the handle, destinations and their sources.
   std::vector<FakeLine*> Lines(MixerHandle handle) {
     std::vector<FakeLine*> lines;
     for (std::uint32_t d = 0; Destination(handle, d) != nullptr; ++d) {

@@ -219,52 +219,40 @@ TEST(MixerAccessTest, WritesThroughAClosedSideOrAnEmptySlotMakeNoPlatformCall) {
   EXPECT_EQ(calls(), before);
 }
 
-TEST(MixerAccessTest, MicPlaybackMuteTriesBothWritesAndSucceedsIfEitherDoes) {
+// The wave slots of a playback mixer, and the microphone playback mute, which tries the list and the
+// microphone's mute and succeeds if either write does. Without a wave-out source its working line stays
+// 0, so an unclassified line 0 fills the wave slots while an unclassified line 8 matches nothing.
+TEST(MixerAccessTest, PlaybackSlotsAndAMicPlaybackMuteThatTriesBothWrites) {
   struct Case {
     const char* what;
-    bool withList;
-    bool withMic;
+    std::vector<FakeLine> sources;
+    std::vector<FakeControl> destination;
+    std::uint32_t waveMute, waveVolume;
     bool result;
     std::vector<std::string> writes;
   };
+  const FakeLine wave = Line(20, mixer::kSrcWaveOut, "Wave", {Volume(201), Mute(202)});
+  const FakeLine mic = Line(30, mixer::kSrcMicrophone, "Mic", {Volume(301), Mute(302)});
   const Case cases[] = {
-      {"list and microphone", true, true, true, {"out 400[2] = 0 0", "out 302 = 1"}},
-      {"no list", false, true, true, {"out 302 = 1"}},
-      {"no microphone line", false, false, false, {}},
+      {"list and microphone", {wave, mic}, {Volume(90), Mute(91), MixerList(400, {20, 30})}, 202, 201, true,
+       {"out 400[2] = 0 0", "out 302 = 1"}},
+      {"no list", {wave, mic}, {Volume(90), Mute(91)}, 202, 201, true, {"out 302 = 1"}},
+      {"no microphone line", {wave}, {Volume(90), Mute(91)}, 202, 201, false, {}},
+      {"unclassified lines",
+       {Line(8, mixer::kSrcLine, "Line", {Mute(81), Volume(82)}), Line(0, mixer::kSrcLine, "Line 0", {Mute(1), Volume(2)})},
+       {Mute(91)}, 1, 2, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeMixer fake;
-    std::vector<FakeLine> sources = {Line(20, mixer::kSrcWaveOut, "Wave", {Volume(201), Mute(202)})};
-    if (c.withMic) sources.push_back(Line(30, mixer::kSrcMicrophone, "Mic", {Volume(301), Mute(302)}));
-    std::vector<FakeControl> destination = {Volume(90), Mute(91)};
-    if (c.withList) destination.push_back(MixerList(400, {20, 30}));
-    SetPlayback(fake, sources, destination);
+    SetPlayback(fake, c.sources, c.destination);
     MixerAccess access(fake);
     ASSERT_TRUE(OpenPlayback(access));
-    EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, 202u);
-    EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, 201u);
-
+    EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, c.waveMute);
+    EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, c.waveVolume);
     EXPECT_EQ(access.SetMicPlaybackMute(1), c.result);
     EXPECT_EQ(fake.writes, c.writes);
   }
-}
-
-TEST(MixerAccessTest, PlaybackOffersUnclassifiedLinesOnlyThroughLineZero) {
-  FakeMixer fake;
-  // No wave-out source: its working line stays 0, so an unclassified line 0 fills the wave slots,
-  // while an unclassified line 8 matches nothing.
-  SetPlayback(fake,
-              {Line(8, mixer::kSrcLine, "Line", {Mute(81), Volume(82)}),
-               Line(0, mixer::kSrcLine, "Line 0", {Mute(1), Volume(2)})},
-              {Mute(91)});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenPlayback(access));
-  EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, 1u);
-  EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, 2u);
-  EXPECT_EQ(access.slot(Slot::outMasterMute).controlId, 91u);
-  EXPECT_TRUE(access.SetSpeakerMute(1));
-  EXPECT_EQ(fake.writes, std::vector<std::string>{"out 91 = 1"});
 }
 
 TEST(MixerAccessTest, ReopeningKeepsEarlierSlotsAndFillsOnlyEmptyOnes) {
