@@ -104,18 +104,13 @@ class FakeMixer final : public MixerPort {
     destinationQueries.push_back(destination);
     const FakeDestination* d = Destination(handle, destination);
     if (d == nullptr || d->failQuery) return false;
-    Fill(d->line, line);
-    line->destination = destination;
+    Fill(d->line, destination, 0, line);
     line->connections = static_cast<std::uint32_t>(d->sources.size());
     return true;
   }
   bool GetSourceLine(MixerHandle handle, std::uint32_t destination, std::uint32_t source, MixerLine* line) override {
     const FakeDestination* d = Destination(handle, destination);
-    if (d == nullptr || source >= d->sources.size()) return false;
-    Fill(d->sources[source], line);
-    line->destination = destination;
-    line->source = source;
-    return true;
+    return d != nullptr && source < d->sources.size() && Fill(d->sources[source], destination, source, line);
   }
   bool GetLineControls(MixerHandle handle, std::uint32_t lineId, std::uint32_t count,
                        MixerControl* controls) override {
@@ -186,12 +181,15 @@ class FakeMixer final : public MixerPort {
     }
     return nullptr;
   }
-  static void Fill(const FakeLine& from, MixerLine* to) {
+  static bool Fill(const FakeLine& from, std::uint32_t destination, std::uint32_t source, MixerLine* to) {
+    *to = MixerLine{};
+    to->destination = destination;
+    to->source = source;
     to->lineId = from.lineId;
     to->componentType = from.type;
     to->controls = static_cast<std::uint32_t>(from.controls.size());
-    std::memset(to->shortName, 0, sizeof(to->shortName));
     std::memcpy(to->shortName, from.shortName.data(), std::min(from.shortName.size(), sizeof(to->shortName) - 1));
+    return true;
   }
 };
 
