@@ -62,20 +62,13 @@ TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   s.client.override = [](const std::string& command) { return command == "#KALDU14 minimize" ? "OK" : ""; };
   s.Run(23000);
   const std::vector<Sent> expected = {
-      {0, "#KALDU1 protocol 5"},
-      {0, "#KALDU2 get currentuserhandle"},
-      {0, "#KALDU3 search activecalls"},
-      {0, "#KALDU4 open contacts"},
-      {5500, "#KALDU5 set AGC on"},
+      {0, "#KALDU1 protocol 5"}, {0, "#KALDU2 get currentuserhandle"}, {0, "#KALDU3 search activecalls"},
+      {0, "#KALDU4 open contacts"}, {5500, "#KALDU5 set AGC on"},
       {5600, "#KALDU6 get call 1234 partner_dispname"},  // each party's name once
-      {7100, "#KALDU7 set call 1234 status onhold"},
-      {8100, "#KALDU8 open contacts"},
-      {9000, "#KALDU9 get call 1240 partner_dispname"},
-      {15100, "#KALDU10 set call 1234 join_conference 1240"},
-      {15100, "#KALDU11 set AGC off"},
-      {21200, "#KALDU12 set call 1234 status finished"},
-      {21200, "#KALDU13 set AGC on"},
-      {21300, "#KALDU14 minimize"},
+      {7100, "#KALDU7 set call 1234 status onhold"}, {8100, "#KALDU8 open contacts"},
+      {9000, "#KALDU9 get call 1240 partner_dispname"}, {15100, "#KALDU10 set call 1234 join_conference 1240"},
+      {15100, "#KALDU11 set AGC off"}, {21200, "#KALDU12 set call 1234 status finished"},
+      {21200, "#KALDU13 set AGC on"}, {21300, "#KALDU14 minimize"},
   };
   EXPECT_EQ(s.client.sent, expected);
   EXPECT_EQ(s.board.userHandle.Load(), "operator1");
@@ -336,6 +329,20 @@ std::vector<Row> ScenarioRows() {
        "2nd call response\n=>1st call resume\n=>wait for hold button pressing\n\n=>wait for incoming call", {}, {}, {},
        false, false, false},
   };
+  // The only ringing call ends unanswered, however the client puts it: the engine logs the answer step
+  // anyway, sends nothing and starts over, and the next call answered is the caller.
+  for (const char* word : {"MISSED", "REFUSED", "FAILED", "FINISHED"}) {
+    rows.push_back({std::string("the only ringing call ends: ") + word, 0,
+                    [word](Scenario& s) {
+                      s.Status(kRings, "1234", "RINGING"), s.Status(kAnswered, "1234", word);
+                      s.Status(6000, "1250", "RINGING"), s.Status(7000, "1250", "INPROGRESS");
+                    },
+                    9000, 1, {"#KALDU5 set AGC on", "#KALDU6 get call 1250 partner_dispname"},
+                    std::string(kStartLog) + "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
+                        "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing",
+                    {"8500 send #KALDU5 set AGC on", "8600 send #KALDU6 get call 1250 partner_dispname"}, {}, {}, false,
+                    true, false});
+  }
   // The second call's end before anyone answers, however the client reports it (the operator's own
   // hang-up of the dial included): the caller stays on hold and Halvane waits for a new dial.
   for (const char* word : {"REFUSED", "MISSED", "FAILED", "BUSY", "CANCELLED", "FINISHED", "VM_SENT", "VM_CANCELLED",
@@ -374,26 +381,6 @@ TEST(TransferEngine, Scenarios) {
     EXPECT_EQ(s.board.transferAllowed.load(), row.allowed);
     EXPECT_FALSE(s.board.holdRequest.load() || s.board.transferRequest.load() || s.board.returnRequest.load() ||
                  s.board.blindTransferRequest.load());
-  }
-}
-
-// The only ringing call ends unanswered, however the client puts it: the engine logs the answer step
-// anyway, sends nothing and starts over, and the next call answered is the caller.
-TEST(TransferEngine, IncomingCallEndingWhileRingingStartsOver) {
-  for (const char* word : {"MISSED", "REFUSED", "FAILED", "FINISHED"}) {
-    SCOPED_TRACE(word);
-    Scenario s;
-    s.Status(kRings, "1234", "RINGING");
-    s.Status(kAnswered, "1234", word);
-    s.Status(6000, "1250", "RINGING");
-    s.Status(7000, "1250", "INPROGRESS");
-    s.Run(9000);
-    EXPECT_EQ(s.log.Text(), std::string(kStartLog) +
-                              "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
-                              "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing");
-    EXPECT_EQ(s.engine.FirstCall(), "1250");
-    EXPECT_EQ(std::vector<Sent>(s.client.sent.begin() + 4, s.client.sent.end()),
-              (std::vector<Sent>{{8500, "#KALDU5 set AGC on"}, {8600, "#KALDU6 get call 1250 partner_dispname"}}));
   }
 }
 
@@ -490,30 +477,58 @@ TEST(TransferEngine, ReconnectOutsideWaitIncomingAsksForTheFollowedCalls) {
 
 // How long a command holds the engine, by how the client treats it.
 TEST(TransferEngine, SendAndWaitIsBounded) {
-  struct Case {
+  const struct {
     const char* name;
     bool attached, silent;
-    std::int64_t lateReplyAt;  // -1: no late reply
-    const char* lateReply;
-    std::uint64_t returnsAt;
-    bool timeoutLogged;
+    const char* lineAt3000;
+    std::uint64_t returnsAt;  // at 5000 having logged that no reply came
+  } cases[] = {
+      {"reply at once", true, false, "", 0},
+      {"late reply", true, true, "#KALDU9 AGC ON", 3000},
+      {"another command's reply", true, true, "#KALDU8 AGC ON", 5000},
+      {"no reply", true, true, "", 5000},
+      {"not delivered", false, true, "", 0},
   };
-  const Case cases[] = {
-      {"reply at once", true, false, -1, "", 0, false},
-      {"late reply", true, true, 3000, "#KALDU9 AGC ON", 3000, false},
-      {"another command's reply", true, true, 3000, "#KALDU8 AGC ON", 5000, true},
-      {"no reply", true, true, -1, "", 5000, true},
-      {"not delivered", false, true, -1, "", 0, false},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Scenario s;
-    if (!c.attached) s.board.apiWindow.store(0);
+    s.board.apiWindow.store(c.attached ? 7 : 0);
     s.client.silent = c.silent;
-    if (c.lateReplyAt >= 0) s.Line(static_cast<std::uint64_t>(c.lateReplyAt), c.lateReply);
+    s.Line(3000, c.lineAt3000);
     s.engine.SendAndWait("#KALDU9 set AGC on");
     EXPECT_EQ(s.clock.now(), c.returnsAt);
-    EXPECT_EQ(s.log.Text(), c.timeoutLogged ? "\n=>no reply from Skype, going on" : "");
+    EXPECT_EQ(s.log.Text(), c.returnsAt == 5000 ? "\n=>no reply from Skype, going on" : "");
+  }
+}
+
+// Each handler on a fresh board, for every combination of the two flags that decide acceptance: the
+// requests it leaves (H hold, T transfer, R return, B blind transfer). Only an accepted Hold touches the
+// buttons (its order is FullTransferInOrderAtItsTime's).
+TEST(RequestHandlers, ActOnlyWhenTheirConditionHolds) {
+  const struct {
+    char handler;
+    bool callActive, transferAllowed;
+    const char* want;
+  } rows[] = {
+      {'H', false, false, "...."}, {'H', false, true, "...."}, {'H', true, false, "H..."},
+      {'T', false, false, "...."}, {'T', false, true, "...."}, {'T', true, false, "...."}, {'T', true, true, ".T.."},
+      {'R', false, true, "...."},  {'R', true, false, "..R."},
+      {'B', false, true, "...."},  {'B', true, false, "...B"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(1, row.handler) + (row.callActive ? " active" : "") + (row.transferAllowed ? " allowed" : ""));
+    Scenario s;
+    CallBoard& board = s.board;
+    board.callActive.store(row.callActive);
+    board.transferAllowed.store(row.transferAllowed);
+    if (row.handler == 'H') OnHold(board, s.desk);
+    if (row.handler == 'T') OnTransfer(board);
+    if (row.handler == 'R') OnReturn(board);
+    if (row.handler == 'B') OnBlindTransfer(board);
+    const std::string got = {board.holdRequest.load() ? 'H' : '.', board.transferRequest.load() ? 'T' : '.',
+                             board.returnRequest.load() ? 'R' : '.', board.blindTransferRequest.load() ? 'B' : '.'};
+    EXPECT_EQ(got, row.want);
+    EXPECT_EQ(s.Only(" item ").size(), got == "H..." ? 4U : 0U);
   }
 }
 
