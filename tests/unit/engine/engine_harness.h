@@ -55,10 +55,7 @@ class ScriptClock final : public Clock {
       event();
     }
   }
-  void SetLimit(std::uint64_t limit, std::function<void()> onLimit) {
-    limit_ = limit;
-    onLimit_ = std::move(onLimit);
-  }
+  void SetLimit(std::uint64_t limit, std::function<void()> onLimit) { limit_ = limit, onLimit_ = std::move(onLimit); }
   std::uint64_t now() const { return now_; }
 
  private:

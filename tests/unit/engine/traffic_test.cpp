@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_harness.h"
@@ -124,9 +125,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     commandsLost_ = commandsLost_ || !attached;
     if (words == "set AGC on" && board_.callActive.load()) {
       answered_ = engine_.FirstCall();
-      if (Told() && rangHere_.count(answered_) == 0) {
-        Fail("a caller " + answered_ + " that never rang here");
-      }
+      if (Told() && rangHere_.count(answered_) == 0) Fail("a caller " + answered_ + " that never rang here");
     }
     const std::string named = words.find(" partner_dispname") == std::string::npos ? "" : words.substr(9, words.find(' ', 9) - 9);
     if (!named.empty() && (!named_.insert(named).second || (named != engine_.FirstCall() && named != engine_.SecondCall()))) {
@@ -150,11 +149,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     if (!late.empty()) {
       // The client's messages come in order: everything it sends waits behind the late reply.
       stalled_ = late;
-      clock_.At(clock_.now() + 3000, [this] {
-        sim::Lines waiting;
-        waiting.swap(stalled_);
-        Deliver(waiting);
-      });
+      clock_.At(clock_.now() + 3000, [this] { Deliver(std::exchange(stalled_, {})); });
     }
     if (command.find("status inprogress") != std::string::npos && command.find(" " + answered_ + " ") != std::string::npos) {
       // (m) One resume per Return pressed.
@@ -176,9 +171,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     Note(std::string("log ") + text);
     if (!engine_.SecondCall().empty()) seconds_.insert(engine_.SecondCall());
     const Call* caller = model_.FindCall(answered_);
-    if (Told() && std::string(text) == "\n=>1st call resume" && caller != nullptr && caller->held) {
-      Fail("the caller said resumed while held");
-    }
+    if (Told() && std::string(text) == "\n=>1st call resume" && caller != nullptr && caller->held) Fail("the caller said resumed while held");
     // A second party the engine followed is let go only once it no longer talks.
     const Call* second = model_.FindCall(secondAtLog_);
     if (Told() && std::string(text) == "\n=>wait for placing 2nd call" && second != nullptr && !second->held &&

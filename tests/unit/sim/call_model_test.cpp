@@ -14,8 +14,8 @@ struct CommandCase {
   Lines expected;
 };
 
-// Commands that need no call: tag echoed as given, command words in any case, errors tagged too; each
-// recorded as received.
+// Commands that need no call (CALL places one): tag echoed as given, command words in any case, errors
+// tagged too; each recorded as received.
 TEST(CallModelTest, AnswersEachCommandWithItsReply) {
   const std::vector<CommandCase> cases = {
       {"#KALDU get currentuserhandle", {"#KALDU CURRENTUSERHANDLE operator1"}},
@@ -37,6 +37,7 @@ TEST(CallModelTest, AnswersEachCommandWithItsReply) {
       {"#KALDU set call", {"#KALDU ERROR 19 Invalid call id"}},
       {"#KALDU get call x status", {"#KALDU ERROR 11 Invalid call id"}},
       {"#KALDU set call 999 join_conference 1000", {"#KALDU ERROR 20 Unknown call"}},
+      {"#50 CALL echo123", {"CALL 1234 STATUS ROUTING", "#50 CALL 1234 STATUS ROUTING", "CALL 1234 STATUS RINGING"}},
   };
   CallModel model;
   std::vector<std::string> commands;
@@ -46,6 +47,9 @@ TEST(CallModelTest, AnswersEachCommandWithItsReply) {
   }
   EXPECT_EQ(model.Commands(), commands);
   EXPECT_FALSE(model.Agc());
+  ASSERT_NE(model.FindCall("1234"), nullptr);  // the CALL command's outgoing call
+  EXPECT_EQ(model.FindCall("1234")->peer, "echo123");
+  EXPECT_EQ(model.FindCall("1234")->direction, Direction::Outgoing);
 }
 
 // The live calls, in id order, and the far end's names, as the client gives them on request.
@@ -109,16 +113,6 @@ TEST(CallModelTest, OlderClientsReportHoldAsOnHoldAndMayReplyFirst) {
   // The operator's own hold in the client uses the same word.
   EXPECT_EQ(model.OperatorHolds(id), Lines{"CALL 1234 STATUS ONHOLD"});
   EXPECT_EQ(model.OperatorResumes(id), Lines{"CALL 1234 STATUS INPROGRESS"});
-}
-
-TEST(CallModelTest, CallCommandPlacesAnOutgoingCall) {
-  CallModel model;
-  EXPECT_EQ(model.HandleCommand("#50 CALL echo123"),
-            (Lines{"CALL 1234 STATUS ROUTING", "#50 CALL 1234 STATUS ROUTING", "CALL 1234 STATUS RINGING"}));
-  const Call* call = model.FindCall("1234");
-  ASSERT_NE(call, nullptr);
-  EXPECT_EQ(call->peer, "echo123");
-  EXPECT_EQ(call->direction, Direction::Outgoing);
 }
 
 // Status changes that do not fit the call's state give an error or, when already so, a bare reply.
