@@ -64,10 +64,10 @@ TEST(Replay, EachTranscriptHasItsOutcome) {
       s->Run(last + 4000);
       ExpectOutcome(*s, row.substr(3), last);
       ++played;
-    } else if (row == "caller answered" || row == "caller held") {
-      for (const char* step : {"2500 CALL 202 STATUS RINGING", "4500 CALL 202 STATUS INPROGRESS", "6050 press hold"}) {
-        if (step[0] != '6' || row == "caller held") play(step);
-      }
+    } else if (row == "caller answered" || row == "caller held" || row == "dial placed") {
+      const char* const steps[] = {"2500 CALL 202 STATUS RINGING", "4500 CALL 202 STATUS INPROGRESS", "6050 press hold",
+                                   "9000 CALL 208 STATUS UNPLACED", "9000 CALL 208 STATUS ROUTING"};
+      for (int i = 0; i < (row == "dial placed" ? 5 : row == "caller held" ? 3 : 2); ++i) play(steps[i]);
     } else if (!row.empty() && std::isdigit(static_cast<unsigned char>(row[0]))) {
       play(row);
     }
