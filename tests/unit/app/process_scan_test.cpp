@@ -22,10 +22,7 @@ class FakeProcessTable final : public ProcessTable {
   int openHandles = 0;
   bool snapshotOpen = false;
 
-  bool TakeSnapshot() override {
-    snapshotOpen = !snapshotFails;
-    return !snapshotFails;
-  }
+  bool TakeSnapshot() override { return snapshotOpen = !snapshotFails; }
   bool First(ProcessEntry& entry) override {
     next_ = 0;
     return !firstFails && Next(entry);
@@ -60,21 +57,11 @@ class FakeProcessTable final : public ProcessTable {
   std::uint32_t opened_ = 0;
 };
 
-ProcessEntry Entry(std::uint32_t id, const char* name) {
-  ProcessEntry entry;
-  entry.processId = id;
-  entry.threadCount = 3;
-  entry.parentProcessId = 0x20;
-  entry.basePriority = 8;
-  entry.exeFile = name;
-  return entry;
-}
+ProcessEntry Entry(std::uint32_t id, const char* name) { return {id, 3, 0x20, 8, name}; }
 
 std::size_t CountBlocks(const std::string& output) {
   std::size_t blocks = 0;
-  for (std::size_t at = output.find("PROCESS NAME:"); at != std::string::npos; at = output.find("PROCESS NAME:", at + 1)) {
-    ++blocks;
-  }
+  for (std::size_t at = output.find("PROCESS NAME:"); at != std::string::npos; at = output.find("PROCESS NAME:", at + 1)) ++blocks;
   return blocks;
 }
 

@@ -201,15 +201,11 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       if (Live() < 4) Deliver(name[0] == 'a' ? model_.IncomingCall("caller") : model_.OperatorDials(e.pick % 4 < 2 ? "party" : "+4420", nullptr, e.pick % 2));
     } else if (name == "answered, then Hold") {
       Deliver(model_.OperatorAnswers(id));
-      clock_.At(clock_.now() + 1 + e.pick % 1200, [this] { Press(&CallBoard::holdRequest, [this] { OnHold(board_, *this); }); });
+      clock_.At(clock_.now() + 1 + e.pick % 1200, [this] { Press("Hold"); });
     } else if (name == "pressed twice") {
-      const int which = static_cast<int>(e.pick % 3);
+      const std::string which = e.pick % 3 == 0 ? "Return" : e.pick % 3 == 1 ? "Transfer" : "Hold";
       for (std::uint64_t gap : {std::uint64_t{0}, std::uint64_t{1 + e.pick % 700}}) {
-        clock_.At(clock_.now() + gap, [this, which] {
-          if (which == 0) Press(&CallBoard::returnRequest, [this] { OnReturn(board_); });
-          if (which == 1) Press(&CallBoard::transferRequest, [this] { OnTransfer(board_); });
-          if (which == 2) Press(&CallBoard::holdRequest, [this] { OnHold(board_, *this); });
-        });
+        clock_.At(clock_.now() + gap, [this, which] { Press(which); });
       }
     } else if (name == "a stranger talks") {
       std::string newId;
@@ -245,26 +241,22 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       board_.apiWindow.store(0);
       board_.reconnectNeeded.store(true);
       clock_.At(clock_.now() + 1 + e.pick % 400, [this] { board_.apiWindow.store(7); });
-    } else if (name == "Hold") {
-      Press(&CallBoard::holdRequest, [this] { OnHold(board_, *this); });
-    } else if (name == "Return") {
-      Press(&CallBoard::returnRequest, [this] { OnReturn(board_); });
-    } else if (name == "Transfer") {
-      Press(&CallBoard::transferRequest, [this] { OnTransfer(board_); });
+    } else if (name == "Hold" || name == "Return" || name == "Transfer") {
+      Press(name);
     } else {
       OnBlindTransfer(board_);
     }
   }
 
   // A press on a button that is on; its request is then to act, or be cleared, within a poll.
-  void Press(Flag CallBoard::*request, const std::function<void()>& handler) {
-    const int button = request == &CallBoard::holdRequest ? kIdHold : request == &CallBoard::returnRequest ? kIdReturn : kIdTransfer;
+  void Press(const std::string& name) {
+    const int button = name == "Hold" ? kIdHold : name == "Return" ? kIdReturn : kIdTransfer;
     if (!items_[button]) return;
-    ++reached[button == kIdHold ? "Hold" : button == kIdReturn ? "Return" : "Transfer"];
-    Note(std::string("press ") + std::to_string(button));
-    handler();
-    if (!(board_.*request).load()) return;
-    if (request == &CallBoard::returnRequest) returnPressed_ = true;
+    ++reached[name];
+    Note("press " + std::to_string(button));
+    name == "Hold" ? OnHold(board_, *this) : name == "Return" ? OnReturn(board_) : OnTransfer(board_);
+    if (!(name == "Hold" ? board_.holdRequest : name == "Return" ? board_.returnRequest : board_.transferRequest).load()) return;
+    returnPressed_ = returnPressed_ || name == "Return";
     pressed_[button] = clock_.now();
   }
 
