@@ -152,9 +152,7 @@ TEST(EndOtherInstances, ReportBlockIsExact) {
 TEST(EndOtherInstances, FailuresAreReportedAndTheWalkGoesOn) {
   struct Case {
     const char* what;
-    bool snapshotFails;
-    bool firstFails;
-    bool cannotOpenFirst;
+    bool snapshotFails, firstFails, cannotOpenFirst;
     std::uint32_t priorityClass;
     int result;
     std::vector<std::uint32_t> terminated;
