@@ -188,11 +188,11 @@ struct Scenario {
     }
     return out;
   }
-  // Delivered commands from `from` on, text only.
+  // Delivered commands from `from` on, each after its time: "5500 #KALDU5 set AGC on".
   std::vector<std::string> CommandsFrom(std::uint64_t from) const {
     std::vector<std::string> out;
     for (const auto& sent : client.sent) {
-      if (sent.time >= from) out.push_back(sent.text);
+      if (sent.time >= from) out.push_back(std::to_string(sent.time) + " " + sent.text);
     }
     return out;
   }

@@ -118,16 +118,16 @@ std::vector<Row> ScenarioRows() {
   const char* const kFinishedLog = "\n=>call transfered\n=>finished\n\n=>wait for incoming call";
   std::vector<Row> rows = {
       {"caller hangs up right after the answer", 1, hangUp(5000, "1234"), 7000, 5500,
-       {"#KALDU5 set AGC on", "#KALDU6 set AGC on", "#KALDU7 minimize"},  // no name asked of an ended call
+       {"5500 #KALDU5 set AGC on", "5600 #KALDU6 set AGC on", "5700 #KALDU7 minimize"},  // no name asked of an ended call
        "\n=>answer incoming call\n=>finished\n\n=>wait for incoming call", {"0 phase at rest", "5700 phase at rest"}, {},
        false, false, false},
       {"caller hangs up while waiting for Hold", 1, hangUp(7000, "1234"), 9000, 5500,
-       {"#KALDU5 set AGC on", "#KALDU6 get call 1234 partner_dispname"},
+       {"5500 #KALDU5 set AGC on", "5600 #KALDU6 get call 1234 partner_dispname"},
        "\n=>answer incoming call\n=>wait for hold button pressing\n\n=>wait for incoming call",
        {"0 phase at rest", "5600 phase call active", "7000 phase at rest"}, {}, false, false, false},
       {"held caller hangs up before a second call", 2, hangUp(9000, "1234"), 11000, 5500,
-       {"#KALDU5 set AGC on", "#KALDU6 get call 1234 partner_dispname", "#KALDU7 set call 1234 status onhold",
-        "#KALDU8 open contacts"},
+       {"5500 #KALDU5 set AGC on", "5600 #KALDU6 get call 1234 partner_dispname",
+        "7100 #KALDU7 set call 1234 status onhold", "8100 #KALDU8 open contacts"},
        std::string(kHeldLog) + "\n=>1st call hangup\n\n=>wait for incoming call",
        {"0 phase at rest", "5600 phase call active", "7100 phase caller on hold", "9000 phase at rest"}, {1}, false,
        false, false},
@@ -138,13 +138,11 @@ std::vector<Row> ScenarioRows() {
          s.Hold(10050);
        },
        12500, kWaitingForSecondCall,
-       {"#KALDU8 open contacts", "#KALDU9 set call 1234 status inprogress", "#KALDU10 set call 1234 status onhold",
-        "#KALDU11 open contacts"},
+       {"8100 #KALDU8 open contacts", "8100 #KALDU9 set call 1234 status inprogress",
+        "11100 #KALDU10 set call 1234 status onhold", "12100 #KALDU11 open contacts"},
        std::string(kHeldLog) + "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing" + kHeldLog,
-       {"8100 send #KALDU9 set call 1234 status inprogress", "11100 send #KALDU10 set call 1234 status onhold",
-        "12100 send #KALDU11 open contacts", "8200 item 1002 on", "8200 item 1003 off", "8200 item 1004 off",
-        "8200 item 1005 off", "0 phase at rest", "5600 phase call active", "7100 phase caller on hold",
-        "8200 phase call active", "11100 phase caller on hold"},
+       {"8200 item 1002 on", "8200 item 1003 off", "8200 item 1004 off", "8200 item 1005 off", "0 phase at rest",
+        "5600 phase call active", "7100 phase caller on hold", "8200 phase call active", "11100 phase caller on hold"},
        {}, false, true, false},
       // Two callers ring, the later is answered and the earlier gives up: the answered one is the caller,
       // also after a pending redial (it still rings). A call that never rang here is no answer, and no party.
@@ -159,8 +157,8 @@ std::vector<Row> ScenarioRows() {
          s.Hold(6050);
        },
        9000, 1,
-       {"#KALDU5 set AGC on", "#KALDU6 get call 1240 partner_dispname", "#KALDU7 set call 1240 status onhold",
-        "#KALDU8 open contacts"},
+       {"5500 #KALDU5 set AGC on", "5600 #KALDU6 get call 1240 partner_dispname",
+        "7100 #KALDU7 set call 1240 status onhold", "8100 #KALDU8 open contacts"},
        std::string(kStartLog) + "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing" +
            kHeldLog,
        {}, {}, false, true, false},  // the caller held, 99 still talking
@@ -174,7 +172,8 @@ std::vector<Row> ScenarioRows() {
          s.Status(17000, "1240", "FINISHED");
          s.Return(18050);
        },
-       20000, kTransferPressed, {"#KALDU10 set call 1234 join_conference 1240", "#KALDU11 set call 1234 status inprogress"},
+       20000, kTransferPressed,
+       {"15100 #KALDU10 set call 1234 join_conference 1240", "18100 #KALDU11 set call 1234 status inprogress"},
        "\n=>call transfered\n=>join refused by Skype\n=>wait for placing 2nd call\n=>Return to caller"
        "\n=>1st call resume\n=>wait for hold button pressing",
        {}, {2}, false, true, false},
@@ -189,7 +188,8 @@ std::vector<Row> ScenarioRows() {
            return c.find("onhold") != std::string::npos ? TagOf(c) + "ERROR 22 Cannot hold this call at the moment" : "";
          };
        },
-       9000, 6000, {"#KALDU7 set call 1234 status onhold"}, "\n=>hold incoming call\n=>wait for hold button pressing",
+       9000, 6000, {"7100 #KALDU7 set call 1234 status onhold"},
+       "\n=>hold incoming call\n=>wait for hold button pressing",
        {"7100 item 1002 on", "0 phase at rest", "5600 phase call active", "7100 phase call active"}, {}, false, true, false},
       // The client restarts during the conference, signed in as another user: the handle again, then the
       // two calls' statuses; both unknown, so the conference is over and the operator's sound comes back.
@@ -204,8 +204,9 @@ std::vector<Row> ScenarioRows() {
          };
        },
        20000, 17000,
-       {"#KALDU12 protocol 5", "#KALDU13 get currentuserhandle", "#KALDU14 search activecalls",
-        "#KALDU15 get call 1234 status", "#KALDU16 get call 1240 status", "#KALDU17 set AGC on", "#KALDU18 minimize"},
+       {"18200 #KALDU12 protocol 5", "18200 #KALDU13 get currentuserhandle", "18200 #KALDU14 search activecalls",
+        "18200 #KALDU15 get call 1234 status", "18200 #KALDU16 get call 1240 status", "18200 #KALDU17 set AGC on",
+        "18300 #KALDU18 minimize"},
        "re-connect Skype\n\n\naccess Skype successfully... protocol 3... get current user handle... \n=>finished"
        "\n\n=>wait for incoming call",
        {"18300 audio record MIC 32768"}, {}, true, false, false},
@@ -213,14 +214,14 @@ std::vector<Row> ScenarioRows() {
       {"held caller hangs up while the dial rings", 2,
        [](Scenario& s) { s.Status(9000, "1240", "RINGING"), s.Status(10500, "1234", "FINISHED"); }, 12000,
        kWaitingForSecondCall + 1,
-       {"#KALDU9 get call 1240 partner_dispname", "#KALDU10 set call 1240 status finished", "#KALDU11 set AGC on",
-        "#KALDU12 minimize"},
+       {"9000 #KALDU9 get call 1240 partner_dispname", "11000 #KALDU10 set call 1240 status finished",
+        "11000 #KALDU11 set AGC on", "11100 #KALDU12 minimize"},
        "\n=>finished\n\n=>wait for incoming call", {}, {1}, false, false, false},
       // Blind Transfer pressed while the second call rings joins as soon as its answer is seen; Transfer
       // pressed at that moment is dropped, and so are requests from an earlier moment of the cycle.
       {"Blind Transfer while the dial rings", 3, [](Scenario& s) { s.BlindTransfer(kSecondRings + 100); }, 16000,
-       kSecondAnswers, {"#KALDU10 set call 1234 join_conference 1240", "#KALDU11 set AGC off"}, "\n=>call transfered",
-       {"12000 send #KALDU10 set call 1234 join_conference 1240"}, {}, true, true, true},
+       kSecondAnswers, {"12000 #KALDU10 set call 1234 join_conference 1240", "12000 #KALDU11 set AGC off"},
+       "\n=>call transfered", {}, {}, true, true, true},
       {"Transfer while the dial rings, Blind Transfer before Hold", 3,
        [](Scenario& s) { s.Transfer(kSecondRings + 100), s.BlindTransfer(5800); }, 16000, kSecondAnswers, {},
        "\n=>wait for transfer button pressing", {}, {}, false, true, true},
@@ -231,15 +232,15 @@ std::vector<Row> ScenarioRows() {
          s.Status(13500, "1246", "ROUTING");
          s.Status(14000, "1246", "INPROGRESS");
        },
-       16000, kSecondAnswers, {"#KALDU10 get call 1246 partner_dispname"}, "\n=>wait for transfer button pressing", {},
-       {}, false, true, true},
+       16000, kSecondAnswers, {"13500 #KALDU10 get call 1246 partner_dispname"},
+       "\n=>wait for transfer button pressing", {}, {}, false, true, true},
       // Return while the second call rings or talks (the operator's, or closing Halvane with a caller on
       // hold): that call is hung up, the caller resumed, and Halvane waits for Hold again.
       {"Return while the dial rings", 3, [](Scenario& s) { s.Return(kSecondRings + 100); }, 17000, kSecondRings + 100,
-       {"#KALDU10 set call 1240 status finished", "#KALDU11 set call 1234 status inprogress"},
+       {"10000 #KALDU10 set call 1240 status finished", "10000 #KALDU11 set call 1234 status inprogress"},
        "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing", {}, {}, false, true, false},
       {"Return while the second party talks", 3, [](Scenario& s) { s.Return(13050); }, 17000, 13050,
-       {"#KALDU10 set call 1240 status finished", "#KALDU11 set call 1234 status inprogress"},
+       {"13100 #KALDU10 set call 1240 status finished", "13100 #KALDU11 set call 1234 status inprogress"},
        "\n=>Return to caller\n=>1st call resume\n=>wait for hold button pressing", {}, {}, false, true, false},
       {"second party hangs up while waiting for Transfer", 3, hangUp(13000, "1240"), 14000, kSecondAnswers, {},
        "\n=>wait for transfer button pressing\n=>wait for placing 2nd call",
@@ -258,31 +259,28 @@ std::vector<Row> ScenarioRows() {
          s.Status(23500, "1234", "FINISHED");
        },
        26000, 15100,
-       {"#KALDU10 set call 1234 join_conference 1240", "#KALDU11 set AGC off", "#KALDU12 set call 77 status finished",
-        "#KALDU13 set call 77 status finished", "#KALDU14 set call 77 status finished",
-        "#KALDU15 set call 1240 status finished", "#KALDU16 set AGC on", "#KALDU17 minimize"},
+       {"15100 #KALDU10 set call 1234 join_conference 1240", "15100 #KALDU11 set AGC off",
+        "17200 #KALDU12 set call 77 status finished", "18200 #KALDU13 set call 77 status finished",
+        "19200 #KALDU14 set call 77 status finished", "24200 #KALDU15 set call 1240 status finished",
+        "24200 #KALDU16 set AGC on", "24300 #KALDU17 minimize"},
        "\n=>call transfered\n=>refuse another call\n=>refuse another call\n=>refuse another call\n=>finished"
-       "\n\n=>wait for incoming call",
-       {"17200 send #KALDU12 set call 77 status finished", "18200 send #KALDU13 set call 77 status finished",
-        "19200 send #KALDU14 set call 77 status finished", "24200 send #KALDU15 set call 1240 status finished",
-        "24300 send #KALDU17 minimize"},
-       {}, true, false, false},
+       "\n\n=>wait for incoming call", {}, {}, true, false, false},
       {"the caller ends the conference", 4, hangUp(17000, "1234"), 19000, 17200,
-       {"#KALDU12 set call 1240 status finished", "#KALDU13 set AGC on", "#KALDU14 minimize"}, kFinishedLog, {}, {}, true,
-       false, false},
+       {"17200 #KALDU12 set call 1240 status finished", "17200 #KALDU13 set AGC on", "17300 #KALDU14 minimize"},
+       kFinishedLog, {}, {}, true, false, false},
       {"the second party ends the conference", 4, hangUp(17000, "1240"), 19000, 17200,
-       {"#KALDU12 set call 1234 status finished", "#KALDU13 set AGC on", "#KALDU14 minimize"}, kFinishedLog, {}, {}, true,
-       false, false},
+       {"17200 #KALDU12 set call 1234 status finished", "17200 #KALDU13 set AGC on", "17300 #KALDU14 minimize"},
+       kFinishedLog, {}, {}, true, false, false},
       {"re-login while waiting for an incoming call", 0,
        [](Scenario& s) {
          s.At(2500, [&s] { s.board.apiWindow.store(0), s.board.reconnectNeeded.store(true); });
          s.At(4250, [&s] { s.board.apiWindow.store(9); });
        },
        6000, 0,
-       {"#KALDU1 protocol 5", "#KALDU2 get currentuserhandle", "#KALDU3 search activecalls", "#KALDU4 open contacts",
-        "#KALDU5 protocol 5", "#KALDU6 get currentuserhandle", "#KALDU7 search activecalls"},
-       std::string(kStartLog) + "re-connect Skype\n" + kStartLog,
-       {"4300 send #KALDU5 protocol 5"}, {}, false, false, false},  // ConnectToClient polls the attach every 100 ms
+       {"0 #KALDU1 protocol 5", "0 #KALDU2 get currentuserhandle", "0 #KALDU3 search activecalls",
+        "0 #KALDU4 open contacts", "4300 #KALDU5 protocol 5",  // ConnectToClient polls the attach every 100 ms
+        "4300 #KALDU6 get currentuserhandle", "4300 #KALDU7 search activecalls"},
+       std::string(kStartLog) + "re-connect Skype\n" + kStartLog, {}, {}, false, false, false},
       // A reply is read for the command it answers: an unknown call's error does not end the next call,
       // whose reply does not come.
       {"a reply is read for its own command", 0,
@@ -297,21 +295,19 @@ std::vector<Row> ScenarioRows() {
          s.Status(9000, "1240", "INPROGRESS");  // 1240 answered
        },
        30000, 9000,
-       {"#KALDU10 get call 1240 status", "#KALDU11 get call 1240 status", "#KALDU12 set AGC on",
-        "#KALDU13 get call 1240 partner_dispname", "#KALDU14 get call 1240 status"},
+       {"9000 #KALDU10 get call 1240 status", "15000 #KALDU11 get call 1240 status", "20000 #KALDU12 set AGC on",
+        "20100 #KALDU13 get call 1240 partner_dispname", "25200 #KALDU14 get call 1240 status"},
        "\n=>answer incoming call\n=>no reply from Skype, going on\n=>no reply from Skype, going on"
        "\n=>wait for hold button pressing", {}, {}, false, true, false},
       // Each command waits out its bound, then the engine goes on as after a reply: the Hold pressed
       // during the first wait is seen when WaitHold starts at 15600.
       {"the client stops answering", 2, [](Scenario& s) { s.At(5000, [&s] { s.client.silent = true; }); }, 23000,
        5500,
-       {"#KALDU5 set AGC on", "#KALDU6 get call 1234 partner_dispname",  // no answer: no handle asked
-        "#KALDU7 set call 1234 status onhold", "#KALDU8 open contacts"},
+       {"5500 #KALDU5 set AGC on", "10600 #KALDU6 get call 1234 partner_dispname",
+        "16600 #KALDU7 set call 1234 status onhold", "22600 #KALDU8 open contacts"},
        "\n=>answer incoming call\n=>no reply from Skype, going on\n=>no reply from Skype, going on"
-       "\n=>wait for hold button pressing\n=>hold incoming call\n=>no reply from Skype, going on",
-       {"10600 send #KALDU6 get call 1234 partner_dispname", "16600 send #KALDU7 set call 1234 status onhold",
-        "22600 send #KALDU8 open contacts"},
-       {}, false, true, false},
+       "\n=>wait for hold button pressing\n=>hold incoming call\n=>no reply from Skype, going on", {}, {}, false, true,
+       false},
       // The caller taken off hold in the client while the second call rings is no answer of the second
       // party: the operator is back with the caller; Transfer is not accepted.
       {"caller resumed in the client while the dial rings", 2,
@@ -321,7 +317,8 @@ std::vector<Row> ScenarioRows() {
          s.Transfer(11500);
          s.Status(13000, "1234", "FINISHED");  // the dial, parked meanwhile, is still up: Halvane ends it
        },
-       14000, kWaitingForSecondCall + 1, {"#KALDU9 get call 1240 partner_dispname", "#KALDU10 set call 1240 status finished"},
+       14000, kWaitingForSecondCall + 1,
+       {"9000 #KALDU9 get call 1240 partner_dispname", "13000 #KALDU10 set call 1240 status finished"},
        "2nd call response\n=>1st call resume\n=>wait for hold button pressing\n\n=>wait for incoming call", {}, {},
        false, false, false},
   };
@@ -333,11 +330,10 @@ std::vector<Row> ScenarioRows() {
                       s.Status(kRings, "1234", "RINGING"), s.Status(kAnswered, "1234", word);
                       s.Status(6000, "1250", "RINGING"), s.Status(7000, "1250", "INPROGRESS");
                     },
-                    9000, 1, {"#KALDU5 set AGC on", "#KALDU6 get call 1250 partner_dispname"},
+                    9000, 1, {"8500 #KALDU5 set AGC on", "8600 #KALDU6 get call 1250 partner_dispname"},
                     std::string(kStartLog) + "\n=>incoming call rings\n=>answer incoming call\n\n=>wait for incoming call"
                         "\n=>incoming call rings\n=>answer incoming call\n=>wait for hold button pressing",
-                    {"8500 send #KALDU5 set AGC on", "8600 send #KALDU6 get call 1250 partner_dispname"}, {}, false, true,
-                    false});
+                    {}, {}, false, true, false});
   }
   // The second call's end before anyone answers, however the client reports it (the operator's own
   // hang-up of the dial included): the caller stays on hold and Halvane waits for a new dial.
@@ -351,9 +347,8 @@ std::vector<Row> ScenarioRows() {
                       s.Status(10500, "1240", word);
                     },
                     12000, kWaitingForSecondCall + 1,
-                    {"#KALDU9 get call 1240 partner_dispname", "#KALDU10 btn_released no"},
-                    "\n=>wait for 2nd call response\n=>wait for placing 2nd call", {"11000 send #KALDU10 btn_released no"},
-                    {0}, false, true, false});
+                    {"9000 #KALDU9 get call 1240 partner_dispname", "11000 #KALDU10 btn_released no"},
+                    "\n=>wait for 2nd call response\n=>wait for placing 2nd call", {}, {0}, false, true, false});
   }
   return rows;
 }
