@@ -80,19 +80,9 @@ TEST(EndOtherInstances, EndsEveryOtherCopyWhateverTheCaseButNeverItself) {
   EXPECT_EQ(kOlderCopyAccess, 0x00101000U);
 }
 
-TEST(EndOtherInstances, ACopyThatClosesWhenAskedIsNotTerminatedAndTheReportStaysTheSame) {
-  FakeProcessTable asked, deaf;
-  asked.processes = deaf.processes = {Entry(8, "Halvane.exe"), Entry(100, "Halvane.exe"), Entry(9, "Halvane.exe")};
-  asked.closesOnRequest = {8};
-  EndOtherInstances(asked, "Halvane.exe");
-  EndOtherInstances(deaf, "Halvane.exe");
-  EXPECT_EQ(asked.askedToClose, (std::vector<std::uint32_t>{8, 9}));
-  EXPECT_EQ(asked.terminated, (std::vector<std::uint32_t>{9}));
-  EXPECT_EQ(asked.output, deaf.output);
-}
-
 // Only this session's copies are asked; a copy in a call declines and nothing more is asked; a copy
-// that does not answer is terminated and said so, so the new copy can put the sound back.
+// that does not answer is terminated and said so, so the new copy can put the sound back. The printed
+// report is the same whether the copies closed when asked or were terminated.
 TEST(EndOtherInstances, LeavesOtherSessionsAndStopsAtACopyInACall) {
   const struct {
     const char* what;
@@ -107,6 +97,7 @@ TEST(EndOtherInstances, LeavesOtherSessionsAndStopsAtACopyInACall) {
       {"a copy in a call declines", {}, {7}, {8}, {7}, {}, 7, false, 3},
       {"a copy that does not answer", {}, {}, {7}, {7, 8}, {8}, 0, true, 3},
   };
+  std::string report;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     FakeProcessTable table;
@@ -122,6 +113,8 @@ TEST(EndOtherInstances, LeavesOtherSessionsAndStopsAtACopyInACall) {
     EXPECT_EQ(outcome.decliningProcess, row.declining);
     EXPECT_EQ(outcome.terminatedOne, row.terminatedOne);
     EXPECT_EQ(CountBlocks(table.output), row.blocks) << table.output;
+    if (report.empty()) report = table.output;  // the first row's: both copies closed when asked
+    EXPECT_EQ(row.declining == 0 && row.blocks == 3 ? table.output : report, report);
   }
   EXPECT_EQ(FormatDeclinedReport(0x4D2),
             "\nHalvane is in a call in the copy already running (process 0x000004D2); this copy ends\n");

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -108,8 +107,6 @@ class ScriptClient final : public CommandSender {
   struct Sent {
     std::uint64_t time;
     std::string text;
-    bool operator==(const Sent& other) const { return time == other.time && text == other.text; }
-    friend void PrintTo(const Sent& sent, std::ostream* out) { *out << "{" << sent.time << " ms, \"" << sent.text << "\"}"; }
   };
   std::vector<Sent> sent;  // delivered commands only
   bool silent = false;     // no reply at all

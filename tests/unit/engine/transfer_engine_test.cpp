@@ -16,12 +16,10 @@
 namespace halvane {
 namespace {
 
-using testing_engine::ScriptClient;
 using testing_engine::Scenario;
 using testing_engine::TagOf;
 using testing_engine::Trace;
 using test::RecordingNotices;
-using Sent = ScriptClient::Sent;
 using Commands = std::vector<std::string>;
 
 // The engine polls WaitIncoming each second from 0, so it sees the ringing at 3000, answers at 4500
@@ -61,16 +59,13 @@ TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   // The minimise is not waited for: with no reply the new cycle still starts at once.
   s.client.override = [](const std::string& command) { return command == "#KALDU14 minimize" ? "OK" : ""; };
   s.Run(23000);
-  const std::vector<Sent> expected = {
-      {0, "#KALDU1 protocol 5"}, {0, "#KALDU2 get currentuserhandle"}, {0, "#KALDU3 search activecalls"},
-      {0, "#KALDU4 open contacts"}, {5500, "#KALDU5 set AGC on"},
-      {5600, "#KALDU6 get call 1234 partner_dispname"},  // each party's name once
-      {7100, "#KALDU7 set call 1234 status onhold"}, {8100, "#KALDU8 open contacts"},
-      {9000, "#KALDU9 get call 1240 partner_dispname"}, {15100, "#KALDU10 set call 1234 join_conference 1240"},
-      {15100, "#KALDU11 set AGC off"}, {21200, "#KALDU12 set call 1234 status finished"},
-      {21200, "#KALDU13 set AGC on"}, {21300, "#KALDU14 minimize"},
-  };
-  EXPECT_EQ(s.client.sent, expected);
+  const Commands expected = {
+      "0 #KALDU1 protocol 5", "0 #KALDU2 get currentuserhandle", "0 #KALDU3 search activecalls", "0 #KALDU4 open contacts",
+      "5500 #KALDU5 set AGC on", "5600 #KALDU6 get call 1234 partner_dispname",  // each party's name once
+      "7100 #KALDU7 set call 1234 status onhold", "8100 #KALDU8 open contacts", "9000 #KALDU9 get call 1240 partner_dispname",
+      "15100 #KALDU10 set call 1234 join_conference 1240", "15100 #KALDU11 set AGC off",
+      "21200 #KALDU12 set call 1234 status finished", "21200 #KALDU13 set AGC on", "21300 #KALDU14 minimize"};
+  EXPECT_EQ(s.CommandsFrom(0), expected);
   EXPECT_EQ(s.board.userHandle.Load(), "operator1");
   EXPECT_EQ(s.engine.FirstCall(), "1234");
   EXPECT_EQ(s.engine.SecondCall(), "1240");

@@ -131,9 +131,7 @@ TEST(CallModelTest, RefusesStatusChangesThatDoNotFit) {
       // Hanging up a call that already ended repeats how it ended, with no new notification.
       {"#K set call 1240 status finished", {"#K CALL 1240 STATUS MISSED"}},
   };
-  for (const CommandCase& c : cases) {
-    EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
-  }
+  for (const CommandCase& c : cases) EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
   EXPECT_EQ(model.FindCall(ringing)->status, "RINGING");
   EXPECT_EQ(model.HandleCommand("#K set call 1234 status inprogress"),
             (Lines{"CALL 1234 STATUS INPROGRESS", "#K CALL 1234 STATUS INPROGRESS"}));
@@ -159,9 +157,7 @@ TEST(CallModelTest, JoinNeedsTwoDistinctLiveCalls) {
       {"#K set call 1234 join_conference 1234", {"#K ERROR 72 Cannot create conference"}},
       {"#K set call 1234 join_conference 9", {"#K ERROR 71 Invalid conference participant NO"}},
   };
-  for (const CommandCase& c : cases) {
-    EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
-  }
+  for (const CommandCase& c : cases) EXPECT_EQ(model.HandleCommand(c.command), c.expected) << "command: " << c.command;
   // The join takes the caller off hold.
   EXPECT_EQ(model.FarEndAnswers(second), (Lines{"CALL 1240 STATUS INPROGRESS"}));
   EXPECT_EQ(model.HandleCommand("#K set call 1234 join_conference 1240"),
