@@ -1,8 +1,7 @@
 #pragma once
-// A scripted world for the transfer engine in virtual time: the clock's Sleep runs the script events as
-// they fall due (client lines through the real parser, operator presses); a fake client answers every
-// command as the client does; commands, buttons, mixer, phases and log go into one trace, each entry
-// with the virtual time it happened at.
+// A scripted world for the transfer engine in virtual time: the clock's Sleep runs the script's events
+// (client lines through the real parser, operator presses) as they fall due; a fake client answers every
+// command; commands, buttons, mixer, phases and log go into one trace, each with its virtual time.
 
 #include <cctype>
 #include <cstdint>
@@ -170,27 +169,21 @@ struct Scenario {
   void Return(std::uint64_t time) { At(time, [this] { OnReturn(board); }); }
   void BlindTransfer(std::uint64_t time) { At(time, [this] { OnBlindTransfer(board); }); }
 
-  // From start-up until `until` (virtual ms).
   void Run(std::uint64_t until) {
     clock.SetLimit(until, [this] { engine.RequestStop(); });
     clock.RunDue();
     engine.RunTransferEngine();
   }
 
-  // The trace entries that contain `part`.
-  Trace Only(const std::string& part) const {
+  Trace Only(const std::string& part) const {  // the trace entries that contain `part`
     Trace out;
-    for (const auto& entry : trace) {
-      if (entry.find(part) != std::string::npos) out.push_back(entry);
-    }
+    for (const auto& entry : trace) if (entry.find(part) != std::string::npos) out.push_back(entry);
     return out;
   }
   // Delivered commands from `from` on, each after its time: "5500 #KALDU5 set AGC on".
   std::vector<std::string> CommandsFrom(std::uint64_t from) const {
     std::vector<std::string> out;
-    for (const auto& sent : client.sent) {
-      if (sent.time >= from) out.push_back(std::to_string(sent.time) + " " + sent.text);
-    }
+    for (const auto& sent : client.sent) if (sent.time >= from) out.push_back(std::to_string(sent.time) + " " + sent.text);
     return out;
   }
 
