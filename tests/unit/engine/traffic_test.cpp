@@ -276,9 +276,7 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
       secondTalksSince_ = heldAloneSince_ = clock_.now();
       if (id != answered_) returnAt_ = 0;
       if (line.find("STATUS INPROGRESS") != std::string::npos) inProgress_.insert(id);
-      if (line.find("STATUS RINGING") != std::string::npos || line.find("STATUS ROUTING") != std::string::npos) {
-        rangHere_.insert(id);
-      }
+      if (line.find("STATUS RINGING") != std::string::npos || line.find("STATUS ROUTING") != std::string::npos) rangHere_.insert(id);
       // A dial placed during a call (the client held the call, or Halvane did) belongs to that cycle.
       const bool inCall = std::any_of(model_.Calls().begin(), model_.Calls().end(), [](const auto& c) {
         return !sim::IsEnded(c.second) && !sim::IsRinging(c.second);  // talking, or held by either end
@@ -295,10 +293,8 @@ class World final : public CommandSender, public DialogItems, public AudioRoutin
     in >> tag >> set >> call >> id >> what >> word;
     if (command.find("  ") != std::string::npos || command.back() == ' ') Fail("an empty id in: " + command);
     // (b) "set AGC off" only right after a join, or once a join left unanswered has happened.
-    if (command.find(" set AGC off") != std::string::npos && lastCommand_.find("join_conference") == std::string::npos &&
-        !Joined(answered_)) {
-      Fail("AGC off without a join");
-    }
+    const bool afterJoin = lastCommand_.find("join_conference") != std::string::npos || Joined(answered_);
+    if (command.find(" set AGC off") != std::string::npos && !afterJoin) Fail("AGC off without a join");
     if (set != "set" || call != "call") return;
     // (d) Only ids the client reported.
     if (reported_.count(id) == 0 || (what == "join_conference" && reported_.count(word) == 0)) {
