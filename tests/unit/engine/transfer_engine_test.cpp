@@ -91,8 +91,9 @@ TEST(TransferEngine, FullTransferInOrderAtItsTime) {
   EXPECT_EQ(s.Only(" phase "), phases);
 }
 
-// Scenarios of the cycle, each on top of the first `steps` of Script: the commands delivered from
-// `from` on, how the log ends, trace entries that must be among the others, and what is left.
+// Scenarios of the cycle, each on top of the first `steps` of Script and run until `until`: the
+// commands delivered from `from` on with their times, how the log ends, trace entries that must be
+// among the others, the notices, and what is left.
 struct Row {
   std::string name;
   int steps;
@@ -102,7 +103,7 @@ struct Row {
   std::string logTail;
   Trace seen;  // each among the trace's entries; its phases, when it names any, are all of them
   std::vector<int> notices;
-  bool joined, active, allowed;  // the joined phase and the transfer preset once; at the end
+  bool joined, active, allowed;  // the joined phase and the transfer preset (once each); at the end
 };
 
 std::vector<Row> ScenarioRows() {
