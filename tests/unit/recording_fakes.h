@@ -1,7 +1,5 @@
 #pragma once
-// The recording fakes that several unit tests share: a delivery that keeps every message handed to the
-// client, a log that keeps every text written to it, the notices, and a board that shows the latest
-// status line.
+// Recording fakes that several unit tests share.
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,8 @@
 #pragma once
 // A scripted sound-card mixer behind the mixer port: a table of destinations, their source lines,
-// each line's controls and each list's items. Records every call the logic makes.
+// each line's controls and each list's items. Records what the logic asks and writes.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -14,12 +15,10 @@ namespace halvane::test {
 struct FakeControl {
   std::uint32_t id = 0;
   std::uint32_t type = 0;
-  std::uint32_t flags = 0;
-  std::uint32_t items = 0;              // cMultipleItems
+  std::uint32_t items = 0;              // cMultipleItems; a list when not 0
   std::vector<std::uint32_t> itemLines;  // lists: the line each item stands for
   std::vector<std::uint32_t> values;     // current values; empty reads as zeros
   bool failRead = false;
-  bool failTexts = false;
 };
 
 struct FakeLine {
@@ -27,7 +26,6 @@ struct FakeLine {
   std::uint32_t type = 0;
   std::string shortName;
   std::vector<FakeControl> controls;
-  bool failQuery = false;
   bool failControls = false;
 };
 
@@ -43,11 +41,11 @@ struct FakeDevice {
   bool failOpen = false;
 };
 
-inline FakeControl Volume(std::uint32_t id) { return FakeControl{id, mixer::kTypeVolume, 0, 0, {}, {}, false, false}; }
-inline FakeControl Mute(std::uint32_t id) { return FakeControl{id, mixer::kTypeMute, 0, 0, {}, {}, false, false}; }
+inline FakeControl Volume(std::uint32_t id) { return FakeControl{id, mixer::kTypeVolume, 0, {}, {}, false}; }
+inline FakeControl Mute(std::uint32_t id) { return FakeControl{id, mixer::kTypeMute, 0, {}, {}, false}; }
 inline FakeControl List(std::uint32_t id, std::uint32_t type, std::vector<std::uint32_t> lines) {
   const auto n = static_cast<std::uint32_t>(lines.size());
-  return FakeControl{id, type, mixer::kControlMultiple, n, std::move(lines), {}, false, false};
+  return FakeControl{id, type, n, std::move(lines), {}, false};
 }
 inline FakeControl Mux(std::uint32_t id, std::vector<std::uint32_t> lines) {
   return List(id, mixer::kTypeMux, std::move(lines));
@@ -56,7 +54,7 @@ inline FakeControl MixerList(std::uint32_t id, std::vector<std::uint32_t> lines)
   return List(id, mixer::kTypeMixer, std::move(lines));
 }
 inline FakeLine Line(std::uint32_t lineId, std::uint32_t type, std::string name, std::vector<FakeControl> controls) {
-  return FakeLine{lineId, type, std::move(name), std::move(controls), false, false};
+  return FakeLine{lineId, type, std::move(name), std::move(controls), false};
 }
 
 class FakeMixer final : public MixerPort {
@@ -69,49 +67,33 @@ class FakeMixer final : public MixerPort {
   bool probeFails = false;
   bool rejectWrites = false;
 
-  struct Write {
-    std::uint32_t mixerId;
-    std::uint32_t controlId;
-    std::uint32_t multipleItems;
-    std::vector<std::uint32_t> values;
-  };
-  std::vector<Write> writes;
+  // Each write as "in 92[3] = 1 0 0": the side, the control, the item count when a list, the values.
+  std::vector<std::string> writes;
   std::vector<std::uint32_t> destinationQueries;  // destination indexes asked for
   std::vector<std::uint32_t> controlReads;        // lines whose controls were listed
   std::vector<std::uint32_t> valueReads;          // controls whose values were read
-  int calls = 0;
   int opens = 0;
   int closes = 0;
 
   bool ProbeWaveMixer(bool isRecording, std::uint32_t, std::uint32_t* mixerId) override {
-    ++calls;
-    if (probeFails) return false;
     *mixerId = isRecording ? kRecordingId : kPlaybackId;
-    return true;
+    return !probeFails;
   }
-  bool GetMixerId(std::uint32_t device, std::uint32_t, std::uint32_t* mixerId) override {
-    ++calls;
-    *mixerId = device;
-    return true;
-  }
-  std::uint32_t GetMixerCount() override {
-    ++calls;
-    return 2;
-  }
+  // Never asked for by the logic under test.
+  bool GetMixerId(std::uint32_t, std::uint32_t, std::uint32_t*) override { return false; }
+  std::uint32_t GetMixerCount() override { return 0; }
+  bool GetLineById(MixerHandle, std::uint32_t, MixerLine*) override { return false; }
+  bool GetLineControlByType(MixerHandle, std::uint32_t, std::uint32_t, MixerControl*) override { return false; }
+
   bool OpenMixer(std::uint32_t mixerId, WindowHandle, MixerHandle* handle) override {
-    ++calls;
     FakeDevice* device = ById(mixerId);
     if (device == nullptr || device->failOpen) return false;
     ++opens;
     *handle = mixerId + 100;
     return true;
   }
-  void CloseMixer(MixerHandle) override {
-    ++calls;
-    ++closes;
-  }
+  void CloseMixer(MixerHandle) override { ++closes; }
   bool GetDestinationCount(std::uint32_t mixerId, std::uint32_t* count) override {
-    ++calls;
     FakeDevice* device = ById(mixerId);
     *count = 3;  // what a failed query leaves here is no count
     if (device == nullptr || device->failCaps) return false;
@@ -119,60 +101,33 @@ class FakeMixer final : public MixerPort {
     return true;
   }
   bool GetDestinationLine(MixerHandle handle, std::uint32_t destination, MixerLine* line) override {
-    ++calls;
     destinationQueries.push_back(destination);
-    FakeDevice* device = ByHandle(handle);
-    if (device == nullptr || destination >= device->destinations.size()) return false;
-    const FakeDestination& d = device->destinations[destination];
-    if (d.failQuery) return false;
-    Fill(d.line, line);
-    line->destination = destination;
-    line->connections = static_cast<std::uint32_t>(d.sources.size());
+    const FakeDestination* d = Destination(handle, destination);
+    if (d == nullptr || d->failQuery) return false;
+    Fill(d->line, destination, 0, line);
+    line->connections = static_cast<std::uint32_t>(d->sources.size());
     return true;
   }
   bool GetSourceLine(MixerHandle handle, std::uint32_t destination, std::uint32_t source, MixerLine* line) override {
-    ++calls;
-    FakeDevice* device = ByHandle(handle);
-    if (device == nullptr || destination >= device->destinations.size()) return false;
-    const FakeDestination& d = device->destinations[destination];
-    if (source >= d.sources.size() || d.sources[source].failQuery) return false;
-    Fill(d.sources[source], line);
-    line->destination = destination;
-    line->source = source;
-    return true;
-  }
-  bool GetLineById(MixerHandle handle, std::uint32_t lineId, MixerLine* line) override {
-    ++calls;
-    const FakeLine* found = FindLine(handle, lineId);
-    if (found == nullptr) return false;
-    Fill(*found, line);
-    return true;
+    const FakeDestination* d = Destination(handle, destination);
+    return d != nullptr && source < d->sources.size() && Fill(d->sources[source], destination, source, line);
   }
   bool GetLineControls(MixerHandle handle, std::uint32_t lineId, std::uint32_t count,
                        MixerControl* controls) override {
-    ++calls;
     controlReads.push_back(lineId);
-    const FakeLine* line = FindLine(handle, lineId);
-    if (line == nullptr || line->failControls || count != line->controls.size() || count == 0) return false;
-    for (std::uint32_t i = 0; i < count; ++i) FillControl(line->controls[i], &controls[i]);
-    return true;
-  }
-  bool GetLineControlByType(MixerHandle handle, std::uint32_t lineId, std::uint32_t type,
-                            MixerControl* control) override {
-    ++calls;
-    const FakeLine* line = FindLine(handle, lineId);
-    if (line == nullptr) return false;
-    for (const FakeControl& c : line->controls) {
-      if (c.type == type) {
-        FillControl(c, control);
-        return true;
-      }
+    const FakeLine* line = nullptr;
+    for (FakeLine* l : Lines(handle)) {
+      if (line == nullptr && l->lineId == lineId) line = l;
     }
-    return false;
+    if (line == nullptr || line->failControls || count != line->controls.size() || count == 0) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const FakeControl& c = line->controls[i];
+      controls[i] = MixerControl{c.id, c.type, c.items != 0 ? mixer::kControlMultiple : 0, c.items, 0, 65535, 65536};
+    }
+    return true;
   }
   bool GetControlValues(MixerHandle handle, std::uint32_t controlId, std::uint32_t multipleItems,
                         std::uint32_t* values, std::uint32_t count) override {
-    ++calls;
     valueReads.push_back(controlId);
     FakeControl* control = FindControl(handle, controlId);
     if (control == nullptr || control->failRead || count < Needed(multipleItems)) return false;
@@ -181,17 +136,18 @@ class FakeMixer final : public MixerPort {
   }
   bool GetListTexts(MixerHandle handle, std::uint32_t controlId, std::uint32_t multipleItems,
                     MixerListText* items, std::uint32_t count) override {
-    ++calls;
     FakeControl* control = FindControl(handle, controlId);
-    if (control == nullptr || control->failTexts || count < Needed(multipleItems)) return false;
+    if (control == nullptr || count < Needed(multipleItems)) return false;
     for (std::uint32_t i = 0; i < count && i < control->itemLines.size(); ++i) items[i].param1 = control->itemLines[i];
     return true;
   }
   bool SetControlValues(MixerHandle handle, std::uint32_t controlId, std::uint32_t multipleItems,
                         const std::uint32_t* values, std::uint32_t count) override {
-    ++calls;
-    writes.push_back(Write{static_cast<std::uint32_t>(handle - 100), controlId, multipleItems,
-                           std::vector<std::uint32_t>(values, values + count)});
+    std::string write = (handle == kRecordingId + 100 ? "in " : "out ") + std::to_string(controlId);
+    if (multipleItems != 0) write += "[" + std::to_string(multipleItems) + "]";
+    write += " =";
+    for (std::uint32_t i = 0; i < count; ++i) write += " " + std::to_string(values[i]);
+    writes.push_back(write);
     FakeControl* control = FindControl(handle, controlId);
     if (control == nullptr || rejectWrites) return false;
     control->values.assign(values, values + count);
@@ -203,53 +159,37 @@ class FakeMixer final : public MixerPort {
 
   FakeDevice* ById(std::uint32_t mixerId) {
     if (mixerId == kRecordingId) return &recording;
-    if (mixerId == kPlaybackId) return &playback;
-    return nullptr;
+    return mixerId == kPlaybackId ? &playback : nullptr;
   }
-  FakeDevice* ByHandle(MixerHandle handle) { return ById(static_cast<std::uint32_t>(handle - 100)); }
-
-  FakeLine* FindLine(MixerHandle handle, std::uint32_t lineId) {
-    FakeDevice* device = ByHandle(handle);
-    if (device == nullptr) return nullptr;
-    for (FakeDestination& d : device->destinations) {
-      if (d.line.lineId == lineId) return &d.line;
-      for (FakeLine& s : d.sources) {
-        if (s.lineId == lineId) return &s;
-      }
+  FakeDestination* Destination(MixerHandle handle, std::uint32_t index) {
+    FakeDevice* device = ById(static_cast<std::uint32_t>(handle - 100));
+    return device == nullptr || index >= device->destinations.size() ? nullptr : &device->destinations[index];
+  }
+  std::vector<FakeLine*> Lines(MixerHandle handle) {
+    std::vector<FakeLine*> lines;
+    for (std::uint32_t d = 0; Destination(handle, d) != nullptr; ++d) {
+      lines.push_back(&Destination(handle, d)->line);
+      for (FakeLine& s : Destination(handle, d)->sources) lines.push_back(&s);
     }
-    return nullptr;
+    return lines;
   }
   FakeControl* FindControl(MixerHandle handle, std::uint32_t controlId) {
-    FakeDevice* device = ByHandle(handle);
-    if (device == nullptr) return nullptr;
-    for (FakeDestination& d : device->destinations) {
-      for (FakeControl& c : d.line.controls) {
+    for (FakeLine* line : Lines(handle)) {
+      for (FakeControl& c : line->controls) {
         if (c.id == controlId) return &c;
-      }
-      for (FakeLine& s : d.sources) {
-        for (FakeControl& c : s.controls) {
-          if (c.id == controlId) return &c;
-        }
       }
     }
     return nullptr;
   }
-  static void Fill(const FakeLine& from, MixerLine* to) {
+  static bool Fill(const FakeLine& from, std::uint32_t destination, std::uint32_t source, MixerLine* to) {
+    *to = MixerLine{};
+    to->destination = destination;
+    to->source = source;
     to->lineId = from.lineId;
     to->componentType = from.type;
     to->controls = static_cast<std::uint32_t>(from.controls.size());
-    std::memset(to->shortName, 0, sizeof(to->shortName));
-    std::memcpy(to->shortName, from.shortName.data(),
-                from.shortName.size() < sizeof(to->shortName) ? from.shortName.size() : sizeof(to->shortName) - 1);
-  }
-  static void FillControl(const FakeControl& from, MixerControl* to) {
-    to->controlId = from.id;
-    to->controlType = from.type;
-    to->flags = from.flags;
-    to->multipleItems = from.items;
-    to->minimum = 0;
-    to->maximum = 65535;
-    to->steps = 65536;
+    std::memcpy(to->shortName, from.shortName.data(), std::min(from.shortName.size(), sizeof(to->shortName) - 1));
+    return true;
   }
 };
 

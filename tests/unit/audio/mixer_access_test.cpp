@@ -14,18 +14,11 @@ namespace {
 constexpr std::uint32_t kDestLine = 1;
 
 // A recording mixer with one wave-in destination holding the given sources and destination controls.
-void SetRecording(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> destinationControls) {
-  FakeDestination d;
-  d.line = Line(kDestLine, mixer::kDstWaveIn, "Capture", std::move(destinationControls));
-  d.sources = std::move(sources);
-  fake.recording.destinations = {d};
+void SetRecording(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> controls) {
+  fake.recording.destinations = {{Line(kDestLine, mixer::kDstWaveIn, "Capture", std::move(controls)), std::move(sources)}};
 }
-
-void SetPlayback(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> destinationControls) {
-  FakeDestination d;
-  d.line = Line(kDestLine, mixer::kDstSpeakers, "Speakers", std::move(destinationControls));
-  d.sources = std::move(sources);
-  fake.playback.destinations = {d};
+void SetPlayback(FakeMixer& fake, std::vector<FakeLine> sources, std::vector<FakeControl> controls) {
+  fake.playback.destinations = {{Line(kDestLine, mixer::kDstSpeakers, "Out", std::move(controls)), std::move(sources)}};
 }
 
 bool OpenRecording(MixerAccess& access) { return access.SetInMixerDevice(mixer::kObjectWaveIn, mixer::kWaveMapper, 0); }
@@ -34,7 +27,8 @@ bool OpenPlayback(MixerAccess& access) { return access.SetOutMixerDevice(mixer::
 // Which control lands in which slot as a recording mixer opens: type rules before name rules (volume
 // rows keep the source's line, mute rows the destination's), the first microphone's volume but the last
 // one's item, a line 0 standing in for a missing microphone, a second list filling only slots still
-// empty, and a failed capture not offered to later rows.
+// empty, a failed capture not offered to later rows, and unreadable destination controls (the side
+// still opens, with no list and no master slot).
 TEST(MixerAccessTest, RecordingSlotsAsTheRulesFillThem) {
   using Field = std::uint32_t ControlSlot::*;
   const Field id = &ControlSlot::controlId, item = &ControlSlot::itemIndex, valid = &ControlSlot::valid;
@@ -49,6 +43,7 @@ TEST(MixerAccessTest, RecordingSlotsAsTheRulesFillThem) {
     std::vector<FakeLine> sources;
     std::vector<FakeControl> destination;
     std::vector<Want> want;
+    bool failDestinationControls = false;
   };
   FakeControl broken = Mute(101);
   broken.failRead = true;
@@ -76,11 +71,15 @@ TEST(MixerAccessTest, RecordingSlotsAsTheRulesFillThem) {
       // Microphone on line 0: the mute matches the microphone row first, and its failure ends the offer.
       {"a failed capture", {Line(0, mixer::kSrcMicrophone, "Mic", {broken, Volume(102)})}, {},
        {{Slot::inMicMute, valid, 0}, {Slot::inLineZeroMute, valid, 0}, {Slot::inMicVolume, id, 102}}},
+      {"unreadable destination controls", {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})},
+       {Volume(90), Mux(300, {10})},
+       {{Slot::inMasterVolume, valid, 0}, {Slot::inMicItem, valid, 0}, {Slot::inMicVolume, valid, 1}}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeMixer fake;
     SetRecording(fake, c.sources, c.destination);
+    fake.recording.destinations[0].line.failControls = c.failDestinationControls;
     MixerAccess access(fake);
     ASSERT_TRUE(OpenRecording(access));
     for (const Want& w : c.want) EXPECT_EQ(access.slot(w.slot).*w.field, w.value) << "slot " << static_cast<int>(w.slot);
@@ -126,18 +125,20 @@ TEST(MixerAccessTest, RecordingSourcesAreClassifiedByTypeThenExactShortName) {
   }
 }
 
-TEST(MixerAccessTest, DestinationSearchStopsAtTheFirstFailedQuery) {
+TEST(MixerAccessTest, DestinationSearchStopsAtAFailedQueryOrUnreadableCapabilities) {
   struct Case {
     const char* what;
     std::vector<std::uint32_t> types;  // 0 = the query fails
     bool opens;
     std::vector<std::uint32_t> queried;
+    bool failCaps = false;
   };
   const Case cases[] = {
       {"found before the failure", {mixer::kDstSpeakers, 0, mixer::kDstSpeakers}, true, {0}},
       {"only after the failure", {mixer::kDstWaveIn, 0, mixer::kDstSpeakers}, false, {0, 1}},
       {"second of two", {mixer::kDstWaveIn, mixer::kDstSpeakers}, true, {0, 1}},
       {"none", {}, false, {}},
+      {"unreadable capabilities", {mixer::kDstSpeakers}, false, {}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -148,6 +149,7 @@ TEST(MixerAccessTest, DestinationSearchStopsAtTheFirstFailedQuery) {
       d.failQuery = c.types[i] == 0;
       fake.playback.destinations.push_back(d);
     }
+    fake.playback.failCaps = c.failCaps;
     MixerAccess access(fake);
     EXPECT_EQ(OpenPlayback(access), c.opens);
     EXPECT_EQ(access.IsOpen(MixerSide::Playback), c.opens);
@@ -156,41 +158,19 @@ TEST(MixerAccessTest, DestinationSearchStopsAtTheFirstFailedQuery) {
   }
 }
 
-TEST(MixerAccessTest, UnreadableCapabilitiesMeanNoDestinations) {
-  FakeMixer fake;
-  SetPlayback(fake, {}, {Mute(50)});
-  fake.playback.failCaps = true;
-  MixerAccess access(fake);
-  EXPECT_FALSE(OpenPlayback(access));
-  EXPECT_EQ(fake.opens, fake.closes);
-}
-
-TEST(MixerAccessTest, UnreadableDestinationControlsStillOpenButLeaveNothingToSelect) {
-  FakeMixer fake;
-  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {Volume(90), Mux(300, {10})});
-  fake.recording.destinations[0].line.failControls = true;
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_EQ(access.slot(Slot::inMasterVolume).valid, 0u);
-  EXPECT_EQ(access.slot(Slot::inMicItem).valid, 0u);
-  EXPECT_EQ(access.slot(Slot::inMicVolume).valid, 1u);
-  EXPECT_FALSE(access.SelectListItem(MixerSide::Recording, Slot::inMicItem, 1));
-  EXPECT_TRUE(fake.writes.empty());
-}
-
 TEST(MixerAccessTest, ListWritesFollowTheListKind) {
   struct Case {
     const char* what;
     std::uint32_t type;
     bool failRead;
     std::vector<std::uint32_t> current;
-    std::vector<std::uint32_t> written;
+    const char* written;
     bool readsFirst;
   };
   const Case cases[] = {
-      {"MUX clears the others", mixer::kTypeMux, false, {0, 1, 0}, {1, 0, 0}, false},
-      {"MIXER keeps the others", mixer::kTypeMixer, false, {0, 1, 1}, {1, 1, 1}, true},
-      {"MIXER after a failed read", mixer::kTypeMixer, true, {0, 1, 1}, {1, 0, 0}, true},
+      {"MUX clears the others", mixer::kTypeMux, false, {0, 1, 0}, "in 300[3] = 1 0 0", false},
+      {"MIXER keeps the others", mixer::kTypeMixer, false, {0, 1, 1}, "in 300[3] = 1 1 1", true},
+      {"MIXER after a failed read", mixer::kTypeMixer, true, {0, 1, 1}, "in 300[3] = 1 0 0", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -204,107 +184,75 @@ TEST(MixerAccessTest, ListWritesFollowTheListKind) {
     fake.valueReads.clear();
 
     EXPECT_TRUE(access.SelectListItem(MixerSide::Recording, Slot::inMicItem, 1));
-    ASSERT_EQ(fake.writes.size(), 1u);
-    EXPECT_EQ(fake.writes[0].controlId, 300u);
-    EXPECT_EQ(fake.writes[0].multipleItems, 3u);
-    EXPECT_EQ(fake.writes[0].values, c.written);
+    EXPECT_EQ(fake.writes, std::vector<std::string>{c.written});
     EXPECT_EQ(!fake.valueReads.empty(), c.readsFirst);
   }
 }
 
+// Only a write through a filled slot of an open side reaches the platform; a volume goes unscaled.
 TEST(MixerAccessTest, WritesThroughAClosedSideOrAnEmptySlotMakeNoPlatformCall) {
   FakeMixer fake;
   SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {Mux(300, {10})});
   SetPlayback(fake, {}, {});
   MixerAccess access(fake);
-
-  int before = fake.calls;
+  const auto calls = [&fake] {
+    return fake.opens + fake.writes.size() + fake.valueReads.size() + fake.controlReads.size() +
+           fake.destinationQueries.size();
+  };
   EXPECT_FALSE(access.SetMicVolume(5));  // never opened
-  EXPECT_EQ(fake.calls, before);
+  EXPECT_EQ(calls(), 0u);
 
   ASSERT_TRUE(OpenRecording(access));
   ASSERT_TRUE(OpenPlayback(access));
-  before = fake.calls;
+  auto before = calls();
   EXPECT_FALSE(access.SetSpeakerMute(1));  // playback open, slot empty
   EXPECT_FALSE(access.SelectListItem(MixerSide::Recording, Slot::inAuxItem, 1));
-  EXPECT_EQ(fake.calls, before);
+  EXPECT_EQ(calls(), before);
+  EXPECT_TRUE(access.SetMicVolume(0x8000));
+  EXPECT_EQ(fake.writes, std::vector<std::string>{"in 101 = 32768"});
 
   access.CloseMixers();
   EXPECT_EQ(fake.closes, 2);
-  before = fake.calls;
+  before = calls();
   EXPECT_FALSE(access.SetMicVolume(5));  // slot kept, side closed
   EXPECT_FALSE(access.SelectListItem(MixerSide::Recording, Slot::inMicItem, 1));
-  EXPECT_EQ(fake.calls, before);
-  EXPECT_TRUE(fake.writes.empty());
+  EXPECT_EQ(calls(), before);
 }
 
-TEST(MixerAccessTest, VolumeIsWrittenUnscaled) {
-  FakeMixer fake;
-  SetRecording(fake, {Line(10, mixer::kSrcMicrophone, "Mic", {Volume(101)})}, {});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenRecording(access));
-  EXPECT_TRUE(access.SetMicVolume(0x8000));
-  ASSERT_EQ(fake.writes.size(), 1u);
-  EXPECT_EQ(fake.writes[0].controlId, 101u);
-  EXPECT_EQ(fake.writes[0].multipleItems, 0u);
-  EXPECT_EQ(fake.writes[0].values, std::vector<std::uint32_t>{0x8000});
-}
-
-TEST(MixerAccessTest, MicPlaybackMuteTriesBothWritesAndSucceedsIfEitherDoes) {
+// The wave slots of a playback mixer, and the microphone playback mute, which tries the list and the
+// microphone's mute and succeeds if either write does. Without a wave-out source its working line stays
+// 0, so an unclassified line 0 fills the wave slots while an unclassified line 8 matches nothing.
+TEST(MixerAccessTest, PlaybackSlotsAndAMicPlaybackMuteThatTriesBothWrites) {
   struct Case {
     const char* what;
-    bool withList;
-    bool withMic;
+    std::vector<FakeLine> sources;
+    std::vector<FakeControl> destination;
+    std::uint32_t waveMute, waveVolume;
     bool result;
-    std::size_t writes;
+    std::vector<std::string> writes;
   };
+  const FakeLine wave = Line(20, mixer::kSrcWaveOut, "Wave", {Volume(201), Mute(202)});
+  const FakeLine mic = Line(30, mixer::kSrcMicrophone, "Mic", {Volume(301), Mute(302)});
   const Case cases[] = {
-      {"list and microphone", true, true, true, 2},
-      {"no list", false, true, true, 1},
-      {"no microphone line", false, false, false, 0},
+      {"list and microphone", {wave, mic}, {Volume(90), Mute(91), MixerList(400, {20, 30})}, 202, 201, true,
+       {"out 400[2] = 0 0", "out 302 = 1"}},
+      {"no list", {wave, mic}, {Volume(90), Mute(91)}, 202, 201, true, {"out 302 = 1"}},
+      {"no microphone line", {wave}, {Volume(90), Mute(91)}, 202, 201, false, {}},
+      {"unclassified lines",
+       {Line(8, mixer::kSrcLine, "Line", {Mute(81), Volume(82)}), Line(0, mixer::kSrcLine, "Line 0", {Mute(1), Volume(2)})},
+       {Mute(91)}, 1, 2, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeMixer fake;
-    std::vector<FakeLine> sources = {Line(20, mixer::kSrcWaveOut, "Wave", {Volume(201), Mute(202)})};
-    if (c.withMic) sources.push_back(Line(30, mixer::kSrcMicrophone, "Mic", {Volume(301), Mute(302)}));
-    std::vector<FakeControl> destination = {Volume(90), Mute(91)};
-    if (c.withList) destination.push_back(MixerList(400, {20, 30}));
-    SetPlayback(fake, sources, destination);
+    SetPlayback(fake, c.sources, c.destination);
     MixerAccess access(fake);
     ASSERT_TRUE(OpenPlayback(access));
-    EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, 202u);
-    EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, 201u);
-
+    EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, c.waveMute);
+    EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, c.waveVolume);
     EXPECT_EQ(access.SetMicPlaybackMute(1), c.result);
-    ASSERT_EQ(fake.writes.size(), c.writes);
-    if (c.withList) {
-      EXPECT_EQ(fake.writes[0].controlId, 400u);
-      EXPECT_EQ(fake.writes[0].values, (std::vector<std::uint32_t>{0, 0}));
-    }
-    if (c.withMic) {
-      EXPECT_EQ(fake.writes.back().controlId, 302u);
-      EXPECT_EQ(fake.writes.back().values, std::vector<std::uint32_t>{1});
-    }
+    EXPECT_EQ(fake.writes, c.writes);
   }
-}
-
-TEST(MixerAccessTest, PlaybackOffersUnclassifiedLinesOnlyThroughLineZero) {
-  FakeMixer fake;
-  // No wave-out source: its working line stays 0, so an unclassified line 0 fills the wave slots,
-  // while an unclassified line 8 matches nothing.
-  SetPlayback(fake,
-              {Line(8, mixer::kSrcLine, "Line", {Mute(81), Volume(82)}),
-               Line(0, mixer::kSrcLine, "Line 0", {Mute(1), Volume(2)})},
-              {Mute(91)});
-  MixerAccess access(fake);
-  ASSERT_TRUE(OpenPlayback(access));
-  EXPECT_EQ(access.slot(Slot::outWaveMute).controlId, 1u);
-  EXPECT_EQ(access.slot(Slot::outWaveVolume).controlId, 2u);
-  EXPECT_EQ(access.slot(Slot::outMasterMute).controlId, 91u);
-  EXPECT_TRUE(access.SetSpeakerMute(1));
-  ASSERT_EQ(fake.writes.size(), 1u);
-  EXPECT_EQ(fake.writes[0].controlId, 91u);
 }
 
 TEST(MixerAccessTest, ReopeningKeepsEarlierSlotsAndFillsOnlyEmptyOnes) {

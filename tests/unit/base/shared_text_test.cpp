@@ -8,6 +8,7 @@
 namespace halvane {
 namespace {
 
+// A shorter text replaces a longer one whole (no tail of the longer one is left).
 TEST(SharedText, CutsToCapacityAndAtAnEmbeddedZero) {
   SharedText<16> text;
   text.Store(std::string(10000, '7'));
@@ -16,13 +17,6 @@ TEST(SharedText, CutsToCapacityAndAtAnEmbeddedZero) {
   EXPECT_EQ(text.Load(), "12");
   text.Clear();
   EXPECT_TRUE(text.Empty());
-}
-
-TEST(SharedText, ShorterTextReplacesLongerWhole) {
-  SharedText<16> text;
-  text.Store("1234");
-  text.Store("77");
-  EXPECT_EQ(text.Load(), "77");
 }
 
 // One thread writes two texts of different lengths over and over while another reads: every read

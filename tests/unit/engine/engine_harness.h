@@ -1,21 +1,18 @@
 #pragma once
-// A scripted world for the transfer engine in virtual time: the clock's Sleep advances time at once and
-// runs the script events that fall due (client lines through the real parser, operator presses); a fake client records every
-// command and answers it the way the client does; the buttons, the mixer and the log are recorded with
-// the virtual time at which the engine touched them.
+// A scripted world for the transfer engine in virtual time: the clock's Sleep runs the script's events
+// (client lines through the real parser, operator presses) as they fall due; a fake client answers every
+// command; commands, buttons, mixer, phases and log go into one trace, each with its virtual time.
 
 #include <cctype>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "base/call_board.h"
 #include "base/clock.h"
-#include "base/log_writer.h"
 #include "engine/audio_routing.h"
 #include "engine/call_phases.h"
 #include "engine/operator_requests.h"
@@ -29,14 +26,9 @@
 namespace halvane {
 namespace testing_engine {
 
-inline std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 inline std::string TagOf(const std::string& command) { return command.substr(0, command.find(' ') + 1); }  // "#KALDU7 "
 
-// Everything the engine did, in order, each entry prefixed by its virtual time: "5500 send #KALDU4 set AGC on".
+// "5500 send #KALDU4 set AGC on", "5600 item 1002 on", "7100 phase caller on hold", ...
 using Trace = std::vector<std::string>;
 
 class ScriptClock final : public Clock {
@@ -61,10 +53,7 @@ class ScriptClock final : public Clock {
       event();
     }
   }
-  void SetLimit(std::uint64_t limit, std::function<void()> onLimit) {
-    limit_ = limit;
-    onLimit_ = std::move(onLimit);
-  }
+  void SetLimit(std::uint64_t limit, std::function<void()> onLimit) { limit_ = limit, onLimit_ = std::move(onLimit); }
   std::uint64_t now() const { return now_; }
 
  private:
@@ -75,11 +64,9 @@ class ScriptClock final : public Clock {
 };
 
 // The client as the engine meets it: delivery needs an API window; every delivered command is answered
-// with the tagged reply the client gives, unless the scenario says otherwise.
+// with the tagged reply the client gives, unless `silent` or `override` says otherwise.
 class ScriptClient final : public CommandSender {
  public:
-  enum class Reply { kAtOnce, kNever };
-
   ScriptClient(CallBoard& board, ScriptClock& clock, Trace& trace) : board_(board), clock_(clock), trace_(trace) {}
 
   bool SendCommand(const char* text) override {
@@ -87,9 +74,9 @@ class ScriptClient final : public CommandSender {
     const std::string command(text);
     const bool attached = board_.apiWindow.load() != 0;
     trace_.push_back(std::to_string(clock_.now()) + (attached ? " send " : " unsent ") + command);
-    if (attached) sent.push_back({clock_.now(), command});
     if (!attached) return false;
-    if (reply == Reply::kNever) return true;
+    sent.push_back({clock_.now(), command});
+    if (silent) return true;
     std::string line = override ? override(command) : std::string();
     if (line == "none") return true;
     if (line.empty()) line = ReplyTo(command);
@@ -101,33 +88,27 @@ class ScriptClient final : public CommandSender {
 
   // The client's own answer to one of our commands, its tag echoed as sent.
   static std::string ReplyTo(const std::string& command) {
-    const std::string tag = command.substr(0, command.find(' ') + 1);
+    const std::string tag = TagOf(command);
     std::string words = command.substr(tag.size());
-    const std::string setCall = "set call ";
-    if (words.rfind(setCall, 0) == 0) {
-      const std::string rest = words.substr(setCall.size());
-      const std::size_t blank = rest.find(' ');
-      const std::string id = rest.substr(0, blank);
-      const std::string what = rest.substr(blank + 1);
-      if (what.rfind("status ", 0) == 0) return tag + "CALL " + id + " STATUS " + Upper(what.substr(7));
-      return tag + "CALL " + id + " CONF_ID 5";
+    for (char& c : words) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (words.rfind("SET CALL ", 0) == 0) {
+      const std::string rest = words.substr(9);
+      const std::string id = rest.substr(0, rest.find(' '));
+      const bool status = rest.find(" STATUS ") != std::string::npos;
+      return tag + "CALL " + id + (status ? rest.substr(id.size()) : " CONF_ID 5");
     }
-    if (words == "get currentuserhandle") return tag + "CURRENTUSERHANDLE operator1";
-    if (words.size() > 17 && words.compare(words.size() - 17, 17, " partner_dispname") == 0) return tag + Upper(words.substr(4)) + " Party";
-    return tag + Upper(words);
+    if (words == "GET CURRENTUSERHANDLE") return tag + "CURRENTUSERHANDLE operator1";
+    const std::size_t name = words.find(" PARTNER_DISPNAME");
+    if (name != std::string::npos) return tag + words.substr(4) + " Party";
+    return tag + words;
   }
 
   struct Sent {
     std::uint64_t time;
     std::string text;
-    bool operator==(const Sent& other) const { return time == other.time && text == other.text; }
-    // A failed comparison reads "{5500 ms, "#KALDU set AGC on"}".
-    friend void PrintTo(const Sent& sent, std::ostream* out) {
-      *out << "{" << sent.time << " ms, \"" << sent.text << "\"}";
-    }
   };
   std::vector<Sent> sent;  // delivered commands only
-  Reply reply = Reply::kAtOnce;
+  bool silent = false;     // no reply at all
   // When set and answering non-empty, its line replaces the usual reply ("none": no reply at all).
   std::function<std::string(const std::string&)> override;
 
@@ -137,57 +118,36 @@ class ScriptClient final : public CommandSender {
   Trace& trace_;
 };
 
-class RecordingItems final : public DialogItems {
+// The buttons, the mixer and the call's phase as the engine sets them.
+class Desk final : public DialogItems, public AudioRouting, public CallPhases {
  public:
-  RecordingItems(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
+  Desk(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
   void EnableItem(WindowHandle dialog, int id, bool enable) override {
     dialogs.insert(dialog);
-    trace_.push_back(std::to_string(clock_.now()) + " item " + std::to_string(id) + (enable ? " on" : " off"));
+    Add("item " + std::to_string(id) + (enable ? " on" : " off"));
+  }
+  int SelectRecordSource(const char* source, std::int32_t level) override {
+    return Add(std::string("audio record ") + source + " " + std::to_string(level));
+  }
+  int ApplySpeakerMute(std::uint8_t mute) override { return Add("audio speaker mute " + std::to_string(mute)); }
+  int ApplyMicPlaybackMute(std::uint8_t mute) override { return Add("audio mic playback mute " + std::to_string(mute)); }
+  void PhaseChanged(CallPhase phase) override {
+    static const char* const kNames[] = {"at rest", "call active", "caller on hold", "joined"};
+    Add(std::string("phase ") + kNames[static_cast<int>(phase)]);
   }
   std::set<WindowHandle> dialogs;  // every dialog an item was switched in
 
  private:
-  ScriptClock& clock_;
-  Trace& trace_;
-};
-
-class RecordingRouting final : public AudioRouting {
- public:
-  RecordingRouting(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
-  int SelectRecordSource(const char* source, std::int32_t level) override {
-    Add(std::string("record ") + source + " " + std::to_string(level));
+  int Add(const std::string& what) {
+    trace_.push_back(std::to_string(clock_.now()) + " " + what);
     return 1;
   }
-  int ApplySpeakerMute(std::uint8_t mute) override {
-    Add("speaker mute " + std::to_string(mute));
-    return 1;
-  }
-  int ApplyMicPlaybackMute(std::uint8_t mute) override {
-    Add("mic playback mute " + std::to_string(mute));
-    return 1;
-  }
-
- private:
-  void Add(const std::string& what) { trace_.push_back(std::to_string(clock_.now()) + " audio " + what); }
-  ScriptClock& clock_;
-  Trace& trace_;
-};
-
-class RecordingPhases final : public CallPhases {
- public:
-  RecordingPhases(ScriptClock& clock, Trace& trace) : clock_(clock), trace_(trace) {}
-  void PhaseChanged(CallPhase phase) override {
-    static const char* const kNames[] = {"at rest", "call active", "caller on hold", "joined"};
-    trace_.push_back(std::to_string(clock_.now()) + " phase " + kNames[static_cast<int>(phase)]);
-  }
-
- private:
   ScriptClock& clock_;
   Trace& trace_;
 };
 
 // One scenario: the board starts attached (API window 7) with the main window 42, the script is
-// written with At/Line/Status/Press, and Run lets the engine go until a virtual time.
+// written with At/Line/Status and the presses, and Run lets the engine go until a virtual time.
 struct Scenario {
   static constexpr WindowHandle kMainWindow = 42;
 
@@ -204,55 +164,26 @@ struct Scenario {
   void Status(std::uint64_t time, const std::string& id, const std::string& status) {
     Line(time, "CALL " + id + " STATUS " + status);
   }
-  void Hold(std::uint64_t time) {
-    At(time, [this] { OnHold(board, items); });
-  }
-  void Transfer(std::uint64_t time) {
-    At(time, [this] { OnTransfer(board); });
-  }
-  void Return(std::uint64_t time) {
-    At(time, [this] { OnReturn(board); });
-  }
-  void BlindTransfer(std::uint64_t time) {
-    At(time, [this] { OnBlindTransfer(board); });
-  }
+  void Hold(std::uint64_t time) { At(time, [this] { OnHold(board, desk); }); }
+  void Transfer(std::uint64_t time) { At(time, [this] { OnTransfer(board); }); }
+  void Return(std::uint64_t time) { At(time, [this] { OnReturn(board); }); }
+  void BlindTransfer(std::uint64_t time) { At(time, [this] { OnBlindTransfer(board); }); }
 
-  // From start-up (or from where RunUntil left it) until `until` (virtual ms).
   void Run(std::uint64_t until) {
     clock.SetLimit(until, [this] { engine.RequestStop(); });
     clock.RunDue();
-    if (!started_) {
-      started_ = true;
-      engine.RunTransferEngine();
-      return;
-    }
-    while (!engine.StopRequested() && engine.State() != EngineState::kStopped) engine.Step();
-  }
-  // Runs on (or from start-up) until the engine enters `state`; false if the limit came first.
-  bool RunUntil(EngineState state, std::uint64_t limit) {
-    clock.SetLimit(limit, [this] { engine.RequestStop(); });
-    clock.RunDue();
-    if (!started_) {
-      started_ = true;
-      if (!engine.StartUp()) return false;
-    }
-    return engine.RunUntil(state) == state;
+    engine.RunTransferEngine();
   }
 
-  // The trace entries that contain `part`.
-  Trace Only(const std::string& part) const {
+  Trace Only(const std::string& part) const {  // the trace entries that contain `part`
     Trace out;
-    for (const auto& entry : trace) {
-      if (entry.find(part) != std::string::npos) out.push_back(entry);
-    }
+    for (const auto& entry : trace) if (entry.find(part) != std::string::npos) out.push_back(entry);
     return out;
   }
-  // Delivered commands from `from` on, text only.
+  // Delivered commands from `from` on, each after its time: "5500 #KALDU5 set AGC on".
   std::vector<std::string> CommandsFrom(std::uint64_t from) const {
     std::vector<std::string> out;
-    for (const auto& sent : client.sent) {
-      if (sent.time >= from) out.push_back(sent.text);
-    }
+    for (const auto& sent : client.sent) if (sent.time >= from) out.push_back(std::to_string(sent.time) + " " + sent.text);
     return out;
   }
 
@@ -260,14 +191,9 @@ struct Scenario {
   CallBoard board;
   ScriptClock clock;
   ScriptClient client{board, clock, trace};
-  RecordingItems items{clock, trace};
-  RecordingRouting routing{clock, trace};
+  Desk desk{clock, trace};
   test::RecordingLog log;
-  RecordingPhases phases{clock, trace};
-  TransferEngine engine{board, client, clock, items, routing, log, phases};
-
- private:
-  bool started_ = false;
+  TransferEngine engine{board, client, clock, desk, desk, log, desk};
 };
 
 }  // namespace testing_engine

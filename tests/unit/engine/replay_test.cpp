@@ -40,6 +40,16 @@ TEST(Replay, EachTranscriptHasItsOutcome) {
   std::unique_ptr<Scenario> s;
   std::uint64_t last = 0;
   int played = 0;
+  const auto play = [&s, &last](const std::string& timed) {
+    const std::string line = timed.substr(timed.find(' ') + 1);
+    last = std::stoull(timed);
+    if (line == "press hold" || line == "press transfer") (line == "press hold" ? s->Hold(last) : s->Transfer(last));
+    s->At(last, [board = &s->board, line] {  // as the link takes it: decoded, then parsed
+      test::FakeCodePage codePage;
+      std::unique_ptr<char[]> local;
+      if (line.rfind("press ", 0) != 0 && Utf8ToLocal(codePage, line.c_str(), local)) ParseNotification(*board, local.get());
+    });
+  };
   while (std::getline(file, row)) {
     if (row.rfind("== ", 0) == 0) {
       name = row.substr(3), s = std::make_unique<Scenario>(), replies.clear(), last = 0;
@@ -54,15 +64,12 @@ TEST(Replay, EachTranscriptHasItsOutcome) {
       s->Run(last + 4000);
       ExpectOutcome(*s, row.substr(3), last);
       ++played;
+    } else if (row == "caller answered" || row == "caller held" || row == "dial placed") {
+      const char* const steps[] = {"2500 CALL 202 STATUS RINGING", "4500 CALL 202 STATUS INPROGRESS", "6050 press hold",
+                                   "9000 CALL 208 STATUS UNPLACED", "9000 CALL 208 STATUS ROUTING"};
+      for (int i = 0; i < (row == "dial placed" ? 5 : row == "caller held" ? 3 : 2); ++i) play(steps[i]);
     } else if (!row.empty() && std::isdigit(static_cast<unsigned char>(row[0]))) {
-      const std::string line = row.substr(row.find(' ') + 1);
-      last = std::stoull(row);
-      if (line == "press hold" || line == "press transfer") (line == "press hold" ? s->Hold(last) : s->Transfer(last));
-      s->At(last, [board = &s->board, line] {  // as the link takes it: decoded, then parsed
-        test::FakeCodePage codePage;
-        std::unique_ptr<char[]> local;
-        if (line.rfind("press ", 0) != 0 && Utf8ToLocal(codePage, line.c_str(), local)) ParseNotification(*board, local.get());
-      });
+      play(row);
     }
   }
   EXPECT_GE(played, 20);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "fake_code_page.h"
 #include "link/partner_name.h"
@@ -19,46 +20,31 @@ std::unique_ptr<char[]> Exact(const std::string& bytes) {
   return block;
 }
 
-struct DecodeRow {
-  const char* name;
-  std::string bytes;
-  std::u16string units;
-};
-
-TEST(Utf8ToUtf16, DecodesWellFormedUtf8) {
-  const DecodeRow rows[] = {
-      {"ascii", "A", u"A"},
-      {"two bytes", "\xC3\xA9", u"\u00E9"},
-      {"three bytes", "\xE2\x82\xAC", u"\u20AC"},
-      {"four bytes at the end", "CALL 5 STATUS \xF0\x9F\x98\x80",
-       u"CALL 5 STATUS " + std::u16string{char16_t{0xD83D}, char16_t{0xDE00}}},
-      {"highest code point", "\xF4\x8F\xBF\xBF", std::u16string{char16_t{0xDBFF}, char16_t{0xDFFF}}},
-      {"last before the surrogates", "\xED\x9F\xBF", std::u16string(1, char16_t{0xD7FF})},
-      {"empty", "", u""},
+// Well-formed UTF-8 decodes, a four-byte character to its surrogate pair (at a line's end too). What is
+// not UTF-8 is refused whole, never decoded in part: a sequence the terminating zero cuts short (nothing
+// past the zero is read), and forms that would let other bytes read as letters.
+TEST(Utf8ToUtf16, DecodesOnlyWellFormedUtf8) {
+  const std::pair<std::string, std::u16string> decoded[] = {
+      {"A", u"A"}, {"\xC3\xA9", u"\u00E9"}, {"\xE2\x82\xAC", u"\u20AC"}, {"", u""},
+      {"\xED\x9F\xBF", u"\xD7FF"}, {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"},  // last before the surrogates, highest
+      {"CALL 5 STATUS \xF0\x9F\x98\x80", u"CALL 5 STATUS \xD83D\xDE00"},
   };
-  for (const DecodeRow& row : rows) {
+  for (const auto& [bytes, want] : decoded) {
     std::u16string units = u"stale";
-    const auto input = Exact(row.bytes);
-    EXPECT_TRUE(Utf8ToUtf16(input.get(), units)) << row.name;
-    EXPECT_EQ(units, row.units) << row.name;
+    EXPECT_TRUE(Utf8ToUtf16(Exact(bytes).get(), units)) << ::testing::PrintToString(bytes);
+    EXPECT_EQ(units, want) << ::testing::PrintToString(bytes);
   }
-}
-
-// What is not UTF-8 is refused whole, never decoded in part: a sequence the terminating zero cuts short
-// (nothing past the zero is read), and forms that would let other bytes read as letters.
-TEST(Utf8ToUtf16, RefusesWhatIsNotUtf8) {
-  const char* const rows[] = {
+  const char* const refused[] = {
       "\xC3", "CALL 1 STATUS RINGING\xC3", "A\xE2\x82", "A\xE2", "\xF0\x9F", "\x80",  // cut short
       "\xC1\x83\xC1\x81LL 23 STATUS RINGING",                                     // over-long "CA"
       "\xC0\x80\x41", "\xE0\x81\x81", "\xF0\x80\x81\x81",                          // over-long forms
       "\xED\xA0\xBD", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",                     // surrogate, > U+10FFFF
       "\x80\x41", "\xC3\x29", "\xE2\x82\x41",                                       // stray or missing continuation
   };
-  for (const char* bytes : rows) {
+  for (const char* bytes : refused) {
     std::u16string units = u"stale";
-    const auto input = Exact(bytes);
-    EXPECT_FALSE(Utf8ToUtf16(input.get(), units)) << ::testing::PrintToString(std::string(bytes));
-    EXPECT_TRUE(units.empty()) << bytes;
+    EXPECT_FALSE(Utf8ToUtf16(Exact(bytes).get(), units)) << ::testing::PrintToString(std::string(bytes));
+    EXPECT_TRUE(units.empty()) << ::testing::PrintToString(std::string(bytes));
   }
 }
 
@@ -67,55 +53,11 @@ TEST(Utf16ToUtf8, EncodesEachUnitByItself) {
     std::u16string units;
     std::string bytes;
   } rows[] = {
-      {u"A", "A"},
-      {std::u16string(1, char16_t{0x00E9}), "\xC3\xA9"},
-      {std::u16string(1, char16_t{0x07FF}), "\xDF\xBF"},
-      {std::u16string(1, char16_t{0x0800}), "\xE0\xA0\x80"},
-      {std::u16string(1, char16_t{0x20AC}), "\xE2\x82\xAC"},
-      {std::u16string(1, char16_t{0xFFFF}), "\xEF\xBF\xBF"},
+      {u"A", "A"}, {u"\u00E9", "\xC3\xA9"}, {u"\u07FF", "\xDF\xBF"}, {u"\u0800", "\xE0\xA0\x80"},
+      {u"\u20AC", "\xE2\x82\xAC"}, {u"\uFFFF", "\xEF\xBF\xBF"}, {u"", ""},
       {std::u16string{char16_t{0xD83D}, char16_t{0xDE00}}, "\xED\xA0\xBD\xED\xB8\x80"},
-      {u"", ""},
   };
   for (const auto& row : rows) EXPECT_EQ(Utf16ToUtf8(row.units.c_str()), row.bytes);
-}
-
-TEST(AnsiToUtf8, AsciiCommandPassesUnchanged) {
-  test::FakeCodePage codePage;
-  std::string utf8;
-  ASSERT_TRUE(AnsiToUtf8(codePage, "#KALDU set call 1234 join_conference 1240", utf8));
-  EXPECT_EQ(utf8, "#KALDU set call 1234 join_conference 1240");
-  ASSERT_TRUE(AnsiToUtf8(codePage, "caf\xE9", utf8));
-  EXPECT_EQ(utf8, "caf\xC3\xA9");
-}
-
-TEST(AnsiToUtf8, FailsWithNoText) {
-  struct Row {
-    const char* name;
-    const char* text;
-    int measure;
-    int convert;
-  };
-  const Row rows[] = {
-      {"empty text", "", -1, -1},
-      {"no text", nullptr, -1, -1},
-      {"measuring call answers 0", "abc", 0, -1},
-      {"converting call answers another count", "abc", -1, 2},
-  };
-  for (const Row& row : rows) {
-    test::FakeCodePage codePage;
-    codePage.measureAnswer = row.measure;
-    codePage.convertAnswer = row.convert;
-    std::string utf8 = "stale";
-    EXPECT_FALSE(AnsiToUtf8(codePage, row.text, utf8)) << row.name;
-    EXPECT_TRUE(utf8.empty()) << row.name;
-  }
-}
-
-TEST(Utf8ToLocal, ConvertsThroughTheCodePage) {
-  test::FakeCodePage codePage;
-  std::unique_ptr<char[]> local;
-  ASSERT_TRUE(Utf8ToLocal(codePage, "CALL 5 STATUS caf\xC3\xA9", local));
-  EXPECT_STREQ(local.get(), "CALL 5 STATUS caf\xE9");
 }
 
 // A far end's name: nothing in it may change the layout around it, and it is cut between characters.
@@ -150,13 +92,14 @@ TEST(CodePageFlags, NoneForUtf8AndGb18030TodaysElsewhere) {
   }
 }
 
+// Each way a conversion fails leaves no text; a received text's failure is told on standard error.
 TEST(Utf8ToLocal, ReportsEachFailureOnStandardError) {
   struct Row {
     const char* name;
-    std::string text;
+    const char* text;
     int measure;
     int convert;
-    const char* message;
+    const char* message;  // nullptr: the row converts a command (AnsiToUtf8), which tells nothing
   };
   const Row rows[] = {
       {"measuring call answers 0", "abc", 0, -1, "Unicode translation error 1113\n"},
@@ -164,19 +107,30 @@ TEST(Utf8ToLocal, ReportsEachFailureOnStandardError) {
       {"lone lead byte at the end", "CALL 5 STATUS RINGING\xE2\x82", -1, -1,
        "Incomplete UTF8 sequence at the end of a string\n"},
       {"over-long letters", "\xC1\x83\xC1\x81LL 23 STATUS RINGING", -1, -1, "Invalid UTF8 sequence in a string\n"},
+      {"command: empty text", "", -1, -1, nullptr},
+      {"command: no text", nullptr, -1, -1, nullptr},
+      {"command: measuring call answers 0", "abc", 0, -1, nullptr},
+      {"command: converting call answers another count", "abc", -1, 2, nullptr},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     test::FakeCodePage codePage;
     codePage.measureAnswer = row.measure;
     codePage.convertAnswer = row.convert;
     codePage.error = 1113;
+    if (row.message == nullptr) {
+      std::string utf8 = "stale";
+      EXPECT_FALSE(AnsiToUtf8(codePage, row.text, utf8));
+      EXPECT_TRUE(utf8.empty());
+      continue;
+    }
     std::unique_ptr<char[]> local(new char[6]{"stale"});
     const auto input = Exact(row.text);
     testing::internal::CaptureStderr();
     const bool converted = Utf8ToLocal(codePage, input.get(), local);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), row.message) << row.name;
-    EXPECT_FALSE(converted) << row.name;
-    EXPECT_EQ(local, nullptr) << row.name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), row.message);
+    EXPECT_FALSE(converted);
+    EXPECT_EQ(local, nullptr);
   }
 }
 
