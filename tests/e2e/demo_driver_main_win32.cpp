@@ -48,30 +48,28 @@ BOOL CALLBACK ListWindow(HWND window, LPARAM param) {
   return TRUE;
 }
 
-// Written whole under another name first, so a reader never sees half a list.
-int ListWindows(const std::wstring& file) {
+// Writes FILE whole under another name first, so a reader never sees half of it; 0 when done.
+template <typename Write>
+int WriteWhole(const std::wstring& file, Write&& write) {
   const std::wstring partial = file + L".part";
   FILE* out = _wfopen(partial.c_str(), L"wb");
   if (out == nullptr) return 1;
-  EnumWindows(ListWindow, reinterpret_cast<LPARAM>(out));
+  write(out);
   std::fclose(out);
   return MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }
 
 // Wine's taskbar draws the notification area's icons itself, right-aligned, one small-icon square with a
 // two-pixel margin each: the first icon added sits at the taskbar's right end. Its centre goes to FILE as
-// "x y" in the desktop's coordinates, written whole under another name first.
+// "x y" in the desktop's coordinates.
 int WriteTraySlot(const std::wstring& file) {
   HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
   RECT bar{};
   if (taskbar == nullptr || !IsWindowVisible(taskbar) || !GetWindowRect(taskbar, &bar)) return 1;
   const int slot = GetSystemMetrics(SM_CXSMICON) + 4;
-  const std::wstring partial = file + L".part";
-  FILE* out = _wfopen(partial.c_str(), L"wb");
-  if (out == nullptr) return 1;
-  std::fprintf(out, "%ld %ld\n", static_cast<long>(bar.right - slot / 2), static_cast<long>((bar.top + bar.bottom) / 2));
-  std::fclose(out);
-  return MoveFileExW(partial.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+  return WriteWhole(file, [&](FILE* out) {
+    std::fprintf(out, "%ld %ld\n", static_cast<long>(bar.right - slot / 2), static_cast<long>((bar.top + bar.bottom) / 2));
+  });
 }
 
 int Play(bool keepRunning, std::wstring workDir) {
@@ -95,19 +93,22 @@ int Play(bool keepRunning, std::wstring workDir) {
   }
   Say("Halvane runs (process id " + std::to_string(halvane.Pid()) + ")");
 
-  halvane::e2e::TransferOptions options;
+  halvane::e2e::ScriptOptions options;
   int step = 0;
   options.onStep = [&step](const std::string& name) { Say("step " + std::to_string(++step) + ": " + name); };
-  const halvane::e2e::TransferResult result = halvane::e2e::PlayAttendedTransfer(halvane, client, options);
+  halvane::e2e::LogCursor log(halvane);
+  halvane::e2e::CallScript script(halvane, client, log, options);
+  ::testing::AssertionResult played = script.WaitingForCall();
+  if (played) played = script.Play(halvane::e2e::Cycle::kTransfer);
 
   Say("commands the client received:");
   for (const std::string& command : client.Commands()) std::printf("  %s\n", command.c_str());
   Say("session log: " + Narrow(halvane.LogPath()));
-  if (!result.completed) {
-    Say("transfer FAILED at \"" + result.failedStep + "\": " + result.detail);
+  if (!played) {
+    Say("transfer FAILED: " + std::string(played.message()));
     return 1;
   }
-  Say("transfer completed: call " + result.firstCall + " joined with call " + result.secondCall +
+  Say("transfer completed: call " + script.FirstCall() + " joined with call " + script.SecondCall() +
       ", conference ended");
 
   if (keepRunning) {
@@ -130,7 +131,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--keep-running") == 0) {
       keepRunning = true;
     } else if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc) {
-      return ListWindows(Widen(argv[i + 1]));
+      return WriteWhole(Widen(argv[i + 1]), [](FILE* out) { EnumWindows(ListWindow, reinterpret_cast<LPARAM>(out)); });
     } else if (std::strcmp(argv[i], "--tray-slot") == 0 && i + 1 < argc) {
       return WriteTraySlot(Widen(argv[i + 1]));
     } else if (std::strcmp(argv[i], "--status") == 0 && i + 1 < argc) {

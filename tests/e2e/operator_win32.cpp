@@ -1,7 +1,12 @@
 #include "operator_win32.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <iterator>
@@ -269,13 +274,13 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+}  // namespace
+
 std::int64_t PerformanceCounter() {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   return now.QuadPart;
 }
-
-}  // namespace
 
 // Fails the step with what `expr` reports.
 #define HALVANE_STEP(expr)                   \
@@ -292,7 +297,7 @@ void CallScript::Step(const std::string& name) {
 void CallScript::Before(Move move) {
   if (options_.beforeMove) {
     options_.beforeMove(move);
-  } else if (move != Move::kAnswer && move != Move::kHangUp) {
+  } else if (move != Move::kRing && move != Move::kAnswer && move != Move::kHangUp) {
     AwaitReaction();
   }
   moveMark_ = client_->Transcript().size();
@@ -301,9 +306,9 @@ void CallScript::Before(Move move) {
 
 template <typename Predicate>
 AssertionResult CallScript::Until(Predicate&& predicate, const std::string& what) {
-  if (WaitUntil(predicate, options_.stepDeadline, what)) return AssertionSuccess();
+  if (WaitUntil(predicate, kStepDeadline, what)) return AssertionSuccess();
   AssertionResult failed = AssertionFailure();
-  failed << "gave up after " << options_.stepDeadline.count() << " ms waiting for " << what << "; buttons "
+  failed << "gave up after " << kStepDeadline.count() << " ms waiting for " << what << "; buttons "
          << halvane_.ButtonPattern() << "; Halvane " << (halvane_.Running() ? "running" : "ended") << "; last commands:";
   const std::vector<std::string> commands = client_->UnnumberedCommands();
   for (std::size_t i = commands.size() > 4 ? commands.size() - 4 : 0; i < commands.size(); ++i) {
@@ -326,13 +331,14 @@ AssertionResult CallScript::CommandSince(const std::string& words, std::size_t m
 
 AssertionResult CallScript::Logs(std::initializer_list<const char*> lines) {
   for (const char* line : lines) {
-    AssertionResult seen = log_.Expect(line, options_.stepDeadline);
+    AssertionResult seen = log_.Expect(line, kStepDeadline);
     if (!seen) return seen << "\n(Halvane " << (halvane_.Running() ? "running" : "ended") << ")";
   }
   return AssertionSuccess();
 }
 
 AssertionResult CallScript::Hook(const std::string& step, const std::function<std::string()>& hook) {
+  if (!hook) return AssertionSuccess();
   Step(step);
   const std::string failure = hook();
   // Whatever the hook made Halvane write is the hook's: the next step reads on from here.
@@ -341,35 +347,40 @@ AssertionResult CallScript::Hook(const std::string& step, const std::function<st
   return AssertionFailure() << failure;
 }
 
-AssertionResult CallScript::Operate(int button) {
+std::string CallScript::Operate(int button) {
   const bool hold = button == kIdHold;
   const bool transfer = button == kIdTransfer;
-  std::string failure;
   switch (button == kIdBlindTransfer ? Via::kButtons : options_.via) {
     case Via::kButtons:
-      if (!halvane_.Press(button)) failure = "the main window did not take the press";
-      break;
+      return halvane_.Press(button) ? "" : "the main window did not take the press";
     case Via::kTrayMenu:
-      if (!halvane_.MenuCommand(hold ? kIdMenuHold : transfer ? kIdMenuTransfer : kIdMenuReturn)) {
-        failure = "the main window did not take the tray menu's command";
-      }
-      break;
+      return halvane_.MenuCommand(hold ? kIdMenuHold : transfer ? kIdMenuTransfer : kIdMenuReturn)
+                 ? ""
+                 : "the main window did not take the tray menu's command";
     case Via::kPopupMenu:  // the popup's items in order: Hold, Return, Transfer
-      failure = halvane_.UsePopupMenu(hold ? 1 : transfer ? 3 : 2);
-      break;
+      return halvane_.UsePopupMenu(hold ? 1 : transfer ? 3 : 2);
     case Via::kKeys:
-      if (!PressChord({VK_CONTROL, VK_MENU, static_cast<WORD>(hold ? 'H' : transfer ? 'T' : 'R')})) {
-        failure = "the key chord could not be typed";
-      }
-      break;
+      return PressChord({VK_CONTROL, VK_MENU, static_cast<WORD>(hold ? 'H' : transfer ? 'T' : 'R')})
+                 ? ""
+                 : "the key chord could not be typed";
   }
-  if (failure.empty()) return AssertionSuccess();
-  return AssertionFailure() << failure;
+  return "no way to operate";
 }
 
 std::string CallScript::Presses(const std::string& item) const {
   const char* via[] = {"", " in the tray menu", " in the popup menu", " with its key"};
   return "the operator presses " + item + via[static_cast<int>(options_.via)];
+}
+
+AssertionResult CallScript::Act(const std::string& name, Move move, const std::function<std::string()>& act,
+                                const std::vector<std::string>& commands, std::initializer_list<const char*> lines) {
+  Step(name);
+  Before(move);
+  const std::size_t mark = Commands();
+  const std::string failure = act();
+  if (!failure.empty()) return AssertionFailure() << failure;
+  for (const std::string& command : commands) HALVANE_STEP(CommandSince(command, mark));
+  return Logs(lines);
 }
 
 AssertionResult CallScript::WaitingForCall() {
@@ -380,111 +391,93 @@ AssertionResult CallScript::WaitingForCall() {
   return AssertionSuccess();
 }
 
+AssertionResult CallScript::Ring() {
+  return Act("the incoming call from " + options_.caller + " rings", Move::kRing, [&] {
+    first_ = client_->IncomingCall(options_.caller);
+    return first_.empty() ? "the client did not make the incoming call" : "";
+  }, {}, {logline::kRings});
+}
+
 AssertionResult CallScript::RingAndAnswer() {
-  Step("the incoming call from " + options_.caller + " rings");
-  first_ = client_->IncomingCall(options_.caller);
-  if (first_.empty()) return AssertionFailure() << "the client did not make the incoming call";
-  HALVANE_STEP(Logs({logline::kRings}));
-  Step("the operator answers call " + first_ + " in the client");
-  Before(Move::kAnswer);
-  if (!client_->OperatorAnswers(first_)) return AssertionFailure() << "the client refused the answer";
-  return Logs({logline::kAnswer, logline::kWaitHold});
+  HALVANE_STEP(Ring());
+  return Act("the operator answers call " + first_ + " in the client", Move::kAnswer,
+             [&] { return client_->OperatorAnswers(first_) ? "" : "the client refused the answer"; }, {},
+             {logline::kAnswer, logline::kWaitHold});
 }
 
 AssertionResult CallScript::Hold() {
-  Step(Presses("Hold"));
-  Before(Move::kHold);
-  const std::size_t mark = Commands();
-  HALVANE_STEP(Operate(kIdHold));
-  HALVANE_STEP(CommandSince("set call " + first_ + " status onhold", mark));
-  HALVANE_STEP(CommandSince("open contacts", mark));
-  return Logs({logline::kHold, logline::kWaitSecondCall});
+  return Act(Presses("Hold"), Move::kHold, [&] { return Operate(kIdHold); },
+             {"set call " + first_ + " status onhold", "open contacts"}, {logline::kHold, logline::kWaitSecondCall});
 }
 
 AssertionResult CallScript::DialSecond() {
-  Step("the operator dials " + options_.secondParty + " in the client");
-  Before(Move::kDial);
-  second_ = client_->OperatorDials(options_.secondParty);
-  if (second_.empty()) return AssertionFailure() << "the client did not place the second call";
-  return Logs({logline::kWaitSecondResponse});
+  return Act("the operator dials " + options_.secondParty + " in the client", Move::kDial, [&] {
+    second_ = client_->OperatorDials(options_.secondParty);
+    return second_.empty() ? "the client did not place the second call" : "";
+  }, {}, {logline::kWaitSecondResponse});
 }
 
 AssertionResult CallScript::SecondAnswers() {
-  Step(options_.secondParty + " answers call " + second_);
-  Before(Move::kFarEndAnswers);
-  if (!client_->FarEndAnswers(second_)) return AssertionFailure() << "the client refused the far end's answer";
-  return Logs({logline::kWaitTransfer});
+  return Act(options_.secondParty + " answers call " + second_, Move::kFarEndAnswers,
+             [&] { return client_->FarEndAnswers(second_) ? "" : "the client refused the far end's answer"; }, {},
+             {logline::kWaitTransfer});
 }
 
 AssertionResult CallScript::SecondRefuses() {
-  Step(options_.secondParty + " refuses call " + second_);
-  Before(Move::kFarEndRefuses);
-  if (!client_->FarEndRefuses(second_)) return AssertionFailure() << "the client could not refuse " << second_;
-  return Logs({logline::kWaitSecondCall});
+  return Act(options_.secondParty + " refuses call " + second_, Move::kFarEndRefuses,
+             [&] { return client_->FarEndRefuses(second_) ? "" : "the client could not refuse the call"; }, {},
+             {logline::kWaitSecondCall});
 }
 
 AssertionResult CallScript::Joined(std::size_t commandMark) {
   HALVANE_STEP(CommandSince("set call " + first_ + " join_conference " + second_, commandMark));
   HALVANE_STEP(CommandSince("set AGC off", commandMark));
   // The whole pattern: the engine switches the three items one after another.
-  HALVANE_STEP(Until(
-      [&] {
-        return !halvane_.ItemEnabled(kIdTransfer) && !halvane_.ItemEnabled(kIdReturn) &&
-               !halvane_.ItemEnabled(kIdBlindTransfer);
-      },
-      "the conference's buttons (Transfer, Return and Blind Transfer disabled)"));
+  HALVANE_STEP(Until([&] { return halvane_.ButtonPattern() == "Hold- Return- Transfer- Blind-"; },
+                     "the conference's buttons (Transfer, Return and Blind Transfer disabled)"));
   HALVANE_STEP(Logs({logline::kTransferred}));
   // The two parties are talking once the client has resumed the held caller.
   return Until([&] { return client_->CallStatus(first_) == "INPROGRESS"; }, "the held caller resumed in the conference");
 }
 
 AssertionResult CallScript::Transfer(bool blind) {
-  Step(blind ? "the operator presses Blind Transfer" : Presses("Transfer"));
-  Before(Move::kTransfer);
   const std::size_t mark = Commands();
-  HALVANE_STEP(Operate(blind ? kIdBlindTransfer : kIdTransfer));
+  HALVANE_STEP(Act(blind ? "the operator presses Blind Transfer" : Presses("Transfer"), Move::kTransfer,
+                   [&] { return Operate(blind ? kIdBlindTransfer : kIdTransfer); }, {}, {}));
   return Joined(mark);
 }
 
 AssertionResult CallScript::BlindBeforeAnswer() {
-  Step("the operator presses Blind Transfer while " + second_ + " rings");
-  Before(Move::kTransfer);
   const std::size_t mark = Commands();
-  HALVANE_STEP(Operate(kIdBlindTransfer));
-  Step(options_.secondParty + " answers call " + second_);
-  Before(Move::kFarEndAnswers);
-  if (!client_->FarEndAnswers(second_)) return AssertionFailure() << "the client refused the far end's answer";
+  HALVANE_STEP(Act("the operator presses Blind Transfer while " + second_ + " rings", Move::kTransfer,
+                   [&] { return Operate(kIdBlindTransfer); }, {}, {}));
+  HALVANE_STEP(Act(options_.secondParty + " answers call " + second_, Move::kFarEndAnswers,
+                   [&] { return client_->FarEndAnswers(second_) ? "" : "the client refused the far end's answer"; },
+                   {}, {}));
   return Joined(mark);
 }
 
+AssertionResult CallScript::HangsUp(const std::string& name, const std::string& call,
+                                    const std::vector<std::string>& commands, std::initializer_list<const char*> lines) {
+  return Act(name, Move::kHangUp,
+             [&] { return client_->FarEndHangsUp(call) ? "" : "the client could not end call " + call; }, commands,
+             lines);
+}
+
 AssertionResult CallScript::ConferenceEnds(bool callerLeaves) {
-  const std::string& leaving = callerLeaves ? first_ : second_;
-  const std::string& staying = callerLeaves ? second_ : first_;
-  Step((callerLeaves ? options_.caller : options_.secondParty) + " hangs up; Halvane ends the conference");
-  Before(Move::kHangUp);
-  const std::size_t mark = Commands();
-  if (!client_->FarEndHangsUp(leaving)) return AssertionFailure() << "the client could not end call " << leaving;
-  HALVANE_STEP(CommandSince("set call " + staying + " status finished", mark));
-  HALVANE_STEP(CommandSince("minimize", mark));
-  HALVANE_STEP(Logs({logline::kFinished, logline::kWaitIncoming}));
+  HALVANE_STEP(HangsUp((callerLeaves ? options_.caller : options_.secondParty) + " hangs up; Halvane ends the conference",
+                       callerLeaves ? first_ : second_,
+                       {"set call " + (callerLeaves ? second_ : first_) + " status finished", "minimize"},
+                       {logline::kFinished, logline::kWaitIncoming}));
   return Until([&] { return halvane_.ItemEnabled(kIdHold); }, "Hold enabled for the next call");
 }
 
 AssertionResult CallScript::ReturnToCaller() {
-  Step(Presses("Return"));
-  Before(Move::kReturn);
-  const std::size_t mark = Commands();
-  HALVANE_STEP(Operate(kIdReturn));
-  HALVANE_STEP(CommandSince("set call " + first_ + " status inprogress", mark));
-  return Logs({logline::kReturn, logline::kResume, logline::kWaitHold});
+  return Act(Presses("Return"), Move::kReturn, [&] { return Operate(kIdReturn); },
+             {"set call " + first_ + " status inprogress"}, {logline::kReturn, logline::kResume, logline::kWaitHold});
 }
 
-AssertionResult CallScript::CallerHangsUp() {
-  Step(options_.caller + " hangs up");
-  Before(Move::kHangUp);
-  if (!client_->FarEndHangsUp(first_)) return AssertionFailure() << "the client could not end call " << first_;
-  return Logs({logline::kWaitIncoming});
-}
+AssertionResult CallScript::CallerHangsUp() { return HangsUp(options_.caller + " hangs up", first_, {}, {logline::kWaitIncoming}); }
 
 AssertionResult CallScript::NoCallsLeft() const {
   // Halvane's last hang-up is answered after the log line that ends its cycle.
@@ -500,26 +493,23 @@ AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
   options_.via = useTrayMenu ? Via::kTrayMenu : via;
   const auto run = [&]() -> AssertionResult {
     if (cycle == Cycle::kMissed) {
-      Step("the incoming call from " + options_.caller + " rings out");
-      first_ = client_->IncomingCall(options_.caller);
-      HALVANE_STEP(Logs({logline::kRings}));
-      if (!client_->Missed(first_)) return AssertionFailure() << "the client could not miss call " << first_;
-      return Logs({logline::kWaitIncoming});
+      HALVANE_STEP(Ring());
+      return Act("the call rings out", Move::kHangUp,
+                 [&] { return client_->Missed(first_) ? "" : "the client could not miss call " + first_; }, {},
+                 {logline::kWaitIncoming});
     }
     HALVANE_STEP(RingAndAnswer());
-    if (cycle == Cycle::kDialWithoutHold) {
-      HALVANE_STEP(DialSecond());
-      HALVANE_STEP(SecondAnswers());
-      HALVANE_STEP(Transfer(false));
-      return ConferenceEnds();
-    }
-    HALVANE_STEP(Hold());
+    if (cycle != Cycle::kDialWithoutHold) HALVANE_STEP(Hold());
     switch (cycle) {
       case Cycle::kTransfer:
       case Cycle::kBlindTransfer:
+      case Cycle::kDialWithoutHold:
+        HALVANE_STEP(Hook("before the dial", options_.beforeDial));
         HALVANE_STEP(DialSecond());
+        HALVANE_STEP(Hook("while the second call rings", options_.whileSecondRings));
         HALVANE_STEP(SecondAnswers());
         HALVANE_STEP(Transfer(cycle == Cycle::kBlindTransfer));
+        HALVANE_STEP(Hook("during the conference", options_.duringConference));
         return ConferenceEnds();
       case Cycle::kRefusedReturn:
         HALVANE_STEP(DialSecond());
@@ -533,27 +523,21 @@ AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
         HALVANE_STEP(DialSecond());
         HALVANE_STEP(SecondAnswers());
         client_->RefuseNextJoin();
-        Step("the operator presses Transfer; the client refuses the join");
-        Before(Move::kTransfer);
-        HALVANE_STEP(Operate(kIdTransfer));
-        HALVANE_STEP(Logs({logline::kJoinRefused}));
-        Step(options_.secondParty + " hangs up");
-        if (!client_->FarEndHangsUp(second_)) return AssertionFailure() << "the client could not end call " << second_;
-        HALVANE_STEP(Logs({logline::kWaitSecondCall}));
+        HALVANE_STEP(Act("the operator presses Transfer; the client refuses the join", Move::kTransfer,
+                         [&] { return Operate(kIdTransfer); }, {}, {logline::kJoinRefused}));
+        HALVANE_STEP(HangsUp(options_.secondParty + " hangs up", second_, {}, {logline::kWaitSecondCall}));
         HALVANE_STEP(ReturnToCaller());
         return CallerHangsUp();
       case Cycle::kCallerLeavesDial:
         HALVANE_STEP(DialSecond());
         return CallerHangsUp();
-      case Cycle::kReturnWhileRings: {
+      case Cycle::kReturnWhileRings:
         HALVANE_STEP(DialSecond());
-        const std::size_t mark = Commands();
-        HALVANE_STEP(ReturnToCaller());
-        HALVANE_STEP(CommandSince("set call " + second_ + " status finished", mark));
+        HALVANE_STEP(Act(Presses("Return"), Move::kReturn, [&] { return Operate(kIdReturn); },
+                         {"set call " + first_ + " status inprogress", "set call " + second_ + " status finished"},
+                         {logline::kReturn, logline::kResume, logline::kWaitHold}));
         return CallerHangsUp();
-      }
       case Cycle::kMissed:
-      case Cycle::kDialWithoutHold:
         break;
     }
     return AssertionSuccess();
@@ -566,43 +550,9 @@ AssertionResult CallScript::Play(Cycle cycle, bool useTrayMenu) {
 
 #undef HALVANE_STEP
 
-TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator& client,
-                                    const TransferOptions& options) {
-  TransferResult result;
-  LogCursor log(halvane);
-  CallScript play(halvane, client, log, options);
-  const auto hook = [&](const char* step, const std::function<std::string()>& then) {
-    return then ? play.Hook(step, then) : AssertionSuccess();
-  };
-  AssertionResult played = play.WaitingForCall();
-  result.firstCommand = client.UnnumberedCommands().size();
-  for (const auto& next : std::initializer_list<std::function<AssertionResult()>>{
-           [&] { return play.RingAndAnswer(); }, [&] { return play.Hold(); },
-           [&] { return hook("before the dial", options.beforeDial); }, [&] { return play.DialSecond(); },
-           [&] { return hook("while the second call rings", options.whileSecondRings); },
-           [&] { return play.SecondAnswers(); }, [&] { return play.Transfer(false); },
-           [&] { return hook("during the conference", options.duringConference); },
-           [&] { return play.ConferenceEnds(); }}) {
-    if (!played) break;
-    played = next();
-  }
-  result.completed = static_cast<bool>(played);
-  if (!played) {
-    result.failedStep = play.StepName();
-    result.detail = played.message();
-  }
-  result.firstCall = play.FirstCall();
-  result.secondCall = play.SecondCall();
-  return result;
-}
-
 ::testing::AssertionResult ClientReceives(const sim::ClientEmulator& client, const std::string& command) {
-  return WaitUntil(
-      [&] {
-        const std::vector<std::string> commands = client.UnnumberedCommands();
-        return std::find(commands.begin(), commands.end(), command) != commands.end();
-      },
-      kStepDeadline, "the client to receive \"" + command + "\"");
+  return WaitUntil([&] { return CommandCount(client, command) > 0; }, kStepDeadline,
+                   "the client to receive \"" + command + "\"");
 }
 
 ::testing::AssertionResult LogGrows(const HalvaneProcess& halvane, const std::string& line, std::size_t before) {
@@ -634,6 +584,296 @@ std::vector<std::string> CycleCommands(const std::string& first, const std::stri
           "#KALDU get call " + second + " partner_dispname", "#KALDU set call " + first + " join_conference " + second,
           "#KALDU set AGC off", "#KALDU set call " + second + " status finished", "#KALDU set AGC on",
           "#KALDU minimize"};
+}
+
+namespace {
+
+constexpr UINT kAnswerTimeoutMs = 2000;
+
+void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& out) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      out.push_back(Narrow(relative + name + L"\\"));
+      ListTree(root, relative + name + L"\\", out);
+    } else {
+      out.push_back(Narrow(relative + name));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+// --- ScratchFolder ---------------------------------------------------------------------------------
+
+ScratchFolder::ScratchFolder(const wchar_t* prefix) : path_(MakeWorkFolder(prefix)), output_(path_ + L".out") {
+  ok_ = !path_.empty() && CreateDirectoryW((path_ + L"\\log").c_str(), nullptr) != 0;
+}
+
+ScratchFolder::~ScratchFolder() {
+  if (path_.empty()) return;
+  // In reverse order of the sorted listing a folder's entries come before the folder.
+  const std::vector<std::string> tree = Tree();
+  for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
+    const std::wstring path = path_ + L"\\" + Widen(*entry);
+    if (entry->back() == '\\') {
+      RemoveDirectoryW(path.c_str());
+    } else {
+      DeleteFileW(path.c_str());
+    }
+  }
+  RemoveDirectoryW(path_.c_str());
+  DeleteFileW(output_.c_str());
+}
+
+std::vector<std::string> ScratchFolder::Tree() const {
+  std::vector<std::string> tree;
+  ListTree(path_, L"", tree);
+  std::sort(tree.begin(), tree.end());
+  return tree;
+}
+
+std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree) {
+  std::vector<std::string> outside;
+  for (const std::string& entry : tree) {
+    if (entry.rfind("log\\", 0) != 0) outside.push_back(entry);
+  }
+  return outside;
+}
+
+// --- The program -----------------------------------------------------------------------------------
+
+::testing::AssertionResult Answers(const HalvaneProcess& halvane, sim::Hwnd linkWindow) {
+  if (!halvane.Running()) return ::testing::AssertionFailure() << "Halvane.exe is no longer running";
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutW(halvane.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result) == 0) {
+    return ::testing::AssertionFailure() << "the main window did not answer WM_NULL within " << kAnswerTimeoutMs
+                                         << " ms";
+  }
+  if (linkWindow != 0 && SendMessageTimeoutW(reinterpret_cast<HWND>(linkWindow), WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                                             kAnswerTimeoutMs, &result) == 0) {
+    return ::testing::AssertionFailure() << "the link window did not answer WM_NULL within " << kAnswerTimeoutMs
+                                         << " ms";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::string OutputOf(const ScratchFolder& folder) { return WithoutCr(ReadWholeFile(folder.OutputFile())); }
+
+// --- Resources and the client's announcement ---------------------------------------------------------
+
+namespace {
+
+// The process's kernel handles counted in the system's handle table (SystemHandleInformation), which
+// Wine's server keeps although GetProcessHandleCount reads 0 there; 0 when the table cannot be read.
+DWORD HandlesInSystemTable(DWORD processId) {
+  struct Entry {
+    USHORT process, creatorBackTrace;
+    UCHAR type, attributes;
+    USHORT handle;
+    PVOID object;
+    ULONG access;
+  };
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return 0;
+  std::vector<unsigned char> table(1 << 20);
+  for (int tries = 0; tries < 8; ++tries, table.resize(table.size() * 2)) {
+    ULONG needed = 0;
+    const LONG status = query(16, table.data(), static_cast<ULONG>(table.size()), &needed);
+    if (status == static_cast<LONG>(0xC0000004)) continue;  // the table grew: a larger buffer
+    if (status < 0) return 0;
+    ULONG count = 0;
+    std::memcpy(&count, table.data(), sizeof count);
+    const std::size_t first = sizeof(ULONG_PTR);  // the count, padded to the entries' alignment
+    if (first + std::size_t{count} * sizeof(Entry) > table.size()) return 0;
+    DWORD mine = 0;
+    for (ULONG i = 0; i < count; ++i) {
+      Entry entry;
+      std::memcpy(&entry, table.data() + first + i * sizeof(Entry), sizeof entry);
+      mine += entry.process == static_cast<USHORT>(processId) ? 1 : 0;
+    }
+    return mine;
+  }
+  return 0;
+}
+
+// The process's live GDI objects counted in its GDI handle table, which Wine keeps inside the process
+// (the PEB's GdiSharedHandleTable) although GetGuiResources reads 0 there. An entry is 24 bytes on
+// either word size; its type byte, at offset 14, is 0 when the entry is free; its owner at offset 8 is
+// the process or 0. Entries are taken in order, so the reading stops at the first block never used:
+// reading the whole table would bring its untouched pages into the process's memory. 0 when the table
+// cannot be read.
+DWORD GdiObjectsInHandleTable(HANDLE process, DWORD processId) {
+  struct BasicInformation {
+    PVOID exitStatus, peb, affinity, priority;
+    ULONG_PTR id, parentId;
+  };
+  using Query = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  BasicInformation basic{};
+  if (query == nullptr || query(process, 0, &basic, sizeof basic, nullptr) < 0) return 0;
+  constexpr std::size_t kTableInPeb = sizeof(void*) == 8 ? 0xF8 : 0x94;
+  constexpr std::size_t kEntries = 0x10000;
+  constexpr std::size_t kEntrySize = 24;
+  constexpr std::size_t kBlock = 128;  // entries read at a time
+  unsigned char* table = nullptr;
+  if (ReadProcessMemory(process, static_cast<unsigned char*>(basic.peb) + kTableInPeb, &table, sizeof table,
+                        nullptr) == 0 ||
+      table == nullptr) {
+    return 0;
+  }
+  DWORD live = 0;
+  std::vector<unsigned char> block(kBlock * kEntrySize);
+  for (std::size_t first = 0; first < kEntries; first += kBlock) {
+    if (ReadProcessMemory(process, table + first * kEntrySize, block.data(), block.size(), nullptr) == 0) return 0;
+    if (std::all_of(block.begin(), block.end(), [](unsigned char byte) { return byte == 0; }) && first > 0) break;
+    for (std::size_t at = 0; at < block.size(); at += kEntrySize) {
+      USHORT owner = 0;
+      std::memcpy(&owner, &block[at + 8], sizeof owner);
+      live += block[at + 14] != 0 && (owner == 0 || owner == static_cast<USHORT>(processId)) ? 1 : 0;
+    }
+  }
+  return live;
+}
+
+// The process's windows, top-level, message-only and their children: the USER objects that Wine lets
+// another process count.
+DWORD WindowsOf(DWORD processId) {
+  struct Count {
+    DWORD processId;
+    DWORD windows;
+    static BOOL CALLBACK One(HWND window, LPARAM param) {
+      auto* count = reinterpret_cast<Count*>(param);
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      if (owner == count->processId) ++count->windows;
+      return TRUE;
+    }
+    static BOOL CALLBACK WithChildren(HWND window, LPARAM param) {
+      One(window, param);
+      EnumChildWindows(window, One, param);
+      return TRUE;
+    }
+  } count{processId, 0};
+  EnumWindows(Count::WithChildren, reinterpret_cast<LPARAM>(&count));
+  for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
+       window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+    Count::WithChildren(window, reinterpret_cast<LPARAM>(&count));
+  }
+  return count.windows;
+}
+
+}  // namespace
+
+ResourceSample SampleResources(DWORD processId) {
+  ResourceSample sample;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  if (process == nullptr) return sample;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  const bool handles = GetProcessHandleCount(process, &sample.handles) != 0;
+  if (handles && sample.handles == 0) sample.handles = HandlesInSystemTable(processId);
+  const bool counted =
+      GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
+  sample.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
+  sample.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+  if (sample.gdiObjects == 0) sample.gdiObjects = GdiObjectsInHandleTable(process, processId);
+  if (sample.userObjects == 0) {
+    sample.userObjects = WindowsOf(processId);
+    sample.windowsOnly = true;
+  }
+  sample.privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+  sample.workingSet = memory.WorkingSetSize;
+  sample.ok = handles && counted;
+  CloseHandle(process);
+  return sample;
+}
+
+namespace {
+
+// A /proc file reads as empty to a size query: read until the end.
+std::string ReadProcFile(const std::wstring& path) { return ReadWholeFile(L"Z:\\proc\\" + path); }
+
+// The value of NAME in a /proc environ text (NUL-separated NAME=value entries); empty when absent.
+std::string EnvironValue(const std::string& block, const std::string& name) {
+  const std::string key = name + "=";
+  for (std::size_t at = 0; at < block.size();) {
+    const std::size_t end = std::min(block.find('\0', at), block.size());
+    if (block.compare(at, key.size(), key) == 0) return block.substr(at + key.size(), end - at - key.size());
+    at = end + 1;
+  }
+  return std::string();
+}
+
+// The file name of a /proc cmdline's first argument, lower case: Wine shows a Windows or a Unix path.
+std::string ProgramName(const std::string& cmdline) {
+  std::string first = cmdline.substr(0, cmdline.find('\0'));
+  first = first.substr(first.find_last_of("/\\") == std::string::npos ? 0 : first.find_last_of("/\\") + 1);
+  for (char& c : first) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return first;
+}
+
+}  // namespace
+
+HostSample SampleHostProcess(const std::string& program) {
+  HostSample sample;
+  const std::string prefix = EnvironValue(ReadProcFile(L"self\\environ"), "WINEPREFIX");
+  if (prefix.empty()) {
+    sample.error = "no WINEPREFIX in /proc/self/environ (not under Wine, or no /proc)";
+    return sample;
+  }
+  std::string wanted = program;
+  for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::vector<long long> found;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    sample.error = "Z:\\proc cannot be listed";
+    return sample;
+  }
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+    if (ProgramName(ReadProcFile(name + L"\\cmdline")) != wanted) continue;
+    if (EnvironValue(ReadProcFile(name + L"\\environ"), "WINEPREFIX") != prefix) continue;
+    found.push_back(std::stoll(std::string(name.begin(), name.end())));
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  if (found.size() != 1) {
+    sample.error = std::to_string(found.size()) + " processes named " + program + " in the prefix " + prefix;
+    return sample;
+  }
+  sample.pid = found[0];
+  const std::wstring pid = std::to_wstring(sample.pid);
+  // One fdinfo entry per open descriptor; fdinfo entries are plain files, where fd entries are links.
+  std::vector<std::string> descriptors;
+  ListTree(L"Z:\\proc\\" + pid + L"\\fdinfo", L"", descriptors);
+  sample.descriptors = descriptors.size();
+  const std::string& status = sample.status = ReadProcFile(pid + L"\\status");
+  const std::size_t rss = status.find("RssAnon:");
+  if (sample.descriptors == 0 || rss == std::string::npos) {
+    sample.error = "/proc/" + std::to_string(sample.pid) + " gave no descriptors or no RssAnon";
+    return sample;
+  }
+  sample.anonymousBytes = static_cast<std::size_t>(std::strtoull(status.c_str() + rss + 8, nullptr, 10)) * 1024;
+  sample.ok = true;
+  return sample;
+}
+
+bool AnnounceClient(sim::Hwnd apiWindow) {
+  const UINT attach = RegisterWindowMessageW(L"SkypeControlAPIAttach");
+  DWORD_PTR result = 0;
+  return attach != 0 && SendMessageTimeoutW(HWND_BROADCAST, attach, static_cast<WPARAM>(apiWindow),
+                                            static_cast<LPARAM>(sim::kAttachAvailable), SMTO_ABORTIFHUNG, 2000,
+                                            &result) != 0;
 }
 
 }  // namespace halvane::e2e

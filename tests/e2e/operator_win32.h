@@ -3,7 +3,8 @@
 // its buttons, picks its tray menu's commands, sends the icon's callback as the shell would, reads
 // the buttons' states and the session log, and closes it. Plus the one scripted driver of call cycles
 // against the client emulator, step by step, each step with a deadline.
-// The demo and measuring programs use it too (they link GoogleTest only for the waits' results).
+// The demo and measuring programs use it too (they link GoogleTest only for the waits' results). Last,
+// what the fault and soak tests add: a scratch folder, and the measures of the process's resources.
 
 #include <windows.h>
 
@@ -50,6 +51,9 @@ std::size_t CountOf(const std::string& text, const std::string& needle);
 
 // The text with every CR LF pair turned into LF (the session log is a text-mode file).
 std::string WithoutCr(const std::string& text);
+
+// The performance counter's reading now.
+std::int64_t PerformanceCounter();
 
 // Halvane.exe of this build.
 std::wstring HalvaneExePath();
@@ -115,7 +119,6 @@ class HalvaneProcess {
   // when there is none.
   std::string LogText(const std::string& handle = "operator1") const;
   std::wstring LogPath(const std::string& handle = "operator1") const;
-  const std::wstring& WorkDir() const { return workDir_; }
 
   DWORD Pid() const { return process_.Id(); }
   bool Running() const { return process_.Running(); }
@@ -184,18 +187,23 @@ const char* CycleName(Cycle cycle);
 enum class Via { kButtons, kTrayMenu, kPopupMenu, kKeys };
 
 // The moves the script makes after a log line; the pause before each may be chosen.
-enum class Move { kAnswer, kHold, kDial, kFarEndAnswers, kFarEndRefuses, kTransfer, kReturn, kHangUp };
+enum class Move { kRing, kAnswer, kHold, kDial, kFarEndAnswers, kFarEndRefuses, kTransfer, kReturn, kHangUp };
 
 struct ScriptOptions {
   Via via = Via::kButtons;
   std::string caller = "caller1";
   std::string secondParty = "party2";
-  std::chrono::milliseconds stepDeadline = kStepDeadline;
   // Before each move; unset, the operator's reaction (AwaitReaction) before every move of the operator
-  // and the far end after Halvane's log line, none before the answer and a hang-up.
+  // and the far end after Halvane's log line, none before the ring, the answer and a hang-up.
   std::function<void(Move)> beforeMove;
   // Told each step as it begins (the demo prints them).
   std::function<void(const std::string&)> onStep;
+  // Steps of the caller's own in a transfer (kTransfer, kBlindTransfer, kDialWithoutHold): once Halvane
+  // waits for the second call ("before the dial"), while the second call rings ("while the second call
+  // rings") and once the conference runs ("during the conference"). A failure text ends the cycle there.
+  std::function<std::string()> beforeDial;
+  std::function<std::string()> whileSecondRings;
+  std::function<std::string()> duringConference;
 };
 
 // Plays the client and the operator through call cycles against a Halvane that waits for a call: the
@@ -226,12 +234,9 @@ class CallScript {
   ::testing::AssertionResult ReturnToCaller();          // -> waits for Hold
   ::testing::AssertionResult CallerHangsUp();           // from waiting for Hold -> waits for a call
   ::testing::AssertionResult NoCallsLeft() const;
-  // A step of the caller's own; its failure text, if any, is the step's failure as it stands.
-  ::testing::AssertionResult Hook(const std::string& step, const std::function<std::string()>& hook);
 
   const std::string& FirstCall() const { return first_; }
   const std::string& SecondCall() const { return second_; }
-  const std::string& StepName() const { return step_; }
   // Where the client's transcript stood, and the performance counter, just before the last move.
   std::size_t MoveMark() const { return moveMark_; }
   std::int64_t MoveTicks() const { return moveTicks_; }
@@ -239,8 +244,18 @@ class CallScript {
  private:
   void Step(const std::string& name);
   void Before(Move move);
-  // The operator's Hold, Return or Transfer (Blind Transfer on its button only) the options' way.
-  ::testing::AssertionResult Operate(int button);
+  // The operator's Hold, Return or Transfer (Blind Transfer on its button only) the options' way; empty
+  // when done, else what failed.
+  std::string Operate(int button);
+  // One step: the move `act` (its failure text, if any, fails the step), then the commands the client must
+  // receive after it (without the tag) and the session log's lines, in order.
+  ::testing::AssertionResult Act(const std::string& name, Move move, const std::function<std::string()>& act,
+                                 const std::vector<std::string>& commands, std::initializer_list<const char*> lines);
+  ::testing::AssertionResult Ring();
+  // A step of the caller's own (none when `hook` is empty); what it makes Halvane log is taken as read.
+  ::testing::AssertionResult Hook(const std::string& step, const std::function<std::string()>& hook);
+  ::testing::AssertionResult HangsUp(const std::string& name, const std::string& call,
+                                     const std::vector<std::string>& commands, std::initializer_list<const char*> lines);
   std::string Presses(const std::string& item) const;  // the step's name, the way included
   ::testing::AssertionResult Joined(std::size_t commandMark);
   template <typename Predicate>
@@ -280,34 +295,73 @@ class OperatorTest : public ::testing::Test {
   CallScript script_{halvane_, client_, log_};
 };
 
-// --- One attended transfer ------------------------------------------------------------------------
+// --- For the fault and soak tests and the measuring program: a scratch working folder listed before
+// and after, a file beside it for the program's output, and the measures of the process's resources.
 
-// The script's options (the way the operator operates, the names, onStep) and three steps of the test's own.
-struct TransferOptions : ScriptOptions {
-  // Called once the conference runs, before the first call ends (a test may add events there). A
-  // failure it reports ends the transfer as failed at the step "during the conference".
-  std::function<std::string()> duringConference;
-  // Likewise once Halvane waits for the second call, before the dial ("before the dial"), and while
-  // the second call rings, before its far end answers ("while the second call rings").
-  std::function<std::string()> beforeDial;
-  std::function<std::string()> whileSecondRings;
+// A new empty folder under the temporary folder with a "log" folder in it (Halvane never makes that
+// one), and the name of a file beside it for the program's output. Both go with the object.
+// Start Halvane with HalvaneProcess::Start(folder.Path(), true, folder.OutputFile()).
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const wchar_t* prefix = L"halvane-faults");
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  bool Ok() const { return ok_; }
+  const std::wstring& Path() const { return path_; }
+  const std::wstring& OutputFile() const { return output_; }
+  // Everything under the folder, relative to it and sorted; folders end in a backslash.
+  std::vector<std::string> Tree() const;
+
+ private:
+  std::wstring path_;
+  std::wstring output_;
+  bool ok_ = false;
 };
 
-struct TransferResult {
-  bool completed = false;
-  std::string failedStep;  // the step that did not happen in time; empty when completed
-  std::string detail;      // what was seen instead
-  std::string firstCall;
-  std::string secondCall;
-  // Where the emulator's command list stood when the transfer began.
-  std::size_t firstCommand = 0;
-};
+// The entries of a tree listing that lie outside the "log" folder.
+std::vector<std::string> OutsideLogFolder(const std::vector<std::string>& tree);
 
-// Plays one attended transfer through CallScript: the incoming call rings, the operator answers it in
-// the client, presses Hold, dials the second party in the client, the far end answers, the operator
-// presses Transfer, then the caller hangs up and Halvane ends the conference. Halvane must be waiting
-// for a call, with a log folder: its session log tells when it is ready for the operator's next move.
-TransferResult PlayAttendedTransfer(HalvaneProcess& halvane, sim::ClientEmulator& client,
-                                    const TransferOptions& options = TransferOptions());
+// Halvane still runs and its main window and the link window (when given) each answer WM_NULL within
+// two seconds.
+::testing::AssertionResult Answers(const HalvaneProcess& halvane, sim::Hwnd linkWindow);
+
+// What Halvane wrote to its standard output and error, started with the folder's output file.
+std::string OutputOf(const ScratchFolder& folder);
+
+// Handle count, GUI objects and private memory of a process. Wine 8's own counters read 0 for handles
+// and GUI objects: there the handles come from the system's handle table, the GDI objects from the
+// process's GDI handle table and the USER objects are its windows. Wine leaves PrivateUsage at 0; its
+// PagefileUsage is the process's anonymous memory (resident and swapped), and on Windows PagefileUsage
+// is the private commit: privateBytes takes it when PrivateUsage is 0.
+struct ResourceSample {
+  bool ok = false;
+  DWORD handles = 0;
+  DWORD gdiObjects = 0;
+  DWORD userObjects = 0;
+  bool windowsOnly = false;  // userObjects counts windows only (menus and icons unseen)
+  std::size_t privateBytes = 0;
+  std::size_t workingSet = 0;
+};
+ResourceSample SampleResources(DWORD processId);
+
+// The Linux process behind a program run by Wine, read from /proc (drive Z:): where Wine counts neither
+// handles nor GUI objects, the process's open file descriptors and anonymous memory still show a leak.
+// It is the one process whose program name is `program` and whose Wine prefix is this process's own
+// (several test runs may share the machine). Elsewhere than under Wine ok stays false.
+struct HostSample {
+  bool ok = false;
+  std::string error;  // why not, when !ok
+  long long pid = 0;
+  std::size_t descriptors = 0;
+  std::size_t anonymousBytes = 0;
+  std::string status;  // /proc/<pid>/status
+};
+HostSample SampleHostProcess(const std::string& program);
+
+// The client's announcement after a start or a sign-in: attach status "available" broadcast to every
+// top-level window, with the client's API window as the sender.
+bool AnnounceClient(sim::Hwnd apiWindow);
 
 }  // namespace halvane::e2e

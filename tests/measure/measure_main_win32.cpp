@@ -22,9 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/call_board.h"
 #include "operator_win32.h"
-#include "process_win32.h"
 #include "sim/client_emulator_win32.h"
 
 namespace {
@@ -37,7 +35,7 @@ using halvane::e2e::LogGrows;
 using halvane::e2e::Move;
 using halvane::e2e::Narrow;
 using halvane::e2e::Pause;
-using halvane::e2e::ReadWholeFile;
+using halvane::e2e::PerformanceCounter;
 using halvane::e2e::ScriptOptions;
 using halvane::e2e::Via;
 using halvane::e2e::WaitUntil;
@@ -57,12 +55,6 @@ constexpr double kAimSlackMs = 20.0;   // allowed on top of the design's longest
 constexpr double kIdleAimPercent = 0.5;
 
 // --- Time ------------------------------------------------------------------------------------------
-
-std::int64_t Now() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
 
 double TicksToMs(std::int64_t ticks) {
   static const double frequency = [] {
@@ -94,7 +86,6 @@ struct Series {
 
 struct Report {
   std::deque<Series> series;  // a deque: the references Add hands out stay valid
-  std::vector<std::string> notes;
   std::vector<std::string> failures;
 
   Series& Add(std::string what, std::string to, std::string design, double low, double high, std::string cause) {
@@ -126,7 +117,7 @@ struct CpuSample {
 
 CpuSample SampleCpu(HANDLE process, DWORD processId) {
   CpuSample s;
-  s.at = Now();
+  s.at = PerformanceCounter();
   FILETIME created, exited, kernel, user;
   if (GetProcessTimes(process, &created, &exited, &kernel, &user)) s.processMs = FileTimeMs(kernel) + FileTimeMs(user);
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -162,39 +153,6 @@ CpuUse CpuBetween(const CpuSample& a, const CpuSample& b) {
   return {used, wall, wall > 0.0 ? used * 100.0 / wall : 0.0, useProcess ? "GetProcessTimes" : "sum of GetThreadTimes"};
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-// Wine leaves another process's private bytes at 0; the Linux process that runs it knows them. Found
-// through drive Z: by its command line and by this run's own Wine prefix in its environment, since
-// other Halvane.exe processes may run on the same machine.
-std::string UnixStatusOfHalvane() {
-  wchar_t prefix[1024];
-  const DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1024);
-  if (length == 0 || length >= 1024) return std::string();
-  const std::string ownPrefix = "WINEPREFIX=" + Narrow(prefix) + '\0';
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
-  if (search == INVALID_HANDLE_VALUE) return std::string();
-  unsigned long newest = 0;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-    const std::wstring folder = L"Z:\\proc\\" + name;
-    const std::string command = Lower(ReadWholeFile(folder + L"\\cmdline"));
-    if (command.find("halvane.exe") == std::string::npos || command.find("halvane_measure") != std::string::npos) continue;
-    if (ReadWholeFile(folder + L"\\environ").find(ownPrefix) == std::string::npos) continue;
-    newest = std::max(newest, std::stoul(name));
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  if (newest == 0) return std::string();
-  return ReadWholeFile(L"Z:\\proc\\" + std::to_wstring(newest) + L"\\status");
-}
-
 // One "Key:   123 kB" line of /proc/<pid>/status, or "n/a".
 std::string StatusField(const std::string& status, const std::string& key) {
   const std::size_t at = status.find("\n" + key + ":");
@@ -217,7 +175,8 @@ std::string MemoryRow(HANDLE process, const char* when, double& workingSet) {
   }
   const auto kib = [](SIZE_T bytes) { return Format("%.0f KiB", static_cast<double>(bytes) / 1024.0); };
   workingSet = static_cast<double>(m.WorkingSetSize);
-  const std::string status = UnixStatusOfHalvane();
+  // Wine leaves another process's private bytes at 0; the Linux process that runs it knows them.
+  const std::string status = halvane::e2e::SampleHostProcess("Halvane.exe").status;
   return std::string("| ") + when + " | " + kib(m.PrivateUsage) + " | " + kib(m.WorkingSetSize) + " | " +
          kib(m.PeakWorkingSetSize) + " | " + StatusField(status, "RssAnon") + " | " + StatusField(status, "VmRSS") +
          " |\n";
@@ -227,8 +186,7 @@ std::string MemoryRow(HANDLE process, const char* when, double& workingSet) {
 
 // Halvane driven through the tests' one scripted driver; what the engine did is read from the client's
 // transcript, whose entries carry the performance counter's moment.
-class Session {
- public:
+struct Session {
   Session(ClientEmulator& client, Report& report, std::wstring program, std::wstring folder)
       : client_(client), report_(report), program_(std::move(program)), folder_(std::move(folder)) {}
 
@@ -249,7 +207,7 @@ class Session {
     }
     if (query_ != nullptr) CloseHandle(query_);
     query_ = nullptr;
-    started = Now();
+    started = PerformanceCounter();
     if (!halvane_.Start(folder_, true, std::wstring(), program_)) {
       return Fail("Halvane.exe did not start (" + Narrow(program_) + "): " + halvane_.Error());
     }
@@ -263,12 +221,6 @@ class Session {
     query_ = nullptr;
   }
 
-  ClientEmulator& Client() { return client_; }
-  HalvaneProcess& Halvane() { return halvane_; }
-  CallScript& Script() { return script_; }
-  LogCursor& Log() { return log_; }
-  HANDLE Query() const { return query_; }
-  DWORD Id() const { return halvane_.Pid(); }
   std::size_t Mark() const { return client_.Transcript().size(); }
 
   // The first entry of this kind and text (any text when empty: a discovery names a window not known
@@ -325,11 +277,10 @@ class Session {
     return true;
   }
 
- private:
   ClientEmulator& client_;
   Report& report_;
-  std::wstring program_;
-  std::wstring folder_;
+  const std::wstring program_;
+  const std::wstring folder_;
   HalvaneProcess halvane_;
   LogCursor log_{halvane_};
   CallScript script_{halvane_, client_, log_};
@@ -351,24 +302,24 @@ bool MeasureStart(Session& s, StartTimes& times, Series& replyGap) {
   std::int64_t started = 0;
   const std::size_t mark = s.Mark();
   // The log file is kept across starts: count what earlier runs left.
-  const std::size_t idle = CountOf(s.Log().Text(), logline::kWaitIncoming);
+  const std::size_t idle = CountOf(s.log_.Text(), logline::kWaitIncoming);
   if (!s.Start(started)) return false;
-  times.window.push_back(TicksToMs(Now() - started));
+  times.window.push_back(TicksToMs(PerformanceCounter() - started));
   // How long the window's thread leaves a message waiting until the link is up: the discovery
   // broadcast has to wait for this window too. A message at each look for the discovery, each timed.
   double longest = 0.0;
   TranscriptEntry discovery, handle;
   (void)WaitUntil(
       [&] {
-        const std::vector<TranscriptEntry> t = s.Client().Transcript();
+        const std::vector<TranscriptEntry> t = s.client_.Transcript();
         for (std::size_t i = mark; i < t.size(); ++i) {
           if (t[i].kind == Kind::Discovery) return true;
         }
-        const std::int64_t sent = Now();
+        const std::int64_t sent = PerformanceCounter();
         DWORD_PTR result = 0;
-        if (SendMessageTimeoutW(s.Halvane().MainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &result) == 0) return true;
-        longest = std::max(longest, TicksToMs(Now() - sent));
-        return !s.Halvane().Running();
+        if (SendMessageTimeoutW(s.halvane_.MainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &result) == 0) return true;
+        longest = std::max(longest, TicksToMs(PerformanceCounter() - sent));
+        return !s.halvane_.Running();
       },
       std::chrono::milliseconds(kWaitMs), "the discovery");
   times.stall.push_back(longest);
@@ -377,8 +328,8 @@ bool MeasureStart(Session& s, StartTimes& times, Series& replyGap) {
   times.discovery.push_back(TicksToMs(discovery.ticks - started));
   times.attached.push_back(TicksToMs(handle.ticks - started));
   if (!s.ReplyGap(replyGap, "get currentuserhandle", mark, "open contacts")) return false;
-  if (!s.Check(LogGrows(s.Halvane(), logline::kWaitIncoming, idle))) return false;
-  s.Log().SkipToEnd();
+  if (!s.Check(LogGrows(s.halvane_, logline::kWaitIncoming, idle))) return false;
+  s.log_.SkipToEnd();
   return true;
 }
 
@@ -404,7 +355,7 @@ bool Cycle(Session& s, const Reactions& r, bool blind, std::minstd_rand& rng) {
     std::uniform_int_distribution<int> d(0, upToMs);
     Pause(std::chrono::milliseconds(d(rng)));
   };
-  CallScript& script = s.Script();
+  CallScript& script = s.script_;
   ScriptOptions& options = script.Options();
   options.beforeMove = [&](Move move) {
     switch (move) {
@@ -424,6 +375,7 @@ bool Cycle(Session& s, const Reactions& r, bool blind, std::minstd_rand& rng) {
       case Move::kFarEndAnswers:
         if (blind) pause(1000);
         break;
+      case Move::kRing:
       case Move::kDial:
         break;
     }
@@ -467,7 +419,7 @@ bool Cycle(Session& s, const Reactions& r, bool blind, std::minstd_rand& rng) {
   // A third caller during the conference is refused.
   pause(1000);
   const std::size_t mark = s.Mark();
-  const std::string third = s.Client().IncomingCall("third party");
+  const std::string third = s.client_.IncomingCall("third party");
   if (!s.Reaction(*r.refuseInConference, CallLine(third, "RINGING"), mark, "set call " + third + " status finished")) {
     return false;
   }
@@ -507,9 +459,9 @@ std::string Stats(const std::vector<double>& v) {
 int main(int argc, char** argv) {
   const std::wstring program = WindowsPath(argc > 1 ? argv[1] : HALVANE_EXE_PATH);
 
-  // A working folder of its own; the first start adds the log folder the program never creates.
-  const std::wstring folder = halvane::e2e::MakeWorkFolder(L"halvane-measure");
-  if (folder.empty()) {
+  // A working folder of its own with its log folder; it goes at the end, the report keeps what was learnt.
+  const halvane::e2e::ScratchFolder folder(L"halvane-measure");
+  if (!folder.Ok()) {
     std::fprintf(stderr, "halvane_measure: no working folder\n");
     return 1;
   }
@@ -521,7 +473,7 @@ int main(int argc, char** argv) {
   }
 
   Report report;
-  Session session(client, report, program, folder);
+  Session session(client, report, program, folder.Path());
   std::minstd_rand rng(20261207);
 
   const std::string late = "The engine woke late from a sleep: under Wine a sleep lasts its time or longer, and the two "
@@ -569,24 +521,24 @@ int main(int argc, char** argv) {
   if (ok) {
     // Let the start-up settle, then leave the engine alone in its wait for a call.
     Pause(std::chrono::milliseconds(2000));
-    memory += MemoryRow(session.Query(), "after start-up", ignored);
-    const CpuSample a = SampleCpu(session.Query(), session.Id());
+    memory += MemoryRow(session.query_, "after start-up", ignored);
+    const CpuSample a = SampleCpu(session.query_, session.halvane_.Pid());
     // Not a wait for anything but the measured phase itself, this thread quiet throughout: pumping its
     // messages every 10 ms meanwhile (Pause) raised Halvane's own idle time under Wine from 30 to 640 ms.
     Sleep(kIdleSeconds * 1000);
-    const CpuSample b = SampleCpu(session.Query(), session.Id());
+    const CpuSample b = SampleCpu(session.query_, session.halvane_.Pid());
     idle = CpuBetween(a, b);
-    memory += MemoryRow(session.Query(), "after 60 s idle", ignored);
+    memory += MemoryRow(session.query_, "after 60 s idle", ignored);
 
-    const CpuSample c = SampleCpu(session.Query(), session.Id());
+    const CpuSample c = SampleCpu(session.query_, session.halvane_.Pid());
     for (; ok && cycles < kCycles; ++cycles) {
       ok = Cycle(session, reactions, cycles % 2 == 1, rng);
       // The first call loads the audio drivers; later rows tell whether anything grows per call.
-      if (ok && cycles == 0) memory += MemoryRow(session.Query(), "after the first transfer cycle", afterFirstCycle);
+      if (ok && cycles == 0) memory += MemoryRow(session.query_, "after the first transfer cycle", afterFirstCycle);
     }
-    const CpuSample d = SampleCpu(session.Query(), session.Id());
+    const CpuSample d = SampleCpu(session.query_, session.halvane_.Pid());
     busy = CpuBetween(c, d);
-    memory += MemoryRow(session.Query(), (std::to_string(cycles) + " transfer cycles later").c_str(), afterAllCycles);
+    memory += MemoryRow(session.query_, (std::to_string(cycles) + " transfer cycles later").c_str(), afterAllCycles);
   }
   session.Stop();
   client.Stop();
@@ -669,17 +621,6 @@ int main(int argc, char** argv) {
     std::fprintf(out, "\n");
   }
 
-  // The working folder and its log go; the report keeps what was learnt.
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\log\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) DeleteFileW((folder + L"\\log\\" + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW((folder + L"\\log").c_str());
-  RemoveDirectoryW(folder.c_str());
   if (out != stdout) std::fclose(out);
   return ok ? 0 : 1;
 }
