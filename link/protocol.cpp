@@ -1,5 +1,6 @@
 #include "link/protocol.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -153,7 +154,7 @@ void ParseNotification(CallBoard& board, const char* text) {
   if (number != 0 && number == board.awaitedTag.load()) {
     // Only the awaited answer: a late one to an earlier search would name calls long gone.
     if (StartsWith(body, kCallsKeyword) && (body.size() == kCallsKeyword.size() || body[kCallsKeyword.size()] == ' ')) {
-      board.activeCalls.Store(body.substr(body.size() == kCallsKeyword.size() ? body.size() : kCallsKeyword.size() + 1));
+      board.activeCalls.Store(body.substr(std::min(body.size(), kCallsKeyword.size() + 1)));
     }
     // "ERROR <n> <text>": the number tells an unknown call from a call the client cannot act on now.
     board.replyErrorNumber.store(error ? static_cast<int>(LeadingNumber(body.substr(kErrorKeyword.size()))) : 0);

@@ -50,10 +50,13 @@ void CHalvaneDlg::OnPhaseChanged(WPARAM phase) {
   } else {
     KillTimer(m_hWnd, kReminderTimer);
   }
-  const UINT picture = IDI_PHASE_REST + static_cast<UINT>(phase);
-  // Kept in the record while the icon is not shown, so the next add shows the current phase.
-  AssignIcon(picture);
   ShowCallTip();
+  ShowPicture(IDI_PHASE_REST + static_cast<UINT>(phase));
+}
+
+void CHalvaneDlg::ShowPicture(UINT picture) {
+  // Kept in the record while the icon is not shown, so the next add shows it.
+  AssignIcon(picture);
   ModifyIcon();
   SetPropA(m_hWnd, kTrayIconProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(picture)));
 }

@@ -250,10 +250,7 @@ void CHalvaneDlg::OnAttachTick() {
   const bool attached = m_board.apiWindow.load() != 0;
   if (attached == m_attached) return;
   m_attached = attached;
-  const UINT picture = attached ? IDI_PHASE_REST + static_cast<UINT>(m_phase) : IDR_MAINFRAME;
-  AssignIcon(picture);
-  ModifyIcon();
-  SetPropA(m_hWnd, kTrayIconProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(picture)));
+  ShowPicture(attached ? IDI_PHASE_REST + static_cast<UINT>(m_phase) : IDR_MAINFRAME);
 }
 
 void CHalvaneDlg::OnReminderTick() {

@@ -92,6 +92,8 @@ class CHalvaneDlg final : public CTrayIconDlg {
   // WM_TIMER of the attach watch: while the client is not attached the icon is the plain one, as
   // before the first attach; attached again, it shows where the call stands.
   void OnAttachTick();
+  // The tray icon's picture, and the window property that names it.
+  void ShowPicture(UINT picture);
   // The close request of a newer copy: the answer to send back.
   LRESULT OnCloseRequest();
   // Shows the window from the icon, as a left press on the icon does.
